@@ -1,0 +1,31 @@
+#include "app/entry.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/app_globals.h"
+#include "app/startup.h"
+#include "app/startup_warning.h"
+#include "manager/junction_manager_dialog.h"
+#include "relocate/relocation_dialog.h"
+#include "resources/resource.h"
+
+int RunDirshift(int argc, wchar_t** argv) {
+    InitAppGlobals();
+    RunStartupWarning();
+
+    // The dialog reads the path while it initialises; the string outlives the dialog.
+    const std::wstring startupPath = StartupPathFromArguments(argc, argv);
+    const LPARAM parameter = reinterpret_cast<LPARAM>(startupPath.c_str());
+
+    INT_PTR result;
+    if (CommandLineSelectsRelocation(::GetCommandLineW())) {
+        result = ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_RELOCATE), nullptr,
+                                   RelocationDlgProc, parameter);
+    } else {
+        result = ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_MANAGER), nullptr,
+                                   JunctionManagerDlgProc, parameter);
+    }
+    return static_cast<int>(result);
+}

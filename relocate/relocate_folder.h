@@ -1,0 +1,8 @@
+// The relocation command behind OK: check, move, leave a junction, or roll back.
+#pragma once
+
+#include <windows.h>
+
+// Relocates the folder named in the dialog's source field to its destination field.
+// Ends the dialog with 0 after a completed relocation; otherwise it stays open.
+void RelocateFolder(HWND dialog);

@@ -1,0 +1,98 @@
+#include "relocate/relocation_dialog.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "app/app_globals.h"
+#include "app/debug_log.h"
+#include "app/dialog_support.h"
+#include "relocate/relocate_folder.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr wchar_t kRelocationCaption[] = L"Move folder to different drive and place hard link (junction) ...";
+constexpr wchar_t kBrowseTargetTitle[] = L"Select the NEW FOLDER that will actually contain these files ...";
+constexpr wchar_t kBrowseSourceTitle[] = L"Select the ORIGINAL SOURCE that will be turned into a link ...";
+constexpr UINT kBrowseTargetFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS | BIF_NEWDIALOGSTYLE;
+constexpr UINT kBrowseSourceFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
+
+BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
+    SetDialogIcons(dialog);
+    // The folder browser needs a single-threaded apartment on this thread; it stays
+    // initialised for the life of the process.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    CreateSimpleStatusBar(dialog);
+
+    ::SetDlgItemTextW(dialog, IDC_SOURCE_PATH, startupPath != nullptr ? startupPath : L"");
+    ::SetWindowTextW(dialog, kRelocationCaption);
+
+    wchar_t versionNotice[MAX_PATH] = L"";
+    ::LoadStringW(AppInstance, IDS_VERSION_NOTICE, versionNotice, MAX_PATH);
+    ::SetDlgItemTextW(dialog, IDC_VERSION_TEXT, versionNotice);
+    return TRUE;  // the source field, the first tab stop, takes the focus
+}
+
+void OnBrowseTarget(HWND dialog) {
+    wchar_t path[MAX_PATH];
+    if (BrowseForFolder(kBrowseTargetTitle, kBrowseTargetFlags, path)) {
+        ::SetDlgItemTextW(dialog, IDC_TARGET_PATH, path);
+    }
+}
+
+void OnBrowseSource(HWND dialog) {
+    wchar_t path[MAX_PATH];
+    if (BrowseForFolder(kBrowseSourceTitle, kBrowseSourceFlags, path)) {
+        DebugLine(L"Tressel.Switching to:");
+        DebugLine(path);
+        ::SetDlgItemTextW(dialog, IDC_SOURCE_PATH, path);
+    }
+}
+
+BOOL OnCommand(HWND dialog, WORD id) {
+    switch (id) {
+    case IDOK:
+    case IDC_RELOCATE:
+        RelocateFolder(dialog);
+        return TRUE;
+    case IDCANCEL:
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    case IDC_BROWSE_SOURCE:
+        OnBrowseSource(dialog);
+        return TRUE;
+    case IDC_BROWSE_TARGET:
+        OnBrowseTarget(dialog);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK RelocationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        switch (message) {
+        case WM_INITDIALOG:
+            return OnInitDialog(dialog, reinterpret_cast<const wchar_t*>(lParam));
+        case WM_CLOSE:
+        case WM_ENDSESSION:
+            // Closing always takes the Cancel path, so there is one way out.
+            ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            return TRUE;
+        case WM_COMMAND:
+            return OnCommand(dialog, LOWORD(wParam));
+        default:
+            return FALSE;
+        }
+    } catch (...) {
+        // Nothing may unwind into the dialog manager; the dialog stays as it was.
+        DebugLine(L"Tressel.Error: unexpected failure in the relocation dialog.");
+        return FALSE;
+    }
+}

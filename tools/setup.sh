@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine for Dirshift: installs the packages it needs (only
+# when some are missing), creates the Wine prefix, and builds everything.
+# Safe to run again; later runs only rebuild what changed.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+
+packages=(
+  cmake make python3 git
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest  # cross build and tests
+  wine wine64 fonts-wine                                     # running the program
+  xvfb xauth x11-utils x11-apps imagemagick                  # a display and screenshots
+  ntfs-3g fuse3 attr                                         # the NTFS test volume
+  nsis zip                                                   # installer and portable zip
+  procps psmisc util-linux
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+prepare_wine_prefix() {
+  # shellcheck source=wine-env.sh
+  . "$here/wine-env.sh"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: creating the Wine prefix in $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  # Caption buttons are drawn with Marlett, which Wine 8 only finds in the prefix.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  fi
+}
+
+build() {
+  local dir="$root/build"
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+          -DCMAKE_BUILD_TYPE=Release
+  fi
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+install_packages
+prepare_wine_prefix
+build

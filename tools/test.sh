@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Dirshift and its tests and runs every test under Wine, on a private Xvfb.
+# Extra arguments go to ctest (for example: tools/test.sh -R Junction).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+
+"$here/setup.sh"
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
+# shellcheck source=display.sh
+. "$here/display.sh"
+
+# Tests always get their own display, so they never pop up on a developer's desktop.
+unset DISPLAY
+dirshift_start_xvfb
+# A resident wineserver makes each test process start in a fraction of a second.
+wineserver -p >/dev/null 2>&1 || true
+
+cd "$root/build"
+ctest --output-on-failure --timeout 300 "$@"
