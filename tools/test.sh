@@ -14,8 +14,10 @@ root=$(cd "$here/.." && pwd)
 # Tests always get their own display, so they never pop up on a developer's desktop.
 unset DISPLAY
 dirshift_start_xvfb
-# A resident wineserver makes each test process start in a fraction of a second.
-wineserver -p >/dev/null 2>&1 || true
+# A resident wineserver makes each test process start in a fraction of a second;
+# Wine's background processes start here, detached from CTest's output pipes.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wine wineboot </dev/null >/dev/null 2>&1 || true
 
 cd "$root/build"
 ctest --output-on-failure --timeout 300 "$@"
