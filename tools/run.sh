@@ -13,7 +13,7 @@ root=$(cd "$here/.." && pwd)
 . "$here/wine-env.sh"
 # shellcheck source=display.sh
 . "$here/display.sh"
-exe="$root/build/dirshift.exe"
+exe="$DIRSHIFT_BUILD_DIR/dirshift.exe"
 
 if dirshift_have_display; then
   set +e
@@ -24,7 +24,7 @@ if dirshift_have_display; then
 fi
 
 dirshift_start_xvfb
-shots="$root/build/screenshots"
+shots="$DIRSHIFT_BUILD_DIR/screenshots"
 mkdir -p "$shots"
 shot="$shots/run-$(date +%Y%m%d-%H%M%S).png"
 # A Wine desktop draws window frames and captions, which a bare Xvfb lacks.

@@ -5,6 +5,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
 
 packages=(
   cmake make python3 git
@@ -33,8 +35,6 @@ install_packages() {
 }
 
 prepare_wine_prefix() {
-  # shellcheck source=wine-env.sh
-  . "$here/wine-env.sh"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: creating the Wine prefix in $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
@@ -49,7 +49,7 @@ prepare_wine_prefix() {
 }
 
 build() {
-  local dir="$root/build"
+  local dir="$DIRSHIFT_BUILD_DIR"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
           -DCMAKE_BUILD_TYPE=Release

@@ -19,5 +19,5 @@ dirshift_start_xvfb
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine wineboot </dev/null >/dev/null 2>&1 || true
 
-cd "$root/build"
+cd "$DIRSHIFT_BUILD_DIR"
 ctest --output-on-failure --timeout 300 "$@"

@@ -1,0 +1,36 @@
+// The junction library: checks a volume for reparse points, creates, reads, walks
+// and removes NTFS junctions. Never shows anything to the user: failures return
+// false and write one debug line; the calling dialog decides what the user sees.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Size of the walk's path and target buffers, terminator included.
+constexpr int kJunctionPathCapacity = 1024;
+
+// True when the volume named by the first character of `path` supports reparse points.
+bool VolumeSupportsReparsePoints(const wchar_t* path);
+
+// Makes `linkPath` a junction to `targetPath`, creating either folder when missing.
+bool CreateJunction(const wchar_t* linkPath, const wchar_t* targetPath);
+
+// Removes the junction `linkPath` itself; the target folder and its files stay.
+// A folder that no longer carries a reparse point is never removed.
+bool RemoveJunction(const wchar_t* linkPath);
+
+// True when `path` is a folder that carries a reparse point and could be opened.
+// For a junction, `target` receives the substitute name as stored ("\??\D:\Data")
+// and `tag` IO_REPARSE_TAG_MOUNT_POINT; for other kinds both are left unchanged.
+bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
+
+// Called by FindJunctions for every reparse-point folder (Found: path and target
+// set) and before entering every ordinary sub-folder (Poll: path and target null).
+// Returning false stops the walk.
+using JunctionVisitor = bool (*)(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD tag);
+
+// Walks `folder` (at most 1023 characters) depth-first, reporting reparse-point
+// folders to `visitor` without entering them. Returns -1 when the visitor stopped
+// the walk, otherwise the number of Found calls made at this level.
+int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse);
