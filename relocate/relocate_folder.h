@@ -4,5 +4,6 @@
 #include <windows.h>
 
 // Relocates the folder named in the dialog's source field to its destination field.
-// Ends the dialog with 0 after a completed relocation; otherwise it stays open.
+// Ends the dialog with 0 after a completed relocation; otherwise it stays open, and
+// the files are either all back in the source folder or the user is told where.
 void RelocateFolder(HWND dialog);

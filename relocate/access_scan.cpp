@@ -1,0 +1,224 @@
+#include "relocate/access_scan.h"
+
+#include <commctrl.h>
+
+#include <cstdint>
+#include <deque>
+#include <unordered_set>
+#include <vector>
+
+#include "app/app_globals.h"
+#include "app/debug_log.h"
+#include "app/unique_resource.h"
+
+std::wstring ScanSourceFolder;
+std::atomic<bool> SystemFilesFound{false};
+
+namespace {
+
+constexpr wchar_t kMovingText[] = L"Moving ...";
+
+// The dialog's thread reads nothing while it waits for the worker, so every text
+// posted during a scan queues up at once. Posting the latest path at most this
+// often, and never more than kMaxQueuedTexts of them, keeps the queue far below the
+// platform's limit of 10,000 posted messages and the memory flat for any tree; the
+// closing text (the failing path or "Moving ...") is always posted.
+constexpr ULONGLONG kProgressIntervalMs = 50;
+constexpr size_t kMaxQueuedTexts = 200;
+
+// Owns the texts whose messages are still queued for the status bar. Texts are
+// added by the worker and released by the dialog's thread after it has shown them.
+class ProgressTexts {
+public:
+    // Posts `text` unless the last post is too recent or too many are queued.
+    void Post(const std::wstring& text, bool closing) {
+        HWND statusBar = StatusBarWindow.load();
+        if (statusBar == nullptr) return;
+        const ULONGLONG now = ::GetTickCount64();
+        Guard guard(lock_);
+        if (!closing && (texts_.size() >= kMaxQueuedTexts || now - lastPost_ < kProgressIntervalMs)) return;
+        texts_.push_back(text);  // a deque never moves the elements it already holds
+        if (::PostMessageW(statusBar, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(texts_.back().c_str()))) {
+            lastPost_ = now;
+        } else {
+            texts_.pop_back();  // nothing will read it
+        }
+    }
+
+    void DeliverAndRelease() {
+        HWND statusBar = StatusBarWindow.load();
+        MSG message;
+        while (statusBar != nullptr && ::PeekMessageW(&message, statusBar, SB_SETTEXTW, SB_SETTEXTW, PM_REMOVE)) {
+            ::DispatchMessageW(&message);
+        }
+        Guard guard(lock_);
+        texts_.clear();
+        lastPost_ = 0;
+    }
+
+private:
+    class Guard {
+    public:
+        explicit Guard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+        ~Guard() { ::ReleaseSRWLockExclusive(&lock_); }
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+
+    private:
+        SRWLOCK& lock_;
+    };
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::deque<std::wstring> texts_;
+    ULONGLONG lastPost_ = 0;
+};
+
+ProgressTexts QueuedProgress;
+
+// A folder's identity on its volume, the same whichever path (or junction) led to it.
+struct FolderId {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    bool operator==(const FolderId& other) const {
+        return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+    }
+};
+
+struct FolderIdHash {
+    size_t operator()(const FolderId& id) const noexcept {
+        const std::uint64_t index = (std::uint64_t{id.indexHigh} << 32) | id.indexLow;
+        return std::hash<std::uint64_t>()(index * 31u + id.volume);
+    }
+};
+
+bool ReadFolderId(const std::wstring& folder, FolderId& id) {
+    // No access rights are needed to read a folder's identity; backup semantics
+    // open folders, and junctions are followed to the folder they point at.
+    UniqueFileHandle handle(::CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle.get(), &info)) return false;
+    id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+std::wstring ChildPath(const std::wstring& folder, const wchar_t* name) {
+    std::wstring path = folder;
+    if (!path.empty()) path += L'\\';
+    path += name;
+    return path;
+}
+
+UniqueFindHandle OpenListing(const std::wstring& pattern, WIN32_FIND_DATAW& entry) {
+    return UniqueFindHandle(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                               nullptr, FIND_FIRST_EX_LARGE_FETCH));
+}
+
+// One scan of one tree: remembers every folder it has walked.
+class AccessScan {
+public:
+    explicit AccessScan(const std::wstring& mask) : mask_(mask) {}
+
+    bool ScanFolder(const std::wstring& folder) {
+        FolderId id;
+        if (!ReadFolderId(folder, id)) return Fail(folder);
+        if (!walked_.insert(id).second) return true;  // already tested through another path
+        return ScanSubFolders(folder) && ScanFiles(folder);
+    }
+
+private:
+    bool Fail(const std::wstring& path) {
+        QueuedProgress.Post(path, true);
+        return false;
+    }
+
+    bool ScanSubFolders(const std::wstring& folder) {
+        // Names first, walk after: no listing stays open while deeper levels run.
+        std::vector<std::wstring> subFolders;
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing = OpenListing(folder + L"\\*.*", entry);
+        if (!listing) {
+            // Only a volume's empty root answers "no entries" instead of "." and "..".
+            if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+            return Fail(folder);
+        }
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsDotEntry(entry.cFileName)) {
+                subFolders.emplace_back(entry.cFileName);
+            }
+        } while (::FindNextFileW(listing.get(), &entry));
+        if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
+        listing.reset();
+
+        for (const auto& name : subFolders) {
+            if (!ScanFolder(ChildPath(folder, name.c_str()))) return false;
+        }
+        return true;
+    }
+
+    bool ScanFiles(const std::wstring& folder) {
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing = OpenListing(ChildPath(folder, mask_.c_str()), entry);
+        if (!listing) {
+            if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // nothing matches the mask
+            return Fail(folder);
+        }
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+            const std::wstring path = ChildPath(folder, entry.cFileName);
+            if (!TestFile(path, entry.dwFileAttributes)) return false;
+        } while (::FindNextFileW(listing.get(), &entry));
+        if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
+        return true;
+    }
+
+    bool TestFile(const std::wstring& path, DWORD attributes) {
+        DebugLineF(L"Scanning for access: %s", path.c_str());
+        QueuedProgress.Post(path, false);
+        // Exactly what the move will need: read and write, while others may share.
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        if (file == INVALID_HANDLE_VALUE || file == nullptr) return Fail(path);
+        ::CloseHandle(file);
+        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) SystemFilesFound = true;
+        return true;
+    }
+
+    std::wstring mask_;
+    std::unordered_set<FolderId, FolderIdHash> walked_;
+};
+
+}  // namespace
+
+bool ScanForAccess(std::wstring folder, const std::wstring& mask) {
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    // A missing source, or one that is a file, has nothing to test; the relocation
+    // checks the source itself right after the scan and tells the user.
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
+    AccessScan scan(mask);
+    return scan.ScanFolder(folder);
+}
+
+DWORD WINAPI AccessScanThread(void* /*parameter*/) {
+    try {
+        SystemFilesFound = false;
+        const std::wstring folder = ScanSourceFolder;
+        if (!ScanForAccess(folder, L"*")) return 0;
+        QueuedProgress.Post(kMovingText, true);
+        return 1;
+    } catch (...) {
+        // Out of memory: the tree could not be checked, so it must not be moved.
+        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
+        return 0;
+    }
+}
+
+void DeliverScanProgress() { QueuedProgress.DeliverAndRelease(); }

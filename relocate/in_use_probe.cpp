@@ -1,0 +1,22 @@
+#include "relocate/in_use_probe.h"
+
+#include "app/debug_log.h"
+
+namespace {
+
+constexpr int kRenameBackAttempts = 10;
+constexpr DWORD kRenameBackPauseMs = 200;
+
+}  // namespace
+
+ProbeOutcome ProbeFolderInUse(const std::wstring& source, const std::wstring& probe, RenameFunction rename) {
+    if (!rename(source.c_str(), probe.c_str())) return ProbeOutcome::InUse;
+    // Whatever briefly holds the renamed folder (an indexer, a virus scanner) is
+    // given time to let go before the folder counts as stuck.
+    for (int attempt = 0; attempt < kRenameBackAttempts; ++attempt) {
+        if (rename(probe.c_str(), source.c_str())) return ProbeOutcome::NotInUse;
+        ::Sleep(kRenameBackPauseMs);
+    }
+    DebugLineF(L"Tressel.Error: the folder stays under the name %s", probe.c_str());
+    return ProbeOutcome::StuckUnderProbeName;
+}
