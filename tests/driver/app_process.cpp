@@ -1,5 +1,8 @@
 #include "tests/driver/app_process.h"
 
+#include <cstdint>
+
+#include "app/startup_warning.h"
 #include "tests/driver/dialog_driver.h"
 
 namespace testing_driver {
@@ -26,16 +29,75 @@ std::wstring ToWindowsPath(const std::string& path) {
 
 std::wstring DirshiftExePath() { return ToWindowsPath(DIRSHIFT_EXE_PATH); }
 
+namespace {
+
+// The message box's remembered-answer names, computed here on their own so that a
+// test also notices when the program files the answer elsewhere.
+std::wstring EncodedModuleName(const std::wstring& moduleName) {
+    static const wchar_t alphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijklmnopqrstuvwxyz98";
+    std::wstring encoded;
+    for (size_t i = 0; i < moduleName.size() && i < 490; ++i) {
+        encoded += alphabet[(static_cast<unsigned>(moduleName[i]) + 5u * static_cast<unsigned>(i)) % 64u];
+    }
+    return encoded;
+}
+
+std::int32_t MessageKey(const std::wstring& text) {
+    const std::uint32_t n = static_cast<std::uint32_t>(text.size());
+    std::uint32_t sum = 0;  // unsigned, so the wrap-around is defined
+    for (std::uint32_t i = 0; i < n; ++i) sum += (static_cast<std::uint32_t>(text[i]) & 0xFFu) * (i + n);
+    return static_cast<std::int32_t>(sum);
+}
+
+std::wstring PromptBoxKeyPath() {
+    const std::wstring exe = DirshiftExePath();
+    return L"Software\\Dirshift\\" + exe.substr(exe.find_last_of(L'\\') + 1) + L"\\PromptBox";
+}
+
+}  // namespace
+
+std::wstring StartupWarningValueName() {
+    return EncodedModuleName(kPromptModuleName) + std::to_wstring(MessageKey(kStartupWarningText));
+}
+
+void StoreStartupWarningAnswer(DWORD answer) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, PromptBoxKeyPath().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return;
+    ::RegSetValueExW(key, StartupWarningValueName().c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&answer),
+                     sizeof(answer));
+    ::RegCloseKey(key);
+}
+
+void ForgetStartupWarningAnswer() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, PromptBoxKeyPath().c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    ::RegDeleteValueW(key, StartupWarningValueName().c_str());
+    ::RegCloseKey(key);
+}
+
+std::optional<DWORD> StoredStartupWarningAnswer() {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (::RegGetValueW(HKEY_CURRENT_USER, PromptBoxKeyPath().c_str(), StartupWarningValueName().c_str(),
+                       RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
 std::unique_ptr<AppProcess> AppProcess::StartDirshift(const std::wstring& arguments,
-                                                      const std::wstring& workingDirectory) {
+                                                      const std::wstring& workingDirectory, StartupWarning warning) {
     const std::wstring exe = DirshiftExePath();
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
-    return Start(exe, commandLine, workingDirectory);
+    return Start(exe, commandLine, workingDirectory, warning);
 }
 
 std::unique_ptr<AppProcess> AppProcess::Start(const std::wstring& exePath, const std::wstring& commandLine,
-                                              const std::wstring& workingDirectory) {
+                                              const std::wstring& workingDirectory, StartupWarning warning) {
+    // IDYES with PB_DONTASKAGAIN: the answer of a user who ticked the box and said Yes.
+    if (warning == StartupWarning::AcceptedForGood) StoreStartupWarningAnswer(0x01000006);
     std::unique_ptr<AppProcess> app(new AppProcess());
     app->exePath_ = exePath;
     app->commandLine_ = commandLine;

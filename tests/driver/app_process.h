@@ -14,17 +14,29 @@
 
 namespace testing_driver {
 
+// What the program's start-up warning does when a test starts dirshift.exe.
+enum class StartupWarning {
+    // Skipped: the answer "Yes, do not ask me again" is stored first, exactly as a
+    // user who once ticked the box and pressed Yes left it, so the program runs its
+    // ordinary code path for that user and opens its face at once.
+    AcceptedForGood,
+    // Left as the registry holds it: for the warning's own tests.
+    AsStored,
+};
+
 class AppProcess {
 public:
     // Starts `exePath` with the raw command line `commandLine` (which, as for any
     // Windows program, should begin with the program's own quoted path). Returns
     // null when the process cannot be started.
     static std::unique_ptr<AppProcess> Start(const std::wstring& exePath, const std::wstring& commandLine,
-                                             const std::wstring& workingDirectory = L"");
+                                             const std::wstring& workingDirectory = L"",
+                                             StartupWarning warning = StartupWarning::AcceptedForGood);
 
     // Starts the built dirshift.exe with `arguments` after its quoted path.
     static std::unique_ptr<AppProcess> StartDirshift(const std::wstring& arguments,
-                                                     const std::wstring& workingDirectory = L"");
+                                                     const std::wstring& workingDirectory = L"",
+                                                     StartupWarning warning = StartupWarning::AcceptedForGood);
 
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
@@ -67,6 +79,14 @@ private:
     mutable SRWLOCK linesLock_ = SRWLOCK_INIT;
     std::vector<std::wstring> lines_;
 };
+
+// The start-up warning's remembered answer, as the program files it for the
+// current user: under HKCU\Software\Dirshift\dirshift.exe\PromptBox, in the value
+// whose name the message box derives from "dirshift.exe" and the warning's text.
+std::wstring StartupWarningValueName();
+void StoreStartupWarningAnswer(DWORD answer);
+void ForgetStartupWarningAnswer();
+std::optional<DWORD> StoredStartupWarningAnswer();
 
 // The built dirshift.exe as a Windows path.
 std::wstring DirshiftExePath();
