@@ -1,0 +1,204 @@
+// The installed program as Explorer starts it from the context-menu entries the
+// installer registered, and the uninstaller's one question, answered in its window.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/driver/app_process.h"
+#include "tests/driver/dialog_driver.h"
+#include "tests/installer/installer_harness.h"
+
+namespace {
+
+using namespace installer_testing;
+using testing_driver::AppProcess;
+
+class InstalledDirshift : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        RemoveEveryInstallation();
+        ASSERT_EQ(RunSetup(L"/S"), 0u);
+    }
+    static void TearDownTestSuite() { RemoveEveryInstallation(); }
+};
+
+// Explorer puts the item's path in place of %1 and starts the command; the program
+// is the command's first, quoted, token.
+std::wstring ExpandAsExplorer(std::wstring command, const std::wstring& itemPath) {
+    const size_t at = command.find(L"%1");
+    if (at != std::wstring::npos) command.replace(at, 2, itemPath);
+    return command;
+}
+
+std::wstring ProgramOf(const std::wstring& command) {
+    if (command.empty() || command[0] != L'"') return L"";
+    const size_t end = command.find(L'"', 1);
+    return end == std::wstring::npos ? L"" : command.substr(1, end - 1);
+}
+
+enum class Face { Relocation, Manager };
+
+// The face's dialog: the top-level dialog of the process holding the face's path box.
+HWND WaitForFace(const AppProcess& app, Face face) {
+    const int pathBox = face == Face::Relocation ? IDC_SOURCE_PATH : IDC_SCAN_FOLDER;
+    HWND found = nullptr;
+    testing_driver::WaitUntil(
+        [&] {
+            for (HWND window : testing_driver::TopLevelWindows(app.processId())) {
+                if (::IsWindowVisible(window) && ::GetDlgItem(window, pathBox) != nullptr) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        15000);
+    return found;
+}
+
+TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderOrDrive) {
+    const std::wstring plainFolder = L"C:\\users\\Public\\Dirshift menu test";
+    const std::wstring oddFolder = L"C:\\users\\Public\\Fotos & \u00c4rger (2024), #1";
+    for (const auto& folder : {plainFolder, oddFolder}) ::CreateDirectoryW(folder.c_str(), nullptr);
+
+    struct MenuCase {
+        const wchar_t* name;
+        const wchar_t* verbKey;
+        std::wstring itemPath;  // what Explorer puts in place of %1
+        Face face;
+        std::wstring shownPath;
+    };
+    const MenuCase cases[] = {
+        {L"move a folder with blanks", kRelocateVerbKey, plainFolder, Face::Relocation, plainFolder},
+        {L"move a folder with & , # ( ) and a non-ASCII letter", kRelocateVerbKey, oddFolder, Face::Relocation,
+         oddFolder},
+        {L"move a folder right below a drive root", kRelocateVerbKey, L"C:\\users", Face::Relocation, L"C:\\users"},
+        {L"find junctions in a folder", kFindVerbKey, plainFolder, Face::Manager, plainFolder},
+        {L"find junctions in a folder with odd characters", kFindVerbKey, oddFolder, Face::Manager, oddFolder},
+        // A drive's path ends in a backslash, which turns the closing quote into a
+        // literal one: the program receives C:" and removes that stray quote.
+        {L"find junctions on a drive", kDriveFindVerbKey, L"C:\\", Face::Manager, L"C:"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto command = ReadString(HKEY_LOCAL_MACHINE, std::wstring(c.verbKey) + L"\\command", L"");
+        ASSERT_TRUE(command.has_value());
+        const std::wstring commandLine = ExpandAsExplorer(*command, c.itemPath);
+        const std::wstring program = ProgramOf(commandLine);
+        ASSERT_EQ(program, DefaultInstallFolder() + L"\\dirshift.exe");
+
+        auto app = AppProcess::Start(program, commandLine);
+        ASSERT_NE(app, nullptr);
+        HWND face = WaitForFace(*app, c.face);
+        ASSERT_NE(face, nullptr) << "the expected face opens";
+        const int pathBox = c.face == Face::Relocation ? IDC_SOURCE_PATH : IDC_SCAN_FOLDER;
+        EXPECT_EQ(testing_driver::ControlText(face, pathBox), c.shownPath);
+        testing_driver::CloseWithCloseBox(face);
+        EXPECT_TRUE(app->WaitForExit().has_value());
+    }
+    for (const auto& folder : {plainFolder, oddFolder}) ::RemoveDirectoryW(folder.c_str());
+}
+
+// The uninstaller's question about the user's settings, in its own window: the
+// default answer keeps them, Yes removes them. (Silent mode never asks; the silent
+// uninstall test covers that.)
+class UninstallerQuestion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The settings belong to whoever runs these tests: keep a copy to put back.
+        DeleteTree(HKEY_CURRENT_USER, kBackupKey);
+        hadSettings_ = KeyExists(HKEY_CURRENT_USER, kSettingsKey);
+        if (hadSettings_) ASSERT_TRUE(CopyKey(kSettingsKey, kBackupKey));
+        RemoveEveryInstallation();
+        ASSERT_EQ(RunSetup(L"/S"), 0u);
+    }
+    void TearDown() override {
+        RemoveEveryInstallation();
+        DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+        if (hadSettings_) CopyKey(kBackupKey, kSettingsKey);
+        DeleteTree(HKEY_CURRENT_USER, kBackupKey);
+    }
+
+    static bool CopyKey(const wchar_t* from, const wchar_t* to) {
+        HKEY source = nullptr;
+        HKEY target = nullptr;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, from, 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr) !=
+            ERROR_SUCCESS) {
+            ::RegCloseKey(source);
+            return false;
+        }
+        const bool copied = ::RegCopyTreeW(source, nullptr, target) == ERROR_SUCCESS;
+        ::RegCloseKey(source);
+        ::RegCloseKey(target);
+        return copied;
+    }
+
+    static constexpr wchar_t kBackupKey[] = L"Software\\Dirshift installer test backup";
+    bool hadSettings_ = false;
+};
+
+// The message box of the uninstaller's process: the dialog with Yes and No buttons.
+HWND WaitForYesNoBox(const AppProcess& app) {
+    HWND found = nullptr;
+    testing_driver::WaitUntil(
+        [&] {
+            for (HWND window : testing_driver::TopLevelWindows(app.processId())) {
+                if (::IsWindowVisible(window) && ::GetDlgItem(window, IDYES) && ::GetDlgItem(window, IDNO)) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        20000);
+    return found;
+}
+
+TEST_F(UninstallerQuestion, AsksAboutSettingsKeepsThemByDefaultAndRemovesThemOnYes) {
+    struct AnswerCase {
+        const wchar_t* name;
+        bool pressYes;  // otherwise the default button is pressed
+        bool settingsStay;
+    };
+    const AnswerCase cases[] = {
+        {L"default answer", false, true},
+        {L"Yes", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) ASSERT_EQ(RunSetup(L"/S"), 0u);
+        ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, kSettingsKey, L"Recurse", L"1"));
+
+        // Run in place (_?=) so the windows belong to the process started here.
+        const std::wstring uninstaller = DefaultInstallFolder() + L"\\uninstall.exe";
+        auto app = AppProcess::Start(uninstaller, L"\"" + uninstaller + L"\" _?=" + DefaultInstallFolder(), L"",
+                                     testing_driver::StartupWarning::AsStored);
+        ASSERT_NE(app, nullptr);
+        HWND wizard = app->WaitForDialog();
+        ASSERT_NE(wizard, nullptr);
+        testing_driver::PressButton(wizard, IDOK);  // "Uninstall" on the confirmation page
+
+        HWND box = WaitForYesNoBox(*app);
+        ASSERT_NE(box, nullptr) << "the uninstaller asks";
+        const LRESULT defaultButton = ::SendMessageW(box, DM_GETDEFID, 0, 0);
+        EXPECT_EQ(HIWORD(defaultButton), DC_HASDEFID);
+        EXPECT_EQ(LOWORD(defaultButton), IDNO) << "keeping the settings is the default";
+        testing_driver::PressButton(box, c.pressYes ? IDYES : LOWORD(defaultButton));
+
+        // The last page's Close button ends the uninstaller once its work is done.
+        ASSERT_TRUE(testing_driver::WaitUntil(
+            [&] { return !KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey); }, 20000));
+        ASSERT_TRUE(testing_driver::WaitUntil([&] { return testing_driver::IsControlEnabled(wizard, IDOK); }, 20000));
+        testing_driver::PressButton(wizard, IDOK);
+        EXPECT_EQ(app->WaitForExit(), 0u);
+
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, kSettingsKey), c.settingsStay);
+        EXPECT_FALSE(FileExists(DefaultInstallFolder() + L"\\dirshift.exe"));
+    }
+}
+
+}  // namespace
