@@ -165,6 +165,11 @@ void PressEscape(HWND dialog) {
 
 std::wstring StatusBarText(HWND statusBar, int part) {
     if (statusBar == nullptr) return {};
+    // Wine 8 answers a simple status bar's text only when asked for part 0.
+    if (part == SB_SIMPLEID_PART && ::SendMessageW(statusBar, SB_ISSIMPLE, 0, 0)) {
+        std::wstring text = StatusBarText(statusBar, 0);
+        if (!text.empty()) return text;
+    }
     const LRESULT lengthInfo = ::SendMessageW(statusBar, SB_GETTEXTLENGTHW, part, 0);
     const SIZE_T units = LOWORD(lengthInfo) + 1;
     RemoteBuffer remote(statusBar, units * sizeof(wchar_t));
