@@ -1,0 +1,228 @@
+#include "junction/junction.h"
+
+#include "app/debug_log.h"
+#include "app/unique_resource.h"
+#include "junction/reparse_buffer.h"
+#include "junction/reparse_platform.h"
+
+namespace {
+
+constexpr DWORD kOpenReparseFolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD kReparseFolderAttributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+
+bool IsReparseFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kReparseFolderAttributes) == kReparseFolderAttributes;
+}
+
+// GetFullPathNameW reports a path that does not fit by the size it would need,
+// without filling the buffer: only a result below the capacity is a path.
+bool ExpandPath(const wchar_t* path, wchar_t (&full)[reparse::kFullPathCapacity]) {
+    full[0] = 0;
+    const DWORD length = ::GetFullPathNameW(path, reparse::kFullPathCapacity, full, nullptr);
+    return length != 0 && length < reparse::kFullPathCapacity;
+}
+
+}  // namespace
+
+bool VolumeSupportsReparsePoints(const wchar_t* path) {
+    // The root is formed from the first character alone; a path without one
+    // names no volume.
+    wchar_t root[8] = {};
+    if (path != nullptr && path[0] != 0) ::wsprintfW(root, L"%c:\\", path[0]);
+    const reparse_platform::VolumeSupport support =
+        root[0] != 0 ? reparse_platform::QueryVolumeSupport(root) : reparse_platform::VolumeSupport::Unreadable;
+    switch (support) {
+    case reparse_platform::VolumeSupport::Supported:
+        return true;
+    case reparse_platform::VolumeSupport::Unsupported:
+        DebugLine(L"TRESSEL.Error: File system doesn't support reparse points.");
+        return false;
+    case reparse_platform::VolumeSupport::Unreadable:
+        break;
+    }
+    DebugLine(L"TRESSEL.Error: GetVolumeInformation.");
+    return false;
+}
+
+bool CreateJunction(const wchar_t* linkPath, const wchar_t* targetPath) {
+    wchar_t fullLink[reparse::kFullPathCapacity];
+    wchar_t fullTarget[reparse::kFullPathCapacity];
+    if (!ExpandPath(linkPath, fullLink)) {
+        DebugLine(L"TRESSEL.Error: Path expansion.");
+        return false;
+    }
+    if (!ExpandPath(targetPath, fullTarget)) {
+        DebugLine(L"TRESSEL.Error: Path expansion (2).");
+        return false;
+    }
+    if (!VolumeSupportsReparsePoints(fullLink)) return false;
+
+    // Either folder may already exist and is then used as it is.
+    ::CreateDirectoryW(fullLink, nullptr);
+    ::CreateDirectoryW(fullTarget, nullptr);
+
+    // A full path holds at most 259 characters, so "\??\" and it always fit.
+    wchar_t substituteName[reparse::kSubstituteNameCapacity];
+    reparse::FormSubstituteName(fullTarget, substituteName, reparse::kSubstituteNameCapacity);
+
+    UniqueFileHandle link(::CreateFileW(linkPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, kOpenReparseFolderFlags,
+                                        nullptr));
+    if (!link) {
+        DebugLine(L"TRESSEL.Error: Opening host path.");
+        return false;
+    }
+
+    alignas(8) BYTE block[reparse::kReparseBlockSize];
+    const std::size_t size = reparse::BuildMountPointBuffer(substituteName, block, sizeof block);
+    const bool set = size != 0 && reparse_platform::SetReparseData(link.get(), fullLink, fullTarget, block,
+                                                                   static_cast<DWORD>(size));
+    link.reset();
+    if (!set) {
+        DebugLine(L"TRESSEL.Error: Error creating reparse point.");
+        return false;
+    }
+    return true;
+}
+
+bool RemoveJunction(const wchar_t* linkPath) {
+    // The list the caller works from may be stale: whatever stands at the path now
+    // is removed only while it still carries a reparse point. A plain folder that
+    // took its place (with the user's files in it) is never touched.
+    if (!IsReparseFolder(::GetFileAttributesW(linkPath))) {
+        DebugLine(L"TRESSEL.Error: Not a reparse point (folder kept).");
+        return false;
+    }
+    if (!reparse_platform::RemoveReparseFolder(linkPath)) {
+        DebugLine(L"TRESSEL.Error: Removing reparse point (deleting folder).");
+        return false;
+    }
+    return true;
+}
+
+bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
+    if (!IsReparseFolder(::GetFileAttributesW(path))) return false;
+    UniqueFileHandle folder(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          kOpenReparseFolderFlags, nullptr));
+    if (!folder) return false;
+
+    alignas(8) BYTE block[reparse::kReparseBlockSize];
+    DWORD returned = 0;
+    // Data that cannot be read still leaves a reparse folder: reported without a
+    // target and without a line.
+    if (!reparse_platform::GetReparseData(folder.get(), path, block, sizeof block, returned)) return true;
+    if (returned > sizeof block) returned = sizeof block;
+
+    const reparse::ReparseInfo info = reparse::ParseReparseData(block, returned, target, kJunctionPathCapacity);
+    switch (info.kind) {
+    case reparse::ReparseKind::MountPoint:
+        tag = info.tag;
+        break;
+    case reparse::ReparseKind::ThirdParty:
+        DebugLine(L"TRESSEL.Warning: Third-party reparse point not handled.");
+        break;
+    case reparse::ReparseKind::OtherMicrosoft: {
+        wchar_t line[256];
+        ::wsprintfW(line, L"TRESSEL.Warning: Unhandled reparse point tag. %X", info.tag);
+        DebugLine(line);
+        break;
+    }
+    case reparse::ReparseKind::MalformedJunction:
+        // A name outside the data or too long for the target is not shown cut
+        // short: the junction is reported without a target.
+        DebugLine(L"TRESSEL.Warning: Malformed junction data.");
+        break;
+    case reparse::ReparseKind::Unreadable:
+        break;
+    }
+    return true;
+}
+
+namespace {
+
+// Everything the walk needs that is not tied to one level. A level keeps only its
+// listing handle and the length of its own path in `path`: the path is grown for
+// a sub-folder and cut back when the walk returns, and the listing entry is used
+// up before the walk goes deeper. So the stack grows by a few dozen bytes per
+// level, and the depth is bounded by the path's own capacity: each level adds a
+// backslash and at least one character, so 1023 characters allow at most 511.
+struct WalkState {
+    JunctionVisitor visitor;
+    std::uintptr_t context;
+    bool recurse;
+    wchar_t path[kJunctionPathCapacity];
+    wchar_t target[kJunctionPathCapacity];
+    WIN32_FIND_DATAW entry;
+};
+
+constexpr int kStopped = -1;
+
+// Lists the folder held in state.path[0, length). Returns kStopped or the number
+// of Found calls made for its direct sub-folders.
+int WalkFolder(WalkState& state, std::size_t length) {
+    const std::size_t patternLength =
+        reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, L"*.*");
+    UniqueFindHandle listing;
+    if (patternLength != 0) listing.reset(::FindFirstFileW(state.path, &state.entry));
+    state.path[length] = 0;
+    // A folder whose listing cannot be opened (no rights, a path too long) has
+    // no entries to visit; the walk goes on with its siblings.
+    if (!listing) return 0;
+
+    int found = 0;
+    do {
+        if ((state.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+        if (reparse::IsDotEntry(state.entry.cFileName)) continue;
+
+        const std::size_t childLength =
+            reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, state.entry.cFileName);
+        if (childLength == 0) {
+            DebugLine(L"TRESSEL.Warning: Path too long, folder skipped.");
+            continue;
+        }
+        DebugLine(state.path);
+
+        state.target[0] = 0;
+        DWORD tag = 0;
+        if (ReadReparsePoint(state.path, state.target, tag)) {
+            ++found;
+            if (!state.visitor(state.context, state.path, state.target, tag)) return kStopped;
+        } else {
+            if (!state.visitor(state.context, nullptr, nullptr, 0)) return kStopped;
+            if (state.recurse && WalkFolder(state, childLength) == kStopped) return kStopped;
+        }
+        state.path[length] = 0;
+    } while (::FindNextFileW(listing.get(), &state.entry));
+    return found;
+}
+
+}  // namespace
+
+int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse) {
+    WalkState state;
+    state.visitor = visitor;
+    state.context = context;
+    state.recurse = recurse;
+
+    const std::size_t given = reparse::BoundedLength(folder, kJunctionPathCapacity);
+    if (given >= kJunctionPathCapacity) {
+        DebugLine(L"TRESSEL.Error: Folder path too long.");
+        return 0;
+    }
+    const std::size_t length = reparse::TrimmedFolderLength(folder, given);
+    for (std::size_t i = 0; i < length; ++i) state.path[i] = folder[i];
+    state.path[length] = 0;
+
+    // A drive root is walked as "D:" so that sub-folders read "D:\name", but "D:"
+    // alone names the drive's current folder: its reparse point is read at "D:\".
+    const bool driveRoot = length == 2 && folder[1] == L':';
+    const wchar_t rootPath[] = {folder[0], L':', L'\\', 0};
+    state.target[0] = 0;
+    DWORD tag = 0;
+    int found = 0;
+    if (ReadReparsePoint(driveRoot ? rootPath : state.path, state.target, tag)) {
+        ++found;
+        if (!visitor(context, state.path, state.target, tag)) return kStopped;
+    }
+    const int walked = WalkFolder(state, length);
+    return walked == kStopped ? kStopped : found + walked;
+}

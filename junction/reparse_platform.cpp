@@ -1,0 +1,210 @@
+#include "junction/reparse_platform.h"
+
+#include "junction/wine_host.h"
+
+#include <winioctl.h>
+
+#include <cstring>
+
+namespace reparse_platform {
+
+namespace {
+
+// Linux allows paths of 4096 bytes (PATH_MAX, terminator included).
+constexpr std::size_t kUnixPathCapacity = 4096;
+
+constexpr char kReparseDataAttribute[] = "system.ntfs_reparse_data";
+constexpr char kNtfsAttributesAttribute[] = "system.ntfs_attrib";
+
+using UnixPath = char[kUnixPathCapacity];
+
+// The Unix path of `path` naming the entry itself: without trailing slashes,
+// which would make the kernel follow a junction to its target.
+bool UnixEntryPath(const wchar_t* path, UnixPath& unixPath) {
+    if (!wine_host::UnixPathOf(path, unixPath, kUnixPathCapacity)) return false;
+    std::size_t length = std::strlen(unixPath);
+    while (length > 1 && unixPath[length - 1] == '/') unixPath[--length] = 0;
+    return true;
+}
+
+// Under Wine, the errors by which the native calls say "no reparse points here".
+bool ReportsNoReparseSupport(DWORD error) {
+    return wine_host::RunningUnderWine() &&
+           (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_A_REPARSE_POINT);
+}
+
+bool AppendText(char* buffer, std::size_t capacity, const char* text) {
+    const std::size_t length = std::strlen(buffer);
+    const std::size_t extra = std::strlen(text);
+    if (length + extra + 1 > capacity) return false;
+    std::memcpy(buffer + length, text, extra + 1);
+    return true;
+}
+
+// The root folder of the (ntfs-3g) file system that holds `folder`: the highest
+// ancestor of its canonical path on the same device.
+bool FileSystemRoot(const char* folder, UnixPath& root) {
+    if (wine_host::CanonicalPath(folder, root, kUnixPathCapacity) < 0) return false;
+    wine_host::UnixFileStatus status;
+    if (wine_host::LStat(root, status) != 0) return false;
+    const std::uint64_t device = status.device;
+    for (;;) {
+        char* slash = std::strrchr(root, '/');
+        if (slash == nullptr || slash == root) return true;  // "/x": the parent is "/"
+        *slash = 0;
+        const bool sameDevice = wine_host::LStat(root, status) == 0 && status.device == device;
+        *slash = '/';
+        if (!sameDevice) return true;
+        *slash = 0;
+    }
+}
+
+// ntfs-3g shows a junction to "X:\..." as a symbolic link into ".NTFS-3G/X:" in
+// the volume's root, unless it finds the target on its own volume. Without that
+// mapping a junction to another drive letter would dangle, and Wine 8 neither
+// lists nor opens a dangling link. An existing mapping is left as it is.
+bool EnsureDriveMapping(const char* linkUnixPath, const wchar_t* fullTargetPath) {
+    const wchar_t letter = fullTargetPath[0];
+    const bool driveLetter = ((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z')) &&
+                             fullTargetPath[1] == L':';
+    if (!driveLetter) return true;  // nothing ntfs-3g could map
+
+    UnixPath folder = {};
+    if (!AppendText(folder, kUnixPathCapacity, linkUnixPath)) return false;
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr) return false;
+    slash[slash == folder ? 1 : 0] = 0;  // the link's parent folder
+
+    UnixPath mapping;
+    if (!FileSystemRoot(folder, mapping) || !AppendText(mapping, kUnixPathCapacity, "/.NTFS-3G")) return false;
+    const long made = wine_host::MakeDirectory(mapping, 0777);
+    if (made != 0 && made != -wine_host::kErrorExists) return false;
+    const char name[] = {'/', static_cast<char>(letter), ':', 0};
+    if (!AppendText(mapping, kUnixPathCapacity, name)) return false;
+
+    wine_host::UnixFileStatus status;
+    if (wine_host::LStat(mapping, status) == 0) return true;
+
+    const wchar_t driveRoot[] = {letter, L':', L'\\', 0};
+    UnixPath driveUnixPath;
+    UnixPath driveCanonical;
+    if (!wine_host::UnixPathOf(driveRoot, driveUnixPath, kUnixPathCapacity) ||
+        wine_host::CanonicalPath(driveUnixPath, driveCanonical, kUnixPathCapacity) < 0) {
+        return false;
+    }
+    const long linked = wine_host::Symlink(driveCanonical, mapping);
+    return linked == 0 || linked == -wine_host::kErrorExists;
+}
+
+bool SetReparseDataThroughNtfs3g(const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data,
+                                 DWORD size) {
+    UnixPath unixPath;
+    wine_host::UnixFileStatus status;
+    if (!UnixEntryPath(fullLinkPath, unixPath) || wine_host::LStat(unixPath, status) != 0) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    // NTFS on Windows sets a mount point only on an empty folder; ntfs-3g does
+    // not check, and would hide the folder's content behind the junction. (The
+    // folder is listed from Linux: this program holds it open exclusively.) A
+    // symbolic link here is already a junction, whose own data is replaced as on
+    // Windows.
+    const std::uint32_t type = status.mode & wine_host::kUnixTypeMask;
+    if (type == wine_host::kUnixDirectory && wine_host::FolderEntryCount(unixPath) != 0) {
+        ::SetLastError(ERROR_DIR_NOT_EMPTY);
+        return false;
+    }
+    if (type != wine_host::kUnixDirectory && type != wine_host::kUnixSymlink) {
+        ::SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    if (!EnsureDriveMapping(unixPath, fullTargetPath)) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    const long result = wine_host::LSetXattr(unixPath, kReparseDataAttribute, data, size);
+    if (result != 0) {
+        ::SetLastError(result == -wine_host::kErrorNotSupported ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    // The kernel still holds the entry as the directory it was. The first look
+    // at it fails and makes the kernel drop that stale entry, so whoever looks
+    // next (this program included) sees the junction.
+    wine_host::LStat(unixPath, status);
+    return true;
+}
+
+bool GetReparseDataThroughNtfs3g(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned) {
+    UnixPath unixPath;
+    if (!UnixEntryPath(path, unixPath)) return false;
+    const long result = wine_host::LGetXattr(unixPath, kReparseDataAttribute, block, blockSize);
+    if (result <= 0) {
+        ::SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return false;
+    }
+    returned = static_cast<DWORD>(result);
+    return true;
+}
+
+bool VolumeIsNtfs3g(const wchar_t* root) {
+    UnixPath unixPath;
+    if (!wine_host::UnixPathOf(root, unixPath, kUnixPathCapacity)) return false;
+    unsigned char attributes[4];
+    return wine_host::LGetXattr(unixPath, kNtfsAttributesAttribute, attributes, sizeof attributes) > 0;
+}
+
+}  // namespace
+
+VolumeSupport QueryVolumeSupport(const wchar_t* root) {
+    wchar_t volumeName[MAX_PATH];
+    wchar_t fileSystemName[64];
+    DWORD serial = 0;
+    DWORD maxComponent = 0;
+    DWORD flags = 0;
+    if (!::GetVolumeInformationW(root, volumeName, MAX_PATH, &serial, &maxComponent, &flags, fileSystemName, 64)) {
+        return VolumeSupport::Unreadable;
+    }
+    if ((flags & FILE_SUPPORTS_REPARSE_POINTS) != 0) return VolumeSupport::Supported;
+    // Wine 8 never sets the flag; an ntfs-3g mount has real reparse points.
+    if (wine_host::RunningUnderWine() && VolumeIsNtfs3g(root)) return VolumeSupport::Supported;
+    return VolumeSupport::Unsupported;
+}
+
+bool SetReparseData(HANDLE folder, const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data,
+                    DWORD size) {
+    DWORD bytesReturned = 0;
+    if (::DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, const_cast<BYTE*>(data), size, nullptr, 0, &bytesReturned,
+                          nullptr)) {
+        return true;
+    }
+    if (!ReportsNoReparseSupport(::GetLastError())) return false;
+    return SetReparseDataThroughNtfs3g(fullLinkPath, fullTargetPath, data, size);
+}
+
+bool GetReparseData(HANDLE folder, const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned) {
+    returned = 0;
+    if (::DeviceIoControl(folder, FSCTL_GET_REPARSE_POINT, nullptr, 0, block, blockSize, &returned, nullptr)) {
+        return true;
+    }
+    if (!ReportsNoReparseSupport(::GetLastError())) return false;
+    return GetReparseDataThroughNtfs3g(path, block, blockSize, returned);
+}
+
+bool RemoveReparseFolder(const wchar_t* path) {
+    if (wine_host::RunningUnderWine()) {
+        // Wine 8 shows a junction (or any directory link) as a Unix symbolic link
+        // that RemoveDirectoryW cannot remove. Unlinking it removes the link alone:
+        // Linux never unlinks a directory, so the target and its files stay.
+        UnixPath unixPath;
+        wine_host::UnixFileStatus status;
+        if (UnixEntryPath(path, unixPath) && wine_host::LStat(unixPath, status) == 0 &&
+            (status.mode & wine_host::kUnixTypeMask) == wine_host::kUnixSymlink) {
+            if (wine_host::Unlink(unixPath) == 0) return true;
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+    }
+    return ::RemoveDirectoryW(path) != FALSE;
+}
+
+}  // namespace reparse_platform

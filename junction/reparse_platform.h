@@ -1,0 +1,40 @@
+// The junction library's only contact with reparse data, with a volume's
+// reparse-point flag and with the removal of a reparse folder.
+//
+// On Windows each function is exactly one system call: GetVolumeInformationW,
+// DeviceIoControl with FSCTL_SET_REPARSE_POINT or FSCTL_GET_REPARSE_POINT, and
+// RemoveDirectoryW. Wine 8 has no reparse points of its own; when it runs on an
+// NTFS volume mounted with ntfs-3g, the same junctions are real on disk through
+// ntfs-3g's extended attributes, and these functions fall back to them when the
+// native call reports reparse points as unsupported. The fallback behaves as NTFS
+// does on Windows (a mount point goes only on an empty folder) and fails the same
+// way, so callers need not know which path was taken.
+#pragma once
+
+#include <windows.h>
+
+namespace reparse_platform {
+
+enum class VolumeSupport {
+    Supported,
+    Unsupported,
+    Unreadable,  // the volume information could not be read
+};
+
+// `root` is a volume root such as "E:\".
+VolumeSupport QueryVolumeSupport(const wchar_t* root);
+
+// Sets the reparse data `data` (`size` bytes, a complete REPARSE_DATA_BUFFER) on
+// the folder open as `folder`, whose full path is `fullLinkPath`; `fullTargetPath`
+// is the folder the data points at. False with the system's error on failure.
+bool SetReparseData(HANDLE folder, const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data,
+                    DWORD size);
+
+// Reads the reparse data of the folder open as `folder` (found at `path`) into
+// `block`; `returned` receives the number of bytes written there.
+bool GetReparseData(HANDLE folder, const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned);
+
+// Removes the reparse folder `path` itself; its target and the target's files stay.
+bool RemoveReparseFolder(const wchar_t* path);
+
+}  // namespace reparse_platform

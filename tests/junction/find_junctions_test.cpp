@@ -1,0 +1,177 @@
+// The junction walk on a real NTFS tree: what the visitor sees and in what order,
+// when it stops, and what it never enters.
+#include "junction/junction.h"
+
+#include "tests/driver/debug_capture.h"
+#include "tests/driver/host_view.h"
+#include "tests/driver/test_volumes.h"
+#include "tests/junction/junction_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace junction_test;
+using testing_driver::DebugLineCapture;
+using testing_driver::kNtfsDrive;
+
+constexpr DWORD kMountPointTag = 0xA0000003;
+
+// The tree:
+//   root\..x         ordinary (a name that merely starts with "..")
+//   root\a\a1\j2     j2: junction to the target
+//   root\b           junction to the target
+//   root\file.txt
+//   target\inside    never walked: it lies behind the junctions
+// NTFS lists names in upper-case order, so the walk meets ..x, a, b.
+class JunctionWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeFolders(root_ + L"\\..x");
+        MakeFolders(root_ + L"\\a\\a1");
+        MakeFolders(target_ + L"\\inside");
+        WriteTextFile(root_ + L"\\file.txt", "file");
+        ASSERT_TRUE(CreateJunction(b_.c_str(), target_.c_str()));
+        ASSERT_TRUE(CreateJunction(j2_.c_str(), target_.c_str()));
+    }
+
+    // The sub-folder lines the walk wrote (its library lines left out).
+    static std::vector<std::wstring> FolderLines(const DebugLineCapture& capture) {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : capture.Lines()) {
+            if (line.compare(0, 8, L"TRESSEL.") != 0) lines.push_back(line);
+        }
+        return lines;
+    }
+
+    static Visit Poll() { return {false, L"", L"", 0}; }
+    Visit Found(const std::wstring& path) const { return {true, path, NtName(target_), kMountPointTag}; }
+
+    const std::wstring root_ = UniquePath(kNtfsDrive, L"walk");
+    const std::wstring target_ = UniquePath(kNtfsDrive, L"walk-target");
+    const std::wstring b_ = root_ + L"\\b";
+    const std::wstring j2_ = root_ + L"\\a\\a1\\j2";
+};
+
+TEST_F(JunctionWalk, RecursiveWalkGoesDepthFirstAndNeverEntersAJunction) {
+    // With or without a trailing backslash on the start folder: the same walk.
+    for (const std::wstring& start : {root_, root_ + L"\\"}) {
+        DebugLineCapture capture;
+        VisitLog log;
+        EXPECT_EQ(FindJunctions(start.c_str(), RecordVisit, log.context(), true), 1) << "only b is a direct sub-folder";
+        EXPECT_EQ(log.visits, (std::vector<Visit>{Poll(), Poll(), Poll(), Found(j2_), Found(b_)}));
+        EXPECT_EQ(FolderLines(capture), (std::vector<std::wstring>{root_ + L"\\..x", root_ + L"\\a",
+                                                                   root_ + L"\\a\\a1", j2_, b_}));
+    }
+}
+
+TEST_F(JunctionWalk, WithoutRecursionDirectSubFoldersAreStillPolled) {
+    DebugLineCapture capture;
+    VisitLog log;
+    EXPECT_EQ(FindJunctions(root_.c_str(), RecordVisit, log.context(), false), 1);
+    EXPECT_EQ(log.visits, (std::vector<Visit>{Poll(), Poll(), Found(b_)}));
+    EXPECT_EQ(FolderLines(capture), (std::vector<std::wstring>{root_ + L"\\..x", root_ + L"\\a", b_}));
+}
+
+TEST_F(JunctionWalk, VisitorStopsTheWalkAtOnceAtAnyDepth) {
+    struct Case {
+        std::size_t stopAt;
+        std::size_t linesWritten;
+    };
+    // Stop at the first poll (..x), at the poll of a1 (two levels down) and at
+    // the deep junction j2: nothing after the stop is looked at.
+    for (const Case& c : {Case{1, 1}, Case{3, 3}, Case{4, 4}}) {
+        DebugLineCapture capture;
+        VisitLog log;
+        log.stopAt = c.stopAt;
+        EXPECT_EQ(FindJunctions(root_.c_str(), RecordVisit, log.context(), true), -1);
+        EXPECT_EQ(log.visits.size(), c.stopAt);
+        EXPECT_EQ(FolderLines(capture).size(), c.linesWritten);
+    }
+}
+
+TEST_F(JunctionWalk, StartFolderThatIsAJunctionIsReportedThenWalkedUnderItsOwnPath) {
+    VisitLog log;
+    EXPECT_EQ(FindJunctions(b_.c_str(), RecordVisit, log.context(), true), 1);
+    EXPECT_EQ(log.visits, (std::vector<Visit>{Found(b_), Poll()}));
+
+    DebugLineCapture capture;
+    log.visits.clear();
+    log.stopAt = 1;
+    EXPECT_EQ(FindJunctions(b_.c_str(), RecordVisit, log.context(), true), -1);
+    EXPECT_TRUE(FolderLines(capture).empty()) << "a stop at the start folder lists nothing";
+}
+
+TEST_F(JunctionWalk, StartFolderThatIsAJunctionListsItsTargetsSubFolders) {
+    DebugLineCapture capture;
+    VisitLog log;
+    FindJunctions(b_.c_str(), RecordVisit, log.context(), false);
+    EXPECT_EQ(FolderLines(capture), std::vector<std::wstring>{b_ + L"\\inside"});
+}
+
+TEST(FindJunctions, FolderWithOnlyFilesOrNothingMakesNoCalls) {
+    const std::wstring folder = UniquePath(kNtfsDrive, L"files-only");
+    MakeFolders(folder);
+    WriteTextFile(folder + L"\\one.txt", "1");
+    WriteTextFile(folder + L"\\two.txt", "2");
+    for (const std::wstring& start : {folder, folder + L"\\missing"}) {
+        VisitLog log;
+        EXPECT_EQ(FindJunctions(start.c_str(), RecordVisit, log.context(), true), 0);
+        EXPECT_TRUE(log.visits.empty());
+    }
+}
+
+// A tree far deeper than the worker thread's stack could hold if each level
+// kept its own path buffers: the walk must finish on a small stack, find the
+// junction near the bottom, and skip (with a line) only what no path can name.
+struct DeepWalk {
+    std::wstring start;
+    VisitLog log;
+    int result = 0;
+};
+
+DWORD WINAPI RunDeepWalk(void* parameter) {
+    auto* walk = static_cast<DeepWalk*>(parameter);
+    walk->result = FindJunctions(walk->start.c_str(), RecordVisit, walk->log.context(), true);
+    return 0;
+}
+
+TEST(FindJunctions, DeepTreeIsWalkedOnASmallStackAndCutOffOnlyAtThePathLimit) {
+    // 40 short levels, then long names up to about 1000 characters, a junction
+    // there, and one folder whose path would pass 1023 characters.
+    const std::wstring root = UniquePath(kNtfsDrive, L"deep");
+    const std::wstring target = UniquePath(kNtfsDrive, L"deep-target");
+    MakeFolders(target);
+    std::wstring path = root;
+    for (int level = 0; level < 40; ++level) path += L"\\d";
+    while (path.size() + 100 <= 1000) path += L"\\" + std::wstring(99, L'L');
+    const std::wstring junctionPath = path + L"\\j";
+    const std::wstring tooLong = path + L"\\" + std::wstring(1030 - path.size(), L'x');
+    MakeFolders(tooLong);
+    MakeFolders(junctionPath);
+    // Longer than CreateJunction's own paths: written as another tool would.
+    ASSERT_EQ(testing_driver::WriteNtfsReparseData(junctionPath, testing_driver::MountPointData(NtName(target), L"", false)),
+              0);
+
+    DebugLineCapture capture;
+    DeepWalk walk;
+    walk.start = root;
+    // Four 1024-character buffers per level would need over 300 KB here.
+    HANDLE thread = ::CreateThread(nullptr, 128 * 1024, RunDeepWalk, &walk, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(::WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    ::GetExitCodeThread(thread, &exitCode);
+    ::CloseHandle(thread);
+    ASSERT_EQ(exitCode, 0u);
+
+    EXPECT_EQ(walk.result, 0);
+    std::vector<Visit> found;
+    for (const Visit& visit : walk.log.visits) {
+        if (visit.found) found.push_back(visit);
+    }
+    EXPECT_EQ(found, (std::vector<Visit>{{true, junctionPath, NtName(target), kMountPointTag}}));
+    EXPECT_EQ(capture.LinesStartingWith(L"TRESSEL.Warning: Path too long, folder skipped.").size(), 1u);
+}
+
+}  // namespace

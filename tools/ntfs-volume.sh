@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Test volumes for the Wine prefix of one build folder:
+#   N: a real NTFS volume: a sparse image made with mkntfs and mounted with ntfs-3g,
+#      so junctions on it are real NTFS reparse points on disk;
+#   M: a folder ("second") of that same volume under a second drive letter, so a
+#      move between N: and M: is a rename, as between two folders of one volume;
+#   T: a tmpfs mount: a file system without reparse-point support.
+# Usage: ntfs-volume.sh up|down|status
+# "up" always starts from a fresh, empty volume (a stale or dead mount from an
+# earlier run is unmounted first); "down" unmounts everything and removes the links.
+# Needs root (or sudo) for mount, /dev/fuse, and the ntfs-3g and mkntfs programs.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
+
+volumes="$DIRSHIFT_BUILD_DIR/test-volumes"
+image="$volumes/ntfs.img"
+ntfs_mount="$volumes/ntfs"
+plain_mount="$volumes/plain"
+image_size=512M
+dosdevices="$WINEPREFIX/dosdevices"
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# A mount point whose FUSE process died still shows in /proc/mounts while
+# `mountpoint` fails on it ("Transport endpoint is not connected"), so both count.
+is_mounted() {
+  mountpoint -q "$1" 2>/dev/null || grep -qF " $1 " /proc/mounts
+}
+
+release() {
+  local dir=$1
+  if is_mounted "$dir"; then
+    as_root umount "$dir" 2>/dev/null || as_root umount -l "$dir"
+  fi
+}
+
+wait_unmounted() {
+  for _ in $(seq 50); do
+    is_mounted "$1" || return 0
+    sleep 0.1
+  done
+  echo "ntfs-volume: $1 is still mounted" >&2
+  return 1
+}
+
+unlink_drives() {
+  rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:"
+}
+
+down() {
+  unlink_drives
+  release "$ntfs_mount"
+  release "$plain_mount"
+  wait_unmounted "$ntfs_mount"
+  wait_unmounted "$plain_mount"
+  rm -f "$image"
+}
+
+up() {
+  for tool in mkntfs ntfs-3g mountpoint; do
+    command -v "$tool" >/dev/null || { echo "ntfs-volume: $tool is missing (tools/setup.sh installs it)" >&2; exit 1; }
+  done
+  [ -e /dev/fuse ] || { echo "ntfs-volume: /dev/fuse is missing" >&2; exit 1; }
+  down
+  mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$dosdevices"
+
+  truncate -s "$image_size" "$image"
+  mkntfs --fast --force --quiet --label DIRSHIFT "$image"
+  as_root ntfs-3g "$image" "$ntfs_mount"
+  as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
+  mountpoint -q "$ntfs_mount" || { echo "ntfs-volume: mounting $image failed" >&2; exit 1; }
+  mountpoint -q "$plain_mount" || { echo "ntfs-volume: mounting tmpfs failed" >&2; exit 1; }
+  mkdir -p "$ntfs_mount/second"
+
+  ln -sfn "$ntfs_mount" "$dosdevices/n:"
+  ln -sfn "$ntfs_mount/second" "$dosdevices/m:"
+  ln -sfn "$plain_mount" "$dosdevices/t:"
+  echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)"
+}
+
+status() {
+  for dir in "$ntfs_mount" "$plain_mount"; do
+    if mountpoint -q "$dir" 2>/dev/null; then echo "mounted: $dir"; else echo "not mounted: $dir"; fi
+  done
+  ls -l "$dosdevices" 2>/dev/null | grep -E ' [nmt]: ' || true
+}
+
+case "${1:-}" in
+  up) up ;;
+  down) down ;;
+  status) status ;;
+  *) echo "usage: $0 up|down|status" >&2; exit 2 ;;
+esac
