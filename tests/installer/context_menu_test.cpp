@@ -111,7 +111,9 @@ protected:
         // The settings belong to whoever runs these tests: keep a copy to put back.
         DeleteTree(HKEY_CURRENT_USER, kBackupKey);
         hadSettings_ = KeyExists(HKEY_CURRENT_USER, kSettingsKey);
-        if (hadSettings_) ASSERT_TRUE(CopyKey(kSettingsKey, kBackupKey));
+        if (hadSettings_) {
+            ASSERT_TRUE(CopyKey(kSettingsKey, kBackupKey));
+        }
         RemoveEveryInstallation();
         ASSERT_EQ(RunSetup(L"/S"), 0u);
     }
@@ -161,16 +163,18 @@ HWND WaitForYesNoBox(const AppProcess& app) {
 TEST_F(UninstallerQuestion, AsksAboutSettingsKeepsThemByDefaultAndRemovesThemOnYes) {
     struct AnswerCase {
         const wchar_t* name;
-        bool pressYes;  // otherwise the default button is pressed
+        bool pressYes;  // otherwise Enter, which chooses the default
         bool settingsStay;
     };
     const AnswerCase cases[] = {
-        {L"default answer", false, true},
+        {L"Enter", false, true},
         {L"Yes", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) ASSERT_EQ(RunSetup(L"/S"), 0u);
+        if (!KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) {
+            ASSERT_EQ(RunSetup(L"/S"), 0u);
+        }
         ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, kSettingsKey, L"Recurse", L"1"));
 
         // Run in place (_?=) so the windows belong to the process started here.
@@ -184,10 +188,14 @@ TEST_F(UninstallerQuestion, AsksAboutSettingsKeepsThemByDefaultAndRemovesThemOnY
 
         HWND box = WaitForYesNoBox(*app);
         ASSERT_NE(box, nullptr) << "the uninstaller asks";
-        const LRESULT defaultButton = ::SendMessageW(box, DM_GETDEFID, 0, 0);
-        EXPECT_EQ(HIWORD(defaultButton), DC_HASDEFID);
-        EXPECT_EQ(LOWORD(defaultButton), IDNO) << "keeping the settings is the default";
-        testing_driver::PressButton(box, c.pressYes ? IDYES : LOWORD(defaultButton));
+        const auto buttonType = [&](int id) { return ::GetWindowLongW(::GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK; };
+        EXPECT_EQ(buttonType(IDNO), BS_DEFPUSHBUTTON) << "keeping the settings is the default";
+        EXPECT_EQ(buttonType(IDYES), BS_PUSHBUTTON);
+        if (c.pressYes) {
+            testing_driver::PressButton(box, IDYES);
+        } else {
+            testing_driver::PressEnterIn(box, IDNO);
+        }
 
         // The last page's Close button ends the uninstaller once its work is done.
         ASSERT_TRUE(testing_driver::WaitUntil(

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <functional>
 
 #include "app/unique_resource.h"
@@ -14,6 +15,11 @@ namespace installer_testing {
 namespace {
 
 constexpr REGSAM kView = KEY_WOW64_64KEY;
+
+std::wstring Lower(std::wstring text) {
+    for (auto& c : text) c = static_cast<wchar_t>(::towlower(c));
+    return text;
+}
 
 std::wstring Hex(const BYTE* data, DWORD size) {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -67,6 +73,36 @@ std::wstring Joined(std::vector<std::wstring> lines) {
     return text;
 }
 
+// True while a process of the job runs that is not one of the system's own: the
+// first program of a Wine session starts Wine's desktop and service processes, which
+// land in the job but are no part of the program's work and outlive it.
+bool AnyProgramProcessIn(HANDLE job) {
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[255];
+    } ids = {};
+    ids.list.NumberOfAssignedProcesses = 256;
+    if (!::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof(ids), nullptr)) return false;
+    wchar_t systemFolder[MAX_PATH] = L"";
+    const UINT length = ::GetWindowsDirectoryW(systemFolder, MAX_PATH);
+    const std::wstring systemPrefix = Lower(std::wstring(systemFolder, length) + L"\\");
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && i < 256; ++i) {
+        UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                           static_cast<DWORD>(ids.list.ProcessIdList[i])));
+        if (!process) continue;  // already gone
+        DWORD exitCode = 0;
+        if (::GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE) continue;
+        wchar_t image[MAX_PATH * 2] = L"";
+        DWORD size = MAX_PATH * 2;
+        if (::QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+            Lower(std::wstring(image, size)).rfind(systemPrefix, 0) == 0) {
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::wstring SetupExePath() { return testing_driver::ToWindowsPath(DIRSHIFT_SETUP_PATH); }
@@ -101,16 +137,8 @@ std::optional<DWORD> RunAndWaitForAll(const std::wstring& commandLine, DWORD tim
     if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
     DWORD exitCode = 0;
     ::GetExitCodeProcess(process.get(), &exitCode);
-    const bool treeEnded = testing_driver::WaitUntil(
-        [&] {
-            JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-            if (!::QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting,
-                                             sizeof(accounting), nullptr)) {
-                return true;
-            }
-            return accounting.ActiveProcesses == 0;
-        },
-        timeoutMs);
+    const bool treeEnded =
+        testing_driver::WaitUntil([&] { return !AnyProgramProcessIn(job.get()); }, timeoutMs);
     if (!treeEnded) return std::nullopt;
     return exitCode;
 }

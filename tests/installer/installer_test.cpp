@@ -46,6 +46,7 @@ std::wstring MachineState(const std::wstring& extraFolder = L"") {
 }
 
 TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
+    const std::wstring userSettings = DumpKey(HKEY_CURRENT_USER, kSettingsKey);
     ASSERT_EQ(RunSetup(L"/S"), 0u);
 
     const std::wstring folder = DefaultInstallFolder();
@@ -104,7 +105,7 @@ TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
     EXPECT_GE(*size + 1, installedBytes / 1024);
     EXPECT_LE(*size, installedBytes / 1024 + 1);
 
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey)) << "the installer writes no user settings";
+    EXPECT_EQ(DumpKey(HKEY_CURRENT_USER, kSettingsKey), userSettings) << "the installer leaves user settings alone";
 }
 
 TEST_F(Installer, SilentUninstallRemovesExactlyWhatTheInstallAdded) {
@@ -211,11 +212,11 @@ TEST_F(Installer, RunningProgramBlocksUpgradeAndUninstallWithoutHarm) {
     ASSERT_EQ(RunSetup(L"/S"), 0u);
     // A version mark that only a completed install would overwrite.
     ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"0.9-marker"));
-    const std::wstring stateBefore = MachineState();
 
     auto app = testing_driver::AppProcess::Start(InstalledExe(), L"\"" + InstalledExe() + L"\" C:\\users");
     ASSERT_NE(app, nullptr);
     ASSERT_TRUE(testing_driver::WaitUntil([&] { return !testing_driver::TopLevelWindows(app->processId()).empty(); }, 15000));
+    const std::wstring stateBefore = MachineState();
 
     const auto setup = RunSetup(L"/S");
     ASSERT_TRUE(setup.has_value());

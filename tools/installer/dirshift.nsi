@@ -243,10 +243,14 @@ Section "Uninstall"
   ; Not /r: anything the user saved in the program's folder stays, and so does the folder.
   RMDir "$INSTDIR"
 
-  ; Settings are the user's: kept unless the user asks, and always kept in silent mode.
-  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Also remove the settings ${PRODUCT} remembers for you (the scan option and the answers of $\"Do not ask me again$\")?$\r$\n$\r$\nYour folders and junctions are not touched either way." /SD IDNO IDNO keepSettings
+  ; Settings are the user's: kept unless the user answers Yes, and always kept in
+  ; silent mode. Only an explicit Yes removes them; a box that ends any other way
+  ; (closed, or failed to show) keeps them.
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Also remove the settings ${PRODUCT} remembers for you (the scan option and the answers of $\"Do not ask me again$\")?$\r$\n$\r$\nYour folders and junctions are not touched either way." /SD IDNO IDYES removeSettings
+  Goto settingsDone
+  removeSettings:
     DeleteRegKey HKCU "${SETTINGS_KEY}"
-  keepSettings:
+  settingsDone:
 
   ; Last, so that the entry stays listed until everything else is gone.
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
