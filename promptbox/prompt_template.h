@@ -1,0 +1,151 @@
+// The message box's dialog, built without any dialog resource: CPromptTemplate
+// loads and measures the texts, lays the box out, writes an in-memory DLGTEMPLATE
+// and runs the box in a modal loop of its own; CPromptItem is one control of it.
+// The dialog procedure reads and writes the template's public fields while the box
+// is up; those fields are the contract between the builder and the procedure.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "app/unique_resource.h"
+#include "promptbox/prompt_box.h"
+#include "promptbox/prompt_layout.h"
+
+constexpr WORD kButtonClassAtom = 0x0080;
+constexpr WORD kStaticClassAtom = 0x0082;
+constexpr int kPromptMaxItems = 20;
+// Message text and caption buffers: at most 65,535 characters and the terminator.
+constexpr int kPromptTextLength = 65536;
+// The title written into the template.
+constexpr size_t kPromptTitleMax = 1023;
+
+// One control of the template. The fields from `style` to `id` are those of
+// DLGITEMTEMPLATE, in pixels converted to dialog units.
+class CPromptItem {
+public:
+    CPromptItem() = default;
+    virtual ~CPromptItem() = default;
+    CPromptItem(const CPromptItem&) = delete;
+    CPromptItem& operator=(const CPromptItem&) = delete;
+
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    short x = 0;
+    short y = 0;
+    short cx = 0;
+    short cy = 0;
+    WORD id = 0;
+    DWORD classAtom = kButtonClassAtom;
+    std::wstring text;
+};
+
+// Bytes of a template with that title length and those items: the header block
+// and every item but the last rounded up to four bytes.
+size_t DialogTemplateByteSize(size_t titleLength, const CPromptItem* const* items, int count);
+
+// Writes the header (no menu, the dialog class, the title, no font block) and the
+// items into `buffer`; false, writing nothing beyond `size`, when it does not fit.
+bool WriteDialogTemplate(const DLGTEMPLATE& header, const wchar_t* title, size_t titleLength,
+                         const CPromptItem* const* items, int count, BYTE* buffer, size_t size);
+
+class CPromptTemplate {
+public:
+    // `text` and `caption` are strings or string resource numbers (MAKEINTRESOURCEW);
+    // a null text leaves the message empty. Builds every item and the header.
+    CPromptTemplate(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style,
+                    const PromptBoxParams& params);
+    virtual ~CPromptTemplate();
+    CPromptTemplate(const CPromptTemplate&) = delete;
+    CPromptTemplate& operator=(const CPromptTemplate&) = delete;
+
+    // Shows the box and returns its result: the pressed button's id with the
+    // check-box and time-out bits, 2 when no template memory could be had, -1 when
+    // the window could not be created or WM_QUIT came before any button.
+    int ShowModal();
+
+    // Appends a push button with the label of that index at (x, y) in pixels and
+    // returns the advance to the next button (its width + 6).
+    int AddButton(int labelIndex, WORD id, int left, int top);
+
+    // The template image ShowModal hands to the dialog manager.
+    size_t TemplateByteSize() const;
+    bool WriteTemplate(BYTE* buffer, size_t size) const;
+    int ItemCount() const { return itemCount_; }
+
+    std::unique_ptr<CPromptItem> items[kPromptMaxItems];
+    PromptReportCallback reportCallback = nullptr;
+    UINT32 reportData = 0;
+    UINT dialogFlags = 0;
+    int buttonCount = 0;
+    int defaultButtonNumber = 1;
+    int timeoutSeconds = 0;
+    int disabledSeconds = 0;
+    int x = 0;
+    int y = 0;
+    int minButtonWidth = 0;
+    int countdownWidth = 0;
+    int buttonHeight = 0;
+    int checkBoxHeight = 0;
+    int result = -1;
+    INT32 messageKey = 0;
+    UINT nextStaticId = kPromptFirstMessageId;
+    UINT defaultButtonId = IDOK;
+    UINT32 helpContextId = 0;
+    UINT style = 0;
+    UINT messageStaticId = 0;
+    bool rightButtons = false;
+    bool modernLook = false;
+    bool narrow = false;
+    bool done = false;
+    const wchar_t* moduleName = nullptr;
+    HWND owner = nullptr;
+    HINSTANCE stringsInstance = nullptr;
+    HINSTANCE iconInstance = nullptr;
+    RECT messageRect{};
+    std::unique_ptr<wchar_t[]> text;
+    std::unique_ptr<wchar_t[]> caption;
+    wchar_t customButtons[kPromptCustomButtonsLength] = {};
+    wchar_t companyName[kPromptFieldLength] = {};
+    // LoadIconW hands out shared icons that the system frees with the module; they
+    // must not be destroyed, so this handle is not owned.
+    HICON icon = nullptr;
+    UniqueFont font;
+    COLORREF textColor = CLR_INVALID;
+    COLORREF backgroundColor = CLR_INVALID;
+    UniqueBrush backgroundBrush;
+    DLGTEMPLATE header{};
+    wchar_t savedDefaultLabel[kPromptLabelLength] = {};
+    int buttonWidths[kPromptLabelTableSize] = {};
+    PromptLabelTexts labels = {};
+
+private:
+    void TakeOverParameters(const PromptBoxParams& params);
+    void LoadTexts(const wchar_t* textArg, const wchar_t* captionArg, const PromptBoxParams& params,
+                   wchar_t (&reportLabel)[kPromptLabelLength]);
+    HINSTANCE StringsModule() const;
+    void LoadIconForStyle(const PromptBoxParams& params);
+    CPromptItem* AppendItem(WORD classAtom, DWORD itemStyle, WORD itemId, const RECT& pixels, const wchar_t* itemText);
+    int AddButtonWithText(const wchar_t* label, int width, WORD id, int left, int top);
+
+    int itemCount_ = 0;
+    int baseUnitX_ = 8;
+    int baseUnitY_ = 16;
+};
+
+// The box's dialog procedure; lParam of WM_INITDIALOG is the CPromptTemplate.
+INT_PTR CALLBACK PromptBoxDlgProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Offered every WM_KEYDOWN of the modal loop: Ctrl+C copies the box as text and
+// takes the key (true); any other key goes on to normal processing (false).
+bool CopyMessageBoxText(HWND box, WPARAM keyCode);
+
+// Puts one string on the clipboard as CF_UNICODETEXT; failures are silent (false).
+// The clipboard is opened for `owner` (the box): data set while no window owns the
+// clipboard may be refused.
+bool PutTextOnClipboard(const wchar_t* text, HWND owner = nullptr);
+
+// Window procedure of the icon control: paints the icon kept in its user data.
+LRESULT CALLBACK IconStaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
