@@ -14,6 +14,7 @@ packages=(
   wine wine64 fonts-wine                                     # running the program
   xvfb xauth x11-utils x11-apps imagemagick                  # a display and screenshots
   ntfs-3g fuse3 attr                                         # the NTFS test volume
+  clang-14 libclang-rt-14-dev                                # native fuzzing of the pure parsers
   nsis zip                                                   # installer and portable zip
   procps psmisc util-linux
 )
