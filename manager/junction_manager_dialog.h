@@ -3,6 +3,29 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+
+// Posted by the dialog to itself: clear the list and scan the folder box's folder.
+constexpr UINT WM_STARTSCAN = WM_USER + 9;
+
+// The running scan's abort event (manual reset), or null while no scan runs. The
+// dialog creates it before it starts the worker and closes it once the worker has
+// reported its end; the dialog signals it to stop the scan, the worker's visitor
+// only tests it.
+extern std::atomic<HANDLE> ScanAbortEvent;
+
 // Dialog procedure of template 139. The initialisation parameter is the start-up
-// path. The dialog ends with the id of the button that closed it (1 or 2).
+// path (a folder named on the command line, or empty): it fills the folder box and
+// is scanned at once. The dialog ends with the id of the button that closed it
+// (1 or 2).
 INT_PTR CALLBACK JunctionManagerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The scan worker: walks the folder of its request (a ScanRequest the dialog
+// allocated and the thread owns) and reports each junction to the dialog.
+DWORD WINAPI JunctionScanThread(void* request);
+
+// The walk's visitor: `context` is the dialog's window handle. Hands each found
+// reparse point to the dialog, without "\??\" on either path, and returns false
+// once the scan is to stop.
+bool OnJunctionFound(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD tag);

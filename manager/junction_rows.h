@@ -1,0 +1,46 @@
+// The junction manager's row logic, free of windows: what a found junction looks
+// like in the list, where a new row goes to keep the list in order, and which rows
+// may be removed.
+#pragma once
+
+#include <string>
+
+// The NT form in which a junction stores its target ("\??\D:\Data").
+constexpr wchar_t kNtPathPrefix[] = L"\\??\\";
+
+// `path` without a leading "\??\"; any other text unchanged.
+const wchar_t* StripNtPrefix(const wchar_t* path);
+
+// Rows are ordered as the list view's own ascending sort orders them: by the
+// junction path, ignoring case. Negative, zero or positive like lstrcmpiW.
+int CompareRowPaths(const wchar_t* left, const wchar_t* right);
+
+// Index at which a row with key `path` goes among `count` sorted rows: after every
+// row that sorts before or equal to it, so rows of equal paths keep their order of
+// arrival. `rowPath(i)` gives the key of row i. Binary search: the control's own
+// sorted insertion looks at every row, which makes a long scan quadratic.
+template <typename RowPath>
+int SortedInsertIndex(int count, const wchar_t* path, RowPath rowPath) {
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (CompareRowPaths(rowPath(middle), path) <= 0) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+// A target of three characters or fewer (empty, as for a symbolic link or a
+// reparse point of another kind, or a bare drive root) is never removed.
+bool IsRemovableTarget(const std::wstring& target);
+
+// "Error removing junction point:\n\n<path>\n ->\n<target>", whole, however long
+// the paths are.
+std::wstring FormatRemoveError(const std::wstring& junctionPath, const std::wstring& target);
+
+// "Scanning folder: " (as loaded) followed directly by the junction path.
+std::wstring FormatScanningStatus(const wchar_t* prefix, const wchar_t* junctionPath);
