@@ -181,9 +181,12 @@ int WalkFolder(WalkState& state, std::size_t length) {
         }
         DebugLine(state.path);
 
+        // The listing already holds the folder's attributes: only a folder it
+        // shows as a reparse point is looked at again (and opened).
         state.target[0] = 0;
         DWORD tag = 0;
-        if (ReadReparsePoint(state.path, state.target, tag)) {
+        const bool mayBeReparsePoint = (state.entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (mayBeReparsePoint && ReadReparsePoint(state.path, state.target, tag)) {
             ++found;
             if (!state.visitor(state.context, state.path, state.target, tag)) return kStopped;
         } else {
