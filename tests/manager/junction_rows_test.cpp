@@ -1,0 +1,91 @@
+// The junction manager's row logic: what a found path looks like in the list, where
+// a new row goes, and which rows may be handed to the removal.
+#include "manager/junction_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(StripNtPrefix, RemovesOnlyALeadingNtPrefix) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* shown;
+    } cases[] = {
+        {L"\\??\\D:\\Data", L"D:\\Data"},
+        {L"\\??\\", L""},
+        {L"D:\\Data", L"D:\\Data"},
+        {L"", L""},
+        {L"\\??", L"\\??"},                        // too short: kept, and not read past its end
+        {L"\\\\?\\D:\\Data", L"\\\\?\\D:\\Data"},  // the Win32 long-path prefix is not the NT one
+        {L"D:\\x\\??\\y", L"D:\\x\\??\\y"},        // only at the start
+        {L"\\??\\\\??\\D:\\x", L"\\??\\D:\\x"},    // once
+    };
+    for (const auto& c : cases) EXPECT_STREQ(StripNtPrefix(c.path), c.shown) << c.path;
+    EXPECT_EQ(StripNtPrefix(nullptr), nullptr);
+}
+
+// Places each key, one after another, into a list kept sorted with SortedInsertIndex.
+std::vector<std::wstring> InsertAll(const std::vector<std::wstring>& keys) {
+    std::vector<std::wstring> rows;
+    for (const std::wstring& key : keys) {
+        const int at = SortedInsertIndex(static_cast<int>(rows.size()), key.c_str(),
+                                         [&](int row) { return rows[static_cast<size_t>(row)].c_str(); });
+        rows.insert(rows.begin() + at, key);
+    }
+    return rows;
+}
+
+TEST(SortedInsertIndex, KeepsRowsInCaseInsensitiveOrderWhateverTheArrivalOrder) {
+    EXPECT_EQ(InsertAll({L"N:\\c", L"N:\\a", L"N:\\b"}), (std::vector<std::wstring>{L"N:\\a", L"N:\\b", L"N:\\c"}));
+    EXPECT_EQ(InsertAll({L"N:\\b", L"N:\\A", L"N:\\C", L"N:\\a2"}),
+              (std::vector<std::wstring>{L"N:\\A", L"N:\\a2", L"N:\\b", L"N:\\C"}));
+    EXPECT_EQ(InsertAll({}), std::vector<std::wstring>{});
+    // A path that sorts before every listed row goes first, one after all goes last.
+    EXPECT_EQ(InsertAll({L"N:\\m", L"N:\\n", L"N:\\0", L"N:\\z"}),
+              (std::vector<std::wstring>{L"N:\\0", L"N:\\m", L"N:\\n", L"N:\\z"}));
+}
+
+TEST(SortedInsertIndex, RowsThatCompareEqualKeepTheirOrderOfArrival) {
+    EXPECT_EQ(InsertAll({L"N:\\Same", L"N:\\a", L"N:\\SAME", L"N:\\same"}),
+              (std::vector<std::wstring>{L"N:\\a", L"N:\\Same", L"N:\\SAME", L"N:\\same"}));
+}
+
+TEST(SortedInsertIndex, AgreesWithTheListOrderOnManyRows) {
+    std::vector<std::wstring> keys;
+    for (int i = 0; i < 500; ++i) keys.push_back(L"N:\\tree\\" + std::to_wstring((i * 7919) % 500));
+    const std::vector<std::wstring> rows = InsertAll(keys);
+    ASSERT_EQ(rows.size(), keys.size());
+    for (size_t i = 1; i < rows.size(); ++i) EXPECT_LE(CompareRowPaths(rows[i - 1].c_str(), rows[i].c_str()), 0) << i;
+}
+
+TEST(IsRemovableTarget, EmptyTargetsAndBareDriveRootsAreNeverRemoved) {
+    const struct {
+        const wchar_t* target;
+        bool removable;
+    } cases[] = {
+        {L"", false}, {L"D:", false}, {L"D:\\", false}, {L"D:\\x", true}, {L"\\\\s\\share", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsRemovableTarget(c.target), c.removable) << c.target;
+}
+
+TEST(FormatRemoveError, NamesBothPathsWholeHoweverLong) {
+    EXPECT_EQ(FormatRemoveError(L"N:\\virtual", L"M:\\backing"),
+              L"Error removing junction point:\n\nN:\\virtual\n ->\nM:\\backing");
+    EXPECT_EQ(FormatRemoveError(L"N:\\link", L""), L"Error removing junction point:\n\nN:\\link\n ->\n");
+    // Two walk-sized paths: far more than a 1024-character message buffer.
+    const std::wstring path = L"N:\\" + std::wstring(1020, L'p');
+    const std::wstring target = L"M:\\" + std::wstring(1020, L't');
+    const std::wstring text = FormatRemoveError(path, target);
+    EXPECT_NE(text.find(path + L"\n ->\n" + target), std::wstring::npos);
+    EXPECT_EQ(text.substr(text.size() - target.size()), target);
+}
+
+TEST(FormatScanningStatus, PrefixThenPath) {
+    EXPECT_EQ(FormatScanningStatus(L"Scanning folder: ", L"N:\\a"), L"Scanning folder: N:\\a");
+    EXPECT_EQ(FormatScanningStatus(nullptr, L"N:\\a"), L"N:\\a");
+}
+
+}  // namespace
