@@ -88,7 +88,10 @@ bool RemoveJunction(const wchar_t* linkPath) {
     // The list the caller works from may be stale: whatever stands at the path now
     // is removed only while it still carries a reparse point. A plain folder that
     // took its place (with the user's files in it) is never touched.
-    if (!IsReparseFolder(::GetFileAttributesW(linkPath))) {
+    // A volume's root is never a junction, whatever the platform shows for it.
+    const bool driveRoot = linkPath[0] != 0 && linkPath[1] == L':' &&
+                           (linkPath[2] == 0 || (linkPath[2] == L'\\' && linkPath[3] == 0));
+    if (driveRoot || !IsReparseFolder(::GetFileAttributesW(linkPath))) {
         DebugLine(L"TRESSEL.Error: Not a reparse point (folder kept).");
         return false;
     }
@@ -215,14 +218,14 @@ int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t
     for (std::size_t i = 0; i < length; ++i) state.path[i] = folder[i];
     state.path[length] = 0;
 
-    // A drive root is walked as "D:" so that sub-folders read "D:\name", but "D:"
-    // alone names the drive's current folder: its reparse point is read at "D:\".
+    // A drive root is walked as "D:" so that sub-folders read "D:\name". The root
+    // of a volume is never a junction (Wine shows a drive that is a Linux mount
+    // point as a reparse folder, which it is not on Windows), so it is not read.
     const bool driveRoot = length == 2 && folder[1] == L':';
-    const wchar_t rootPath[] = {folder[0], L':', L'\\', 0};
     state.target[0] = 0;
     DWORD tag = 0;
     int found = 0;
-    if (ReadReparsePoint(driveRoot ? rootPath : state.path, state.target, tag)) {
+    if (!driveRoot && ReadReparsePoint(state.path, state.target, tag)) {
         ++found;
         if (!visitor(context, state.path, state.target, tag)) return kStopped;
     }

@@ -191,20 +191,25 @@ bool GetReparseData(HANDLE folder, const wchar_t* path, BYTE* block, DWORD block
 }
 
 bool RemoveReparseFolder(const wchar_t* path) {
-    if (wine_host::RunningUnderWine()) {
-        // Wine 8 shows a junction (or any directory link) as a Unix symbolic link
-        // that RemoveDirectoryW cannot remove. Unlinking it removes the link alone:
-        // Linux never unlinks a directory, so the target and its files stay.
-        UnixPath unixPath;
-        wine_host::UnixFileStatus status;
-        if (UnixEntryPath(path, unixPath) && wine_host::LStat(unixPath, status) == 0 &&
-            (status.mode & wine_host::kUnixTypeMask) == wine_host::kUnixSymlink) {
-            if (wine_host::Unlink(unixPath) == 0) return true;
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return false;
-        }
+    if (!wine_host::RunningUnderWine()) return ::RemoveDirectoryW(path) != FALSE;
+
+    // Wine 8 shows a junction (or any directory link) as a Unix symbolic link
+    // that RemoveDirectoryW cannot remove. Unlinking it removes the link alone:
+    // Linux never unlinks a directory, so the target and its files stay.
+    UnixPath unixPath;
+    wine_host::UnixFileStatus status;
+    if (UnixEntryPath(path, unixPath) && wine_host::LStat(unixPath, status) == 0 &&
+        (status.mode & wine_host::kUnixTypeMask) == wine_host::kUnixSymlink) {
+        if (wine_host::Unlink(unixPath) == 0) return true;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
     }
-    return ::RemoveDirectoryW(path) != FALSE;
+    // Wine reports success for a folder it could not remove (a Linux mount
+    // point, for one): only a folder that is gone counts as removed.
+    if (!::RemoveDirectoryW(path)) return false;
+    if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
 }
 
 }  // namespace reparse_platform

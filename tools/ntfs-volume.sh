@@ -69,7 +69,10 @@ up() {
   mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$dosdevices"
 
   truncate -s "$image_size" "$image"
-  mkntfs --fast --force --quiet --label DIRSHIFT "$image"
+  if ! mkntfs --fast --force --quiet --label DIRSHIFT "$image" >"$volumes/mkntfs.log" 2>&1; then
+    cat "$volumes/mkntfs.log" >&2
+    exit 1
+  fi
   as_root ntfs-3g "$image" "$ntfs_mount"
   as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
   mountpoint -q "$ntfs_mount" || { echo "ntfs-volume: mounting $image failed" >&2; exit 1; }

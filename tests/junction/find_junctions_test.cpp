@@ -137,8 +137,10 @@ DWORD WINAPI RunDeepWalk(void* parameter) {
 }
 
 TEST(FindJunctions, DeepTreeIsWalkedOnASmallStackAndCutOffOnlyAtThePathLimit) {
-    // 40 short levels, then long names up to about 1000 characters, a junction
-    // there, and one folder whose path would pass 1023 characters.
+    // 40 short levels, then long names up to about 1000 characters. In the last
+    // folder: a junction "j"; "x...", whose path fits but leaves no room to list
+    // it; "y...", whose path would pass 1023 characters; and "z", ordinary.
+    // NTFS lists them in that order, so the walk must go on past both limits.
     const std::wstring root = UniquePath(kNtfsDrive, L"deep");
     const std::wstring target = UniquePath(kNtfsDrive, L"deep-target");
     MakeFolders(target);
@@ -146,8 +148,13 @@ TEST(FindJunctions, DeepTreeIsWalkedOnASmallStackAndCutOffOnlyAtThePathLimit) {
     for (int level = 0; level < 40; ++level) path += L"\\d";
     while (path.size() + 100 <= 1000) path += L"\\" + std::wstring(99, L'L');
     const std::wstring junctionPath = path + L"\\j";
-    const std::wstring tooLong = path + L"\\" + std::wstring(1030 - path.size(), L'x');
+    const std::wstring unlistable = path + L"\\" + std::wstring(1021 - path.size() - 1, L'x');
+    const std::wstring tooLong = path + L"\\" + std::wstring(1030 - path.size(), L'y');
+    const std::wstring last = path + L"\\z";
+    ASSERT_EQ(unlistable.size(), 1021u);
+    MakeFolders(unlistable + L"\\hidden");
     MakeFolders(tooLong);
+    MakeFolders(last);
     MakeFolders(junctionPath);
     // Longer than CreateJunction's own paths: written as another tool would.
     ASSERT_EQ(testing_driver::WriteNtfsReparseData(junctionPath, testing_driver::MountPointData(NtName(target), L"", false)),
@@ -172,6 +179,26 @@ TEST(FindJunctions, DeepTreeIsWalkedOnASmallStackAndCutOffOnlyAtThePathLimit) {
     }
     EXPECT_EQ(found, (std::vector<Visit>{{true, junctionPath, NtName(target), kMountPointTag}}));
     EXPECT_EQ(capture.LinesStartingWith(L"TRESSEL.Warning: Path too long, folder skipped.").size(), 1u);
+    const std::vector<std::wstring> lines = capture.Lines();
+    ASSERT_GE(lines.size(), 4u);
+    const auto lastLines = std::vector<std::wstring>(lines.end() - 4, lines.end());
+    EXPECT_EQ(lastLines, (std::vector<std::wstring>{junctionPath, unlistable,
+                                                   L"TRESSEL.Warning: Path too long, folder skipped.", last}));
+}
+
+TEST(FindJunctions, DriveRootIsWalkedWithSingleSeparators) {
+    DebugLineCapture capture;
+    VisitLog log;
+    log.stopAt = 1;
+    FindJunctions((std::wstring(kNtfsDrive) + L"\\").c_str(), RecordVisit, log.context(), true);
+    ASSERT_EQ(log.visits.size(), 1u);
+    const std::vector<std::wstring> lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].compare(0, 3, std::wstring(kNtfsDrive) + L"\\"), 0) << ::testing::PrintToString(lines[0]);
+    EXPECT_EQ(lines[0].find(L"\\\\"), std::wstring::npos);
+    if (log.visits[0].found) {
+        EXPECT_NE(log.visits[0].path, std::wstring(kNtfsDrive));
+    }
 }
 
 }  // namespace

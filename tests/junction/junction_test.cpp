@@ -184,6 +184,17 @@ TEST(RemoveJunction, NeverRemovesAFolderThatIsNoLongerAJunction) {
     EXPECT_TRUE(Exists(empty));
 }
 
+TEST(RemoveJunction, LeavesDriveRootsAlone) {
+    // Wine shows a drive that is a Linux mount point as a reparse folder.
+    for (const std::wstring& root : {std::wstring(kNtfsDrive) + L"\\", std::wstring(kPlainDrive)}) {
+        EXPECT_FALSE(RemoveJunction(root.c_str())) << root;
+        EXPECT_TRUE(Exists(root + L"\\")) << root;
+    }
+    const std::wstring folder = UniquePath(kNtfsDrive, L"still-there");
+    MakeFolders(folder);
+    EXPECT_TRUE(Exists(folder));
+}
+
 // Reparse data written from Linux, as other tools leave it on a volume.
 class ForeignReparseData : public ::testing::Test {
 protected:
