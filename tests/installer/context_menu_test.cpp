@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/test_volumes.h"
 #include "tests/installer/installer_harness.h"
 
 namespace {
@@ -41,14 +42,17 @@ std::wstring ProgramOf(const std::wstring& command) {
 
 enum class Face { Relocation, Manager };
 
-// The face's dialog: the top-level dialog of the process holding the face's path box.
+// The face's dialog: the top-level dialog of the process holding the face's path
+// box and the control only that face has.
 HWND WaitForFace(const AppProcess& app, Face face) {
     const int pathBox = face == Face::Relocation ? IDC_SOURCE_PATH : IDC_SCAN_FOLDER;
+    const int ownControl = face == Face::Relocation ? IDC_RELOCATE : IDC_JUNCTION_LIST;
     HWND found = nullptr;
     testing_driver::WaitUntil(
         [&] {
             for (HWND window : testing_driver::TopLevelWindows(app.processId())) {
-                if (::IsWindowVisible(window) && ::GetDlgItem(window, pathBox) != nullptr) {
+                if (::IsWindowVisible(window) && ::GetDlgItem(window, pathBox) != nullptr &&
+                    ::GetDlgItem(window, ownControl) != nullptr) {
                     found = window;
                     return true;
                 }
@@ -60,8 +64,10 @@ HWND WaitForFace(const AppProcess& app, Face face) {
 }
 
 TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderOrDrive) {
-    const std::wstring plainFolder = L"C:\\users\\Public\\Dirshift menu test";
-    const std::wstring oddFolder = L"C:\\users\\Public\\Fotos & \u00c4rger (2024), #1";
+    // On the NTFS test volume, so the manager's scan of the folder or drive can run.
+    const std::wstring drive = testing_driver::kNtfsDrive;
+    const std::wstring plainFolder = drive + L"\\Dirshift menu test";
+    const std::wstring oddFolder = drive + L"\\Fotos & \u00c4rger (2024), #1";
     for (const auto& folder : {plainFolder, oddFolder}) ::CreateDirectoryW(folder.c_str(), nullptr);
 
     struct MenuCase {
@@ -79,8 +85,8 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
         {L"find junctions in a folder", kFindVerbKey, plainFolder, Face::Manager, plainFolder},
         {L"find junctions in a folder with odd characters", kFindVerbKey, oddFolder, Face::Manager, oddFolder},
         // A drive's path ends in a backslash, which turns the closing quote into a
-        // literal one: the program receives C:" and removes that stray quote.
-        {L"find junctions on a drive", kDriveFindVerbKey, L"C:\\", Face::Manager, L"C:"},
+        // literal one: the program receives N:" and removes that stray quote.
+        {L"find junctions on a drive", kDriveFindVerbKey, drive + L"\\", Face::Manager, drive},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

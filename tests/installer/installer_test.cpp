@@ -7,8 +7,12 @@
 
 #include <string>
 
+#include "junction/junction.h"
 #include "tests/driver/app_process.h"
+#include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/host_view.h"
+#include "tests/driver/test_volumes.h"
 #include "tests/installer/installer_harness.h"
 #include "version.h"
 
@@ -108,23 +112,68 @@ TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
     EXPECT_EQ(DumpKey(HKEY_CURRENT_USER, kSettingsKey), userSettings) << "the installer leaves user settings alone";
 }
 
-TEST_F(Installer, SilentUninstallRemovesExactlyWhatTheInstallAdded) {
-    const std::wstring userFolder = L"C:\\users\\Public\\Dirshift uninstall test";
-    DeleteFolderTree(userFolder);
-    const std::wstring before = MachineState(userFolder);
+// What the user and other programs add while Dirshift is installed: none of it is
+// the uninstaller's to take away.
+class UninstallWithUserChanges : public Installer {
+protected:
+    void SetUp() override {
+        Installer::SetUp();
+        RemoveUserChanges();  // of an earlier run that stopped half-way
+    }
+    void TearDown() override {
+        RemoveUserChanges();
+        Installer::TearDown();
+    }
+
+    void MakeUserChanges() {
+        ASSERT_TRUE(::CreateDirectoryW(userFolder_.c_str(), nullptr));
+        ASSERT_TRUE(WriteTextFile(userFolder_ + L"\\kept.txt", "the user's file"));
+        ASSERT_TRUE(WriteTextFile(userNote_, "saved here by the user"));
+        ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, otherVerb_, L"", L"Other tool"));
+        ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, kSettingsKey, kMark, L"1"));
+        // A folder the user relocated with Dirshift: a junction on a real NTFS volume.
+        ASSERT_TRUE(::CreateDirectoryW(moved_.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(backing_.c_str(), nullptr));
+        ASSERT_TRUE(WriteTextFile(backing_ + L"\\save.dat", "a saved game"));
+        testing_driver::DebugLineCapture capture;
+        const bool made = ::CreateJunction(link_.c_str(), backing_.c_str());
+        std::wstring lines;
+        for (const auto& line : capture.Lines()) lines += line + L"\n";
+        ASSERT_TRUE(made) << std::string(lines.begin(), lines.end());
+    }
+
+    void RemoveUserChanges() {
+        DeleteFolderTree(userFolder_);
+        ::DeleteFileW(userNote_.c_str());
+        ::RemoveDirectoryW(DefaultInstallFolder().c_str());
+        ::RemoveJunction(link_.c_str());
+        DeleteFolderTree(moved_);
+        DeleteTree(HKEY_LOCAL_MACHINE, otherVerb_);
+        // On Wine the folder class starts out missing: the other verb made it.
+        for (const wchar_t* key : {kFolderShellKey, L"Software\\Classes\\Directory"}) {
+            if (SubkeyNames(HKEY_LOCAL_MACHINE, key).empty() && DumpKey(HKEY_LOCAL_MACHINE, key).find(L"] ") == std::wstring::npos)
+                DeleteTree(HKEY_LOCAL_MACHINE, key);
+        }
+        DeleteValue(HKEY_CURRENT_USER, kSettingsKey, kMark);
+    }
+
+    static constexpr wchar_t kMark[] = L"UninstallTestMark";
+    const std::wstring userFolder_ = L"C:\\users\\Public\\Dirshift uninstall test";
+    const std::wstring userNote_ = DefaultInstallFolder() + L"\\my notes.txt";
+    const std::wstring otherVerb_ = std::wstring(kFolderShellKey) + L"\\OtherTool";
+    const std::wstring moved_ = std::wstring(testing_driver::kNtfsDrive) + L"\\installer test";
+    const std::wstring link_ = moved_ + L"\\Games";
+    const std::wstring backing_ = moved_ + L"\\Games (moved)";
+};
+
+TEST_F(UninstallWithUserChanges, SilentUninstallRemovesExactlyWhatTheInstallAdded) {
+    const std::wstring before = MachineState(userFolder_);
 
     ASSERT_EQ(RunSetup(L"/S"), 0u);
-    ASSERT_NE(MachineState(userFolder), before);
-
-    // What the user and other programs do while Dirshift is installed.
-    ASSERT_TRUE(::CreateDirectoryW(userFolder.c_str(), nullptr));
-    ASSERT_TRUE(WriteTextFile(userFolder + L"\\kept.txt", "the user's file"));
-    const std::wstring userNote = DefaultInstallFolder() + L"\\my notes.txt";
-    ASSERT_TRUE(WriteTextFile(userNote, "saved here by the user"));
-    const std::wstring otherVerb = std::wstring(kFolderShellKey) + L"\\OtherTool";
-    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, otherVerb, L"", L"Other tool"));
-    const bool hadSettings = KeyExists(HKEY_CURRENT_USER, kSettingsKey);
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, kSettingsKey, L"UninstallTestMark", L"1"));
+    ASSERT_NE(MachineState(userFolder_), before);
+    MakeUserChanges();
+    const auto reparseData = testing_driver::ReadNtfsReparseData(link_);
+    ASSERT_TRUE(reparseData.has_value());
 
     ASSERT_EQ(RunQuietUninstall(), 0u);
 
@@ -134,27 +183,17 @@ TEST_F(Installer, SilentUninstallRemovesExactlyWhatTheInstallAdded) {
     for (const wchar_t* key : {kRelocateVerbKey, kFindVerbKey, kDriveFindVerbKey})
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
     // What was not the installer's stays.
-    EXPECT_TRUE(FileExists(userFolder + L"\\kept.txt"));
-    EXPECT_TRUE(FileExists(userNote)) << "a file the user saved in the program's folder";
-    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, otherVerb, L""), L"Other tool");
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kSettingsKey, L"UninstallTestMark"), L"1") << "silent mode keeps settings";
+    EXPECT_TRUE(FileExists(userFolder_ + L"\\kept.txt"));
+    EXPECT_TRUE(FileExists(userNote_)) << "a file the user saved in the program's folder";
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, otherVerb_, L""), L"Other tool");
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kSettingsKey, kMark), L"1") << "silent mode keeps settings";
+    // The junction is still a junction on disk, to the same folder, with the files behind it.
+    EXPECT_EQ(testing_driver::ReadNtfsReparseData(link_), reparseData);
+    EXPECT_EQ(ReadWholeFile(link_ + L"\\save.dat").size(), std::string("a saved game").size());
 
-    // Take the in-between changes away again: what is left is the machine as it was.
-    DeleteFolderTree(userFolder);
-    ::DeleteFileW(userNote.c_str());
-    ::RemoveDirectoryW(DefaultInstallFolder().c_str());
-    DeleteTree(HKEY_LOCAL_MACHINE, otherVerb);
-    DeleteValue(HKEY_CURRENT_USER, kSettingsKey, L"UninstallTestMark");
-    if (!hadSettings) DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
-    // Keys that existed only because of the other verb: gone with it on Wine, where
-    // the Directory class starts out missing.
-    for (const wchar_t* key : {kFolderShellKey, L"Software\\Classes\\Directory"}) {
-        if (SubkeyNames(HKEY_LOCAL_MACHINE, key).empty() && DumpKey(HKEY_LOCAL_MACHINE, key).find(L"] ") == std::wstring::npos &&
-            before.find(std::wstring(L"[") + key + L"]") == std::wstring::npos) {
-            DeleteTree(HKEY_LOCAL_MACHINE, key);
-        }
-    }
-    EXPECT_EQ(MachineState(userFolder), before);
+    // Without the user's own changes, the machine is as it was before the install.
+    RemoveUserChanges();
+    EXPECT_EQ(MachineState(userFolder_), before);
 }
 
 TEST_F(Installer, InstallingAgainLeavesOneInstallation) {
