@@ -102,8 +102,12 @@ bool RemoveJunction(const wchar_t* linkPath) {
     return true;
 }
 
-bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
-    if (!IsReparseFolder(::GetFileAttributesW(path))) return false;
+namespace {
+
+// ReadReparsePoint once the folder's attributes are known (the walk has them
+// from its listing already).
+bool ReadReparseFolder(const wchar_t* path, DWORD attributes, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
+    if (!IsReparseFolder(attributes)) return false;
     UniqueFileHandle folder(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                           kOpenReparseFolderFlags, nullptr));
     if (!folder) return false;
@@ -138,6 +142,12 @@ bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapaci
         break;
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
+    return ReadReparseFolder(path, ::GetFileAttributesW(path), target, tag);
 }
 
 namespace {
@@ -185,11 +195,10 @@ int WalkFolder(WalkState& state, std::size_t length) {
         DebugLine(state.path);
 
         // The listing already holds the folder's attributes: only a folder it
-        // shows as a reparse point is looked at again (and opened).
+        // shows as a reparse point is opened.
         state.target[0] = 0;
         DWORD tag = 0;
-        const bool mayBeReparsePoint = (state.entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (mayBeReparsePoint && ReadReparsePoint(state.path, state.target, tag)) {
+        if (ReadReparseFolder(state.path, state.entry.dwFileAttributes, state.target, tag)) {
             ++found;
             if (!state.visitor(state.context, state.path, state.target, tag)) return kStopped;
         } else {
@@ -204,6 +213,7 @@ int WalkFolder(WalkState& state, std::size_t length) {
 }  // namespace
 
 int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse) {
+    if (folder == nullptr || visitor == nullptr) return 0;
     WalkState state;
     state.visitor = visitor;
     state.context = context;
