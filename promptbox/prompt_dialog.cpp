@@ -307,7 +307,9 @@ INT_PTR CALLBACK PromptBoxDlgProc(HWND box, UINT message, WPARAM wParam, LPARAM 
 }
 
 bool CopyMessageBoxText(HWND box, WPARAM keyCode) {
-    if ((::GetAsyncKeyState(VK_CONTROL) & 0x8000) == 0 || LOWORD(keyCode) != 'C') return false;
+    // The Control state that goes with this key message, not the live one: by the
+    // time a busy box reads its queue the user may have let go of Control already.
+    if ((::GetKeyState(VK_CONTROL) & 0x8000) == 0 || LOWORD(keyCode) != 'C') return false;
     if (!::IsWindow(box)) return true;
     try {
         const std::wstring title = WindowTextOf(box, static_cast<int>(kPromptCopyTitleMax));
@@ -327,7 +329,14 @@ bool CopyMessageBoxText(HWND box, WPARAM keyCode) {
 }
 
 bool PutTextOnClipboard(const wchar_t* text, HWND owner) {
-    if (text == nullptr || !::OpenClipboard(owner)) return false;
+    if (text == nullptr) return false;
+    // Another program (a clipboard viewer, say) may hold the clipboard for a moment.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !opened; ++attempt) {
+        opened = ::OpenClipboard(owner) != FALSE;
+        if (!opened) ::Sleep(10);
+    }
+    if (!opened) return false;
     ::EmptyClipboard();
     const size_t length = std::wcslen(text);
     bool placed = false;

@@ -4,6 +4,8 @@
 
 #include <cwctype>
 
+#include "junction/junction.h"
+
 namespace relocation_testing {
 
 namespace {
@@ -91,12 +93,17 @@ TreeSnapshot Union(const TreeSnapshot& a, const TreeSnapshot& b, std::vector<std
 void RemoveTree(const std::wstring& root) {
     const DWORD attributes = ::GetFileAttributesW(root.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A junction goes as a junction: its target's files are not this tree's.
+        if (!RemoveJunction(root.c_str())) ::RemoveDirectoryW(root.c_str());
+        return;
+    }
     ::SetFileAttributesW(root.c_str(), FILE_ATTRIBUTE_NORMAL);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         ::DeleteFileW(root.c_str());
         return;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    {
         WIN32_FIND_DATAW entry;
         HANDLE listing = ::FindFirstFileW((root + L"\\*").c_str(), &entry);
         if (listing != INVALID_HANDLE_VALUE) {
@@ -132,7 +139,8 @@ ScratchFolder::ScratchFolder(const std::wstring& parent, const std::wstring& nam
         const std::string test = info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "scratch";
         leaf.assign(test.begin(), test.end());
     }
-    path_ = parent + L"\\dirshift-" + leaf;
+    // Unique per run: a run that was killed may have left a tree behind.
+    path_ = parent + L"\\dirshift-" + leaf + L"-" + std::to_wstring(::GetCurrentProcessId() % 100000);
     RemoveTree(path_);
     MakeFolders(path_);
 }

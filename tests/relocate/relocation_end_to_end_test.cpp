@@ -1,0 +1,290 @@
+// The real dirshift.exe relocating folders on the NTFS test volume. Every case
+// ends either with all files in the new folder and a working junction at the old
+// path, or with all files back at the old path; every file's checksum is accounted
+// for exactly once, and the junction's bytes are read back from Linux.
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "tests/driver/dialog_driver.h"
+#include "tests/driver/host_view.h"
+#include "tests/driver/test_volumes.h"
+#include "tests/relocate/file_tree.h"
+#include "tests/relocate/relocation_session.h"
+
+namespace {
+
+using namespace relocation_testing;
+using namespace testing_driver;
+
+constexpr wchar_t kScanFailed[] =
+    L"One or more files are in use or insufficient rights exist. This folder can not be relocated.";
+constexpr wchar_t kSystemQuestion[] =
+    L"One or more files have the SYSTEM attribute and may be system protected. You may need elevated rights or "
+    L"permissions to continue with them, but we'll try anyway. Click Yes if you want to try anyway.";
+constexpr wchar_t kSourceInUse[] =
+    L"ERROR: It appears that there is either a file in use in this folder, or a permission issue exist. This folder "
+    L"can not be moved.";
+constexpr wchar_t kMoveFailed[] =
+    L"Moving of files failed. Automatic Dirshift could not be acccomplished Perhaps one or more files are in use or "
+    L"you are messing with system protected folders? Attempting to move files back.";
+constexpr wchar_t kRestored[] = L"Files restored.";
+
+std::wstring CompletedText(const std::wstring& source, const std::wstring& target) {
+    return L"Successfully created the virtual folder! Be WARNED that if you delete files from the virtual folder, they "
+           L"will be deleted from the backing folder too. The folders are in-sync. If you want to remove the virtual "
+           L"link, use this utility for safety.\n\n" +
+           source + L"\n ->\n" + target +
+           L"\n\nREMEMBER: Deleting files from EITHER folder will delete BOTH instances since they are 'linked'";
+}
+
+std::wstring Drive(const wchar_t* letter) { return letter; }
+
+// The tree of the main cases: nested folders, a hidden file and folder, a
+// read-only folder, and content large enough to span several reads.
+std::vector<TreeFile> UserTree() {
+    return {
+        {L"readme.txt", "top level"},
+        {L"docs\\letter.doc", std::string(100000, 'L')},
+        {L"docs\\2024\\q1\\report.xls", "report"},
+        {L"docs\\2024\\q2\\empty.txt", ""},
+        {L"hidden.dat", "hidden file", FILE_ATTRIBUTE_HIDDEN},
+        {L".config\\settings.ini", "[a]\nb=1"},
+        {L"locked\\inside.txt", "in a read-only folder"},
+    };
+}
+
+void MakeReadOnlyFolder(const std::wstring& folder) {
+    ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// State (a): everything in the destination, the old path a junction to it on disk,
+// and the files reachable through the old path.
+void ExpectRelocated(const std::wstring& source, const std::wstring& target, const TreeSnapshot& expected) {
+    EXPECT_EQ(SnapshotTree(target), expected) << "destination";
+    const auto onDisk = OnDiskJunctionTarget(source);
+    ASSERT_TRUE(onDisk.has_value()) << "the old path carries no mount point on disk";
+    EXPECT_EQ(*onDisk, L"\\??\\" + FullPath(target));
+    EXPECT_EQ(HostTypeOf(source), HostType::Symlink) << "ntfs-3g shows a junction as a symbolic link";
+    const DWORD attributes = ::GetFileAttributesW(source.c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(SnapshotTree(source), expected) << "through the old path";
+}
+
+// State (b): everything back in the source, nothing of it left in the destination.
+void ExpectUnchanged(const std::wstring& source, const TreeSnapshot& before) {
+    EXPECT_EQ(SnapshotTree(source), before);
+    EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
+    EXPECT_EQ(HostTypeOf(source), HostType::Directory);
+}
+
+class RelocationEndToEnd : public ::testing::Test {
+protected:
+    // The destination goes last, so a junction never outlives its target.
+    ScratchFolder targetParent_{Drive(kSecondDrive)};
+    ScratchFolder sourceParent_{Drive(kNtfsDrive)};
+    std::wstring source_ = sourceParent_ / L"Games";
+    std::wstring target_ = targetParent_ / L"Games moved";
+};
+
+TEST_F(RelocationEndToEnd, MovesTheTreeAndLeavesAJunctionOnDisk) {
+    MakeTree(source_, UserTree());
+    MakeReadOnlyFolder(source_ + L"\\docs\\2024");
+    MakeReadOnlyFolder(source_);
+    const TreeSnapshot before = SnapshotTree(source_);
+    ASSERT_EQ(before.size(), 7u);
+
+    RelocationSession session(source_, target_);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    const auto finalText = session.Answer(IDOK);
+    ASSERT_TRUE(finalText.has_value());
+    EXPECT_EQ(*finalText, CompletedText(source_, target_));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+
+    ExpectRelocated(source_, target_, before);
+    EXPECT_FALSE(PathExists(source_ + L"_abc_in_use_test"));
+}
+
+TEST_F(RelocationEndToEnd, SystemFilesAskFirstAndNoChangesNothing) {
+    std::vector<TreeFile> tree = UserTree();
+    tree.push_back({L"boot\\bootstat.dat", "system", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN});
+    MakeTree(source_, tree);
+    ASSERT_TRUE(::GetFileAttributesW((source_ + L"\\boot\\bootstat.dat").c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    const TreeSnapshot before = SnapshotTree(source_);
+
+    RelocationSession session(source_, target_);
+    ASSERT_TRUE(session.started());
+    // No, then Cancel: nothing happens and nothing more is said.
+    for (int answer : {IDNO, IDCANCEL}) {
+        session.PressOk();
+        EXPECT_EQ(session.Answer(answer), std::optional<std::wstring>(kSystemQuestion));
+        EXPECT_TRUE(session.NoBoxWithin(1500));
+        ExpectUnchanged(source_, before);
+        EXPECT_FALSE(PathExists(target_));
+    }
+    // Yes, in the same dialog: the relocation goes through.
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDYES), std::optional<std::wstring>(kSystemQuestion));
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(CompletedText(source_, target_)));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+    ExpectRelocated(source_, target_, before);
+}
+
+TEST_F(RelocationEndToEnd, DestinationThatHoldsFilesKeepsThem) {
+    MakeTree(source_, UserTree());
+    MakeTree(target_, {{L"already here.txt", "own"}, {L"own folder\\x.txt", "own x"}});
+    const TreeSnapshot expected = Union(SnapshotTree(source_), SnapshotTree(target_));
+
+    RelocationSession session(source_, target_);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(CompletedText(source_, target_)));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+    ExpectRelocated(source_, target_, expected);
+}
+
+TEST_F(RelocationEndToEnd, FileHeldOpenWithoutSharingIsRefused) {
+    MakeTree(source_, UserTree());
+    const TreeSnapshot before = SnapshotTree(source_);
+    const std::wstring held = source_ + L"\\docs\\2024\\q1\\report.xls";
+    HANDLE file = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+    RelocationSession session(source_, target_);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kScanFailed));
+    EXPECT_EQ(DialogStatusText(session.dialog()), held) << "the file that stopped the scan";
+    ::CloseHandle(file);
+    EXPECT_EQ(session.Cancel(), 2u);
+    ExpectUnchanged(source_, before);
+    EXPECT_FALSE(PathExists(target_));
+}
+
+TEST_F(RelocationEndToEnd, ReadOnlyFileEndsMovedOrRefusedWithNothingLost) {
+    MakeTree(source_, UserTree());
+    WriteTextFile(source_ + L"\\locked\\ro.txt", "read-only");
+    ::SetFileAttributesW((source_ + L"\\locked\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const bool readOnlyStuck = ::GetFileAttributesW((source_ + L"\\locked\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY;
+    const TreeSnapshot before = SnapshotTree(source_);
+
+    RelocationSession session(source_, target_);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    const auto text = session.Answer(IDOK);
+    ASSERT_TRUE(text.has_value());
+    if (*text == kScanFailed) {
+        // Where the attribute holds for the program (Windows, or Wine as an ordinary user).
+        EXPECT_EQ(session.Cancel(), 2u);
+        ExpectUnchanged(source_, before);
+    } else {
+        // Wine run as root opens read-only files for writing, and this ntfs-3g mount
+        // does not even keep the attribute: then the move goes through whole.
+        EXPECT_FALSE(readOnlyStuck) << "a read-only file passed the scan";
+        EXPECT_EQ(*text, CompletedText(source_, target_));
+        EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+        ExpectRelocated(source_, target_, before);
+    }
+}
+
+// Between two Unix file systems Wine's shell moves the files, leaves the folders
+// behind and still reports success; the files must all come back, and what the
+// destination held before must stay where it was.
+TEST_F(RelocationEndToEnd, MoveThatLeavesItemsBehindIsRolledBackExactly) {
+    ScratchFolder otherVolume(Drive(kPlainDrive));
+    const std::wstring target = otherVolume / L"Games moved";
+    MakeTree(source_, UserTree());
+    MakeTree(target, {{L"own.txt", "own"}, {L"own folder\\x.txt", "own x"}});
+    const TreeSnapshot before = SnapshotTree(source_);
+    const TreeSnapshot targetBefore = SnapshotTree(target);
+
+    RelocationSession session(source_, target);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kMoveFailed));
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kRestored));
+    EXPECT_EQ(session.Cancel(), 2u);
+
+    ExpectUnchanged(source_, before);
+    EXPECT_EQ(SnapshotTree(target), targetBefore);
+}
+
+TEST_F(RelocationEndToEnd, FolderThatIsAProcessCurrentDirectoryIsNotMoved) {
+    MakeTree(source_, UserTree());
+    const TreeSnapshot before = SnapshotTree(source_);
+
+    RelocationSession session(source_, target_, source_);  // the program's own current folder
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kSourceInUse));
+    EXPECT_EQ(session.Cancel(), 2u);
+    ExpectUnchanged(source_, before);
+    EXPECT_FALSE(PathExists(source_ + L"_abc_in_use_test"));
+    EXPECT_FALSE(PathExists(target_));
+}
+
+// Requests refused before anything changes, each with its message.
+TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
+    MakeTree(source_, UserTree());
+    ScratchFolder plain(Drive(kPlainDrive));
+    const std::wstring plainSource = plain / L"Data";
+    MakeTree(plainSource, {{L"a.txt", "a"}});
+    const TreeSnapshot before = SnapshotTree(source_);
+    // Fits the field, but its probe name would not fit a path.
+    const std::wstring longSource = sourceParent_ / std::wstring(250 - sourceParent_.path().size() - 1, L's');
+    const std::wstring tooLong(300, L'x');
+
+    const struct {
+        const char* name;
+        std::wstring source;
+        std::wstring target;
+        std::wstring message;
+    } cases[] = {
+        {"no source", L"", target_, L"Please supply a source directory name."},
+        {"blank source and no target", L"   ", L"", L"Please supply a source directory name."},
+        {"no target", source_, L" \\", L"Please supply a destination directory name."},
+        {"same folder", source_, source_ + L"\\", L"The source and the destination are the same folder. Please "
+                                                  L"choose a destination outside the source folder. No changes were "
+                                                  L"made."},
+        {"same folder, other case", source_, sourceParent_ / L"GAMES", L"The source and the destination are the same "
+                                                                       L"folder. Please choose a destination outside "
+                                                                       L"the source folder. No changes were made."},
+        {"destination inside", source_, source_ + L"\\docs\\new", L"The destination folder lies inside the source "
+                                                                  L"folder. Please choose a destination outside the "
+                                                                  L"source folder. No changes were made."},
+        {"destination contains", source_, sourceParent_.path(), L"The source folder lies inside the destination "
+                                                                L"folder. Please choose a destination that does not "
+                                                                L"contain the source folder. No changes were made."},
+        {"source without reparse support", plainSource, target_,
+         L"The source folder is on a drive that does not support junctions (reparse points), for example a drive "
+         L"formatted with FAT32. This folder can not be relocated. No changes were made."},
+        {"source longer than the field", tooLong, target_,
+         L"The path of the source folder is too long. Dirshift can relocate a folder whose full path has at most 243 "
+         L"characters. No changes were made."},
+        {"source whose probe name would not fit", longSource, target_,
+         L"The path of the source folder is too long. Dirshift can relocate a folder whose full path has at most 243 "
+         L"characters. No changes were made."},
+        {"destination longer than the field", source_, tooLong,
+         L"The path of the destination folder is too long. Dirshift accepts a destination whose full path has at "
+         L"most 259 characters. No changes were made."},
+    };
+    RelocationSession session(L"", L"");
+    ASSERT_TRUE(session.started());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetControlText(session.dialog(), IDC_SOURCE_PATH, c.source);
+        SetControlText(session.dialog(), IDC_TARGET_PATH, c.target);
+        session.PressOk();
+        EXPECT_EQ(session.Answer(IDOK, 20000), std::optional<std::wstring>(c.message));
+        EXPECT_TRUE(session.NoBoxWithin(500));
+        EXPECT_EQ(ControlText(session.dialog(), IDC_SOURCE_PATH), c.source) << "the fields stay as typed";
+    }
+    EXPECT_EQ(session.Cancel(), 2u);
+    ExpectUnchanged(source_, before);
+    EXPECT_EQ(SnapshotTree(plainSource).size(), 1u);
+    EXPECT_FALSE(PathExists(target_));
+    EXPECT_FALSE(PathExists(source_ + L"\\docs\\new"));
+}
+
+}  // namespace
