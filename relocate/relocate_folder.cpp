@@ -234,33 +234,6 @@ void RollBackFailedMove(HWND dialog, const RelocationRequest& request, const std
     }
 }
 
-// The junction could not be made: the old path must not stay missing, so the files
-// go back to the source folder, and the user learns where they are.
-void RestoreAfterJunctionFailure(const RelocationRequest& request, const std::vector<std::wstring>& movedNames) {
-    DWORD attributes = ::GetFileAttributesW(request.source.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        ::CreateDirectoryW(request.source.c_str(), nullptr);
-        attributes = ::GetFileAttributesW(request.source.c_str());
-    }
-    const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    const bool restored = sourceUsable && MoveBack(request, movedNames);
-
-    wchar_t note[kMessageCapacity];
-    if (restored) {
-        ::lstrcpynW(note, kJunctionRestored, kMessageCapacity);
-    } else {
-        ::wsprintfW(note, kJunctionNotRestoredFormat, request.source.c_str(), request.target.c_str());
-    }
-    const std::wstring failed = LoadAppString(IDS_RELOCATION_FAILED);
-    wchar_t text[kMessageCapacity];
-    ::wsprintfW(text, kJunctionFailedFormat, failed.c_str(), request.source.c_str(), request.target.c_str());
-    std::wstring message = text;
-    message += L"\n\n";
-    message += note;
-    PromptBox(nullptr, message.c_str(), AppCaption, MB_ICONERROR);
-}
-
 void ReportCompleted(HWND dialog, const RelocationRequest& request) {
     const std::wstring done = LoadAppString(IDS_RELOCATION_DONE);
     wchar_t text[kMessageCapacity];
@@ -330,13 +303,41 @@ void Relocate(HWND dialog) {
     // become the junction either.
     if (!::RemoveDirectoryW(request.source.c_str()) ||
         !CreateJunction(request.source.c_str(), request.target.c_str())) {
-        RestoreAfterJunctionFailure(request, movedNames);
+        RestoreAfterJunctionFailure(request.source, request.target, movedNames);
         return;
     }
     ReportCompleted(dialog, request);
 }
 
 }  // namespace
+
+bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
+                                 const std::vector<std::wstring>& movedNames) {
+    DWORD attributes = ::GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        ::CreateDirectoryW(source.c_str(), nullptr);
+        attributes = ::GetFileAttributesW(source.c_str());
+    }
+    // Whatever stands at the old path now must be a plain folder to take the files.
+    const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    const bool restored = sourceUsable && MoveEntriesBack(target, source, movedNames);
+
+    wchar_t note[kMessageCapacity];
+    if (restored) {
+        ::lstrcpynW(note, kJunctionRestored, kMessageCapacity);
+    } else {
+        ::wsprintfW(note, kJunctionNotRestoredFormat, source.c_str(), target.c_str());
+    }
+    const std::wstring failed = LoadAppString(IDS_RELOCATION_FAILED);
+    wchar_t text[kMessageCapacity];
+    ::wsprintfW(text, kJunctionFailedFormat, failed.c_str(), source.c_str(), target.c_str());
+    std::wstring message = text;
+    message += L"\n\n";
+    message += note;
+    PromptBox(nullptr, message.c_str(), AppCaption, MB_ICONERROR);
+    return restored;
+}
 
 void RelocateFolder(HWND dialog) {
     try {

@@ -1,0 +1,209 @@
+// Relocation benchmark: the access scan over a large tree against a bare loop that
+// opens and closes each file once, measured in the same run; the scan's peak memory
+// on a small and on the large tree; and a relocation of the tree by rename within
+// one volume, split into scan, move, emptiness check and junction.
+//
+// Usage: relocation_bench [file count (default 50000)] [drive (default N:)]
+// The destination is the second drive letter of the same volume (M:).
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/app_globals.h"
+#include "junction/junction.h"
+#include "relocate/access_scan.h"
+#include "relocate/folder_move.h"
+
+namespace {
+
+constexpr int kFilesPerFolder = 500;
+
+double NowMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double PeakMegabytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    return static_cast<double>(std::max(counters.PeakPagefileUsage, counters.PeakWorkingSetSize)) / (1024.0 * 1024.0);
+}
+
+std::wstring FolderName(int index) {
+    wchar_t name[16];
+    ::wsprintfW(name, L"d%04d", index);
+    return name;
+}
+
+std::wstring FileName(int index) {
+    wchar_t name[16];
+    ::wsprintfW(name, L"f%06d.dat", index);
+    return name;
+}
+
+bool MakeTree(const std::wstring& root, int fileCount) {
+    ::CreateDirectoryW(root.c_str(), nullptr);
+    for (int i = 0; i < fileCount; ++i) {
+        const std::wstring folder = root + L"\\" + FolderName(i / kFilesPerFolder);
+        if (i % kFilesPerFolder == 0) ::CreateDirectoryW(folder.c_str(), nullptr);
+        HANDLE file = ::CreateFileW((folder + L"\\" + FileName(i)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        ::WriteFile(file, "dirshift bench\r\n", 16, &written, nullptr);
+        ::CloseHandle(file);
+    }
+    return true;
+}
+
+std::vector<std::wstring> TreeFiles(const std::wstring& root, int fileCount) {
+    std::vector<std::wstring> paths;
+    paths.reserve(static_cast<size_t>(fileCount));
+    for (int i = 0; i < fileCount; ++i) {
+        paths.push_back(root + L"\\" + FolderName(i / kFilesPerFolder) + L"\\" + FileName(i));
+    }
+    return paths;
+}
+
+// The baseline: every file opened for reading and writing and closed, nothing else.
+double BareOpenCloseMs(const std::vector<std::wstring>& paths) {
+    const double start = NowMs();
+    for (const auto& path : paths) {
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    }
+    return NowMs() - start;
+}
+
+// The scan as the relocation runs it: a worker thread posting to a status bar on
+// this thread, which takes the texts once the worker has ended.
+double AccessScanMs(const std::wstring& root, DWORD& exitCode) {
+    ScanSourceFolder = root;
+    const double start = NowMs();
+    HANDLE worker = ::CreateThread(nullptr, 0, AccessScanThread, nullptr, 0, nullptr);
+    ::WaitForSingleObject(worker, INFINITE);
+    ::GetExitCodeThread(worker, &exitCode);
+    ::CloseHandle(worker);
+    DeliverScanProgress();
+    return NowMs() - start;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void RemoveTree(const std::wstring& root) {
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = ::FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = root + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(listing, &entry));
+        ::FindClose(listing);
+    }
+    ::RemoveDirectoryW(root.c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int fileCount = argc > 1 ? std::max(1000, _wtoi(argv[1])) : 50000;
+    const std::wstring drive = argc > 2 ? argv[2] : L"N:";
+    InitAppGlobals();
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr);
+    StatusBarWindow = ::CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"Status", host, 4883);
+
+    const std::wstring work = drive + L"\\dirshift-bench-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring small = work + L"\\small";
+    const std::wstring tree = work + L"\\tree";
+    const std::wstring target = L"M:\\dirshift-bench-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(work.c_str(), nullptr);
+    const int smallCount = fileCount / 10;
+
+    std::wprintf(L"relocation_bench: %d files in folders of %d on %ls\n", fileCount, kFilesPerFolder, drive.c_str());
+    double start = NowMs();
+    if (!MakeTree(small, smallCount) || !MakeTree(tree, fileCount)) {
+        std::wprintf(L"cannot create the test tree below %ls (is the test volume mounted?)\n", work.c_str());
+        return 1;
+    }
+    std::wprintf(L"  tree created in %.0f ms\n", NowMs() - start);
+
+    // Memory first, before the baseline's own path list is built.
+    DWORD exitCode = 0;
+    AccessScanMs(small, exitCode);
+    const double peakSmall = PeakMegabytes();
+    AccessScanMs(tree, exitCode);
+    const double peakLarge = PeakMegabytes();
+    std::wprintf(L"  peak memory: %.1f MB after scanning %d files, %.1f MB after %d files (growth %.2f MB)\n",
+                 peakSmall, smallCount, peakLarge, fileCount, peakLarge - peakSmall);
+
+    const std::vector<std::wstring> paths = TreeFiles(tree, fileCount);
+    std::vector<double> bare;
+    std::vector<double> scan;
+    for (int round = 0; round < 3; ++round) {
+        bare.push_back(BareOpenCloseMs(paths));
+        scan.push_back(AccessScanMs(tree, exitCode));
+        if (exitCode != 1) std::wprintf(L"  the scan failed (exit code %lu)\n", exitCode);
+    }
+    const double bareMs = Median(bare);
+    const double scanMs = Median(scan);
+    std::wprintf(L"  bare open+close loop: %.0f ms (%.1f us/file)\n", bareMs, 1000.0 * bareMs / fileCount);
+    std::wprintf(L"  access scan:          %.0f ms (%.1f us/file)  ratio %.2fx\n", scanMs,
+                 1000.0 * scanMs / fileCount, scanMs / bareMs);
+
+    // The relocation's own steps, as the command runs them after its checks.
+    std::vector<std::wstring> movedNames;
+    ListFolderEntries(tree, movedNames);
+    ::CreateDirectoryW(target.c_str(), nullptr);
+    std::wstring from = tree + L"\\*.*";
+    from += L'\0';
+    std::wstring to = target;
+    to += L'\0';
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_MOVE;
+    operation.pFrom = from.c_str();
+    operation.pTo = to.c_str();
+    operation.fFlags = FOF_NOCONFIRMMKDIR | FOF_SILENT;
+    start = NowMs();
+    const int moveResult = ::SHFileOperationW(&operation);
+    const double moveMs = NowMs() - start;
+    start = NowMs();
+    const bool empty = FolderIsEmpty(tree);
+    const double checkMs = NowMs() - start;
+    start = NowMs();
+    const bool junction = ::RemoveDirectoryW(tree.c_str()) && CreateJunction(tree.c_str(), target.c_str());
+    const double junctionMs = NowMs() - start;
+    std::wprintf(L"  relocation by rename: scan %.0f ms, move %.0f ms (result %d), emptiness check %.1f ms (%ls), "
+                 L"junction %.1f ms (%ls)\n",
+                 scanMs, moveMs, moveResult, checkMs, empty ? L"empty" : L"NOT EMPTY", junctionMs,
+                 junction ? L"made" : L"FAILED");
+
+    if (junction) RemoveJunction(tree.c_str());
+    RemoveTree(target);
+    RemoveTree(work);
+    ::DestroyWindow(host);
+    return moveResult == 0 && empty && junction ? 0 : 1;
+}
