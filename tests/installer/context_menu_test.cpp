@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "junction/junction.h"
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
@@ -42,6 +43,8 @@ std::wstring ProgramOf(const std::wstring& command) {
 
 enum class Face { Relocation, Manager };
 
+constexpr wchar_t kScanComplete[] = L"Scan complete";
+
 // The face's dialog: the top-level dialog of the process holding the face's path
 // box and the control only that face has.
 HWND WaitForFace(const AppProcess& app, Face face) {
@@ -68,7 +71,15 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
     const std::wstring drive = testing_driver::kNtfsDrive;
     const std::wstring plainFolder = drive + L"\\Dirshift menu test";
     const std::wstring oddFolder = drive + L"\\Fotos & \u00c4rger (2024), #1";
-    for (const auto& folder : {plainFolder, oddFolder}) ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring backing = drive + L"\\Dirshift menu test backing";
+    // One junction in each folder and one right on the drive: the manager must list
+    // the one of the place it was opened for, which shows it scanned that place.
+    const std::wstring plainLink = plainFolder + L"\\link";
+    const std::wstring oddLink = oddFolder + L"\\link";
+    const std::wstring driveLink = drive + L"\\Dirshift menu test link";
+    for (const auto& link : {plainLink, oddLink, driveLink}) ::RemoveJunction(link.c_str());
+    for (const auto& folder : {plainFolder, oddFolder, backing}) ::CreateDirectoryW(folder.c_str(), nullptr);
+    for (const auto& link : {plainLink, oddLink, driveLink}) ASSERT_TRUE(::CreateJunction(link.c_str(), backing.c_str()));
 
     struct MenuCase {
         const wchar_t* name;
@@ -76,17 +87,20 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
         std::wstring itemPath;  // what Explorer puts in place of %1
         Face face;
         std::wstring shownPath;
+        std::wstring listedJunction;  // manager only
     };
     const MenuCase cases[] = {
-        {L"move a folder with blanks", kRelocateVerbKey, plainFolder, Face::Relocation, plainFolder},
+        {L"move a folder with blanks", kRelocateVerbKey, plainFolder, Face::Relocation, plainFolder, L""},
         {L"move a folder with & , # ( ) and a non-ASCII letter", kRelocateVerbKey, oddFolder, Face::Relocation,
-         oddFolder},
-        {L"move a folder right below a drive root", kRelocateVerbKey, L"C:\\users", Face::Relocation, L"C:\\users"},
-        {L"find junctions in a folder", kFindVerbKey, plainFolder, Face::Manager, plainFolder},
-        {L"find junctions in a folder with odd characters", kFindVerbKey, oddFolder, Face::Manager, oddFolder},
+         oddFolder, L""},
+        {L"move a folder right below a drive root", kRelocateVerbKey, L"C:\\users", Face::Relocation, L"C:\\users",
+         L""},
+        {L"find junctions in a folder", kFindVerbKey, plainFolder, Face::Manager, plainFolder, plainLink},
+        {L"find junctions in a folder with odd characters", kFindVerbKey, oddFolder, Face::Manager, oddFolder,
+         oddLink},
         // A drive's path ends in a backslash, which turns the closing quote into a
         // literal one: the program receives N:" and removes that stray quote.
-        {L"find junctions on a drive", kDriveFindVerbKey, drive + L"\\", Face::Manager, drive},
+        {L"find junctions on a drive", kDriveFindVerbKey, drive + L"\\", Face::Manager, drive, driveLink},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,10 +116,19 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
         ASSERT_NE(face, nullptr) << "the expected face opens";
         const int pathBox = c.face == Face::Relocation ? IDC_SOURCE_PATH : IDC_SCAN_FOLDER;
         EXPECT_EQ(testing_driver::ControlText(face, pathBox), c.shownPath);
+        if (c.face == Face::Manager) {
+            EXPECT_TRUE(testing_driver::WaitUntil(
+                [&] { return testing_driver::DialogStatusText(face) == kScanComplete; }, 15000));
+            bool listed = false;
+            for (const auto& row : testing_driver::ListViewRows(::GetDlgItem(face, IDC_JUNCTION_LIST), 2))
+                listed = listed || row[0] == c.listedJunction;
+            EXPECT_TRUE(listed) << "the scan covered the place the menu was opened for";
+        }
         testing_driver::CloseWithCloseBox(face);
         EXPECT_TRUE(app->WaitForExit().has_value());
     }
-    for (const auto& folder : {plainFolder, oddFolder}) ::RemoveDirectoryW(folder.c_str());
+    for (const auto& link : {plainLink, oddLink, driveLink}) EXPECT_TRUE(::RemoveJunction(link.c_str()));
+    for (const auto& folder : {plainFolder, oddFolder, backing}) ::RemoveDirectoryW(folder.c_str());
 }
 
 // The uninstaller's question about the user's settings, in its own window: the
