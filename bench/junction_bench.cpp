@@ -160,6 +160,7 @@ int wmain(int argc, wchar_t** argv) {
                 BareWalk(path, std::wcslen(path));
                 ::QueryPerformanceCounter(&end);
                 bare.push_back(Milliseconds(start, end));
+                std::fwprintf(stderr, L"round %d bare %.1f ms\n", round, bare.back());
             } else {
                 counts = WalkCounts();
                 const long before = heapAllocations;
@@ -168,6 +169,7 @@ int wmain(int argc, wchar_t** argv) {
                 ::QueryPerformanceCounter(&end);
                 allocations = heapAllocations - before;
                 walk.push_back(Milliseconds(start, end));
+                std::fwprintf(stderr, L"round %d FindJunctions %.1f ms\n", round, walk.back());
             }
         }
     }

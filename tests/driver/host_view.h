@@ -10,7 +10,11 @@
 //    following it; HostTypeOf(path): what lstat sees.
 //  - WriteNtfsReparseData(path, bytes): sets reparse data on an existing entry
 //    from Linux, as other tools would (ntfs-3g checks the lengths and refuses
-//    inconsistent data with EINVAL; the error number is returned).
+//    inconsistent data with EINVAL; the error number is returned). ntfs-3g
+//    resolves a junction to "X:\..." through the link ".NTFS-3G\X:" in the
+//    volume's root when it exists (CreateJunction makes it), and otherwise
+//    looks for the path on its own volume; a junction that resolves nowhere is
+//    invisible to Wine 8.
 //  - Builders of reparse data that other tools write: MountPointData (with the
 //    print name stored first, as some tools do), SymbolicLinkData (tag
 //    0xA000000C), ThirdPartyData (a tag with bit 31 clear and its GUID).

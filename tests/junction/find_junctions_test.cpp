@@ -2,6 +2,8 @@
 // when it stops, and what it never enters.
 #include "junction/junction.h"
 
+#include "junction/wine_host.h"
+
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
@@ -14,6 +16,7 @@ namespace {
 using namespace junction_test;
 using testing_driver::DebugLineCapture;
 using testing_driver::kNtfsDrive;
+using testing_driver::kPlainDrive;
 
 constexpr DWORD kMountPointTag = 0xA0000003;
 
@@ -107,6 +110,33 @@ TEST_F(JunctionWalk, StartFolderThatIsAJunctionListsItsTargetsSubFolders) {
     VisitLog log;
     FindJunctions(b_.c_str(), RecordVisit, log.context(), false);
     EXPECT_EQ(FolderLines(capture), std::vector<std::wstring>{b_ + L"\\inside"});
+}
+
+TEST(FindJunctions, ReparseFolderWhoseDataCannotBeReadIsReportedBareAndSilently) {
+    // On the drive without reparse support, a Linux directory link still shows
+    // as a reparse folder, but it has no reparse data to read.
+    const std::wstring base = UniquePath(kPlainDrive, L"unreadable");
+    MakeFolders(base + L"\\real");
+    WriteTextFile(base + L"\\real\\kept.txt", "kept");
+    const std::string real = testing_driver::UnixPathOf(base + L"\\real");
+    const std::string link = testing_driver::UnixPathOf(base) + "/link";
+    ASSERT_EQ(wine_host::Symlink(real.c_str(), link.c_str()), 0);
+
+    DebugLineCapture capture;
+    VisitLog log;
+    EXPECT_EQ(FindJunctions(base.c_str(), RecordVisit, log.context(), true), 1);
+    // tmpfs lists in no fixed order: one Found for the link, one poll for "real".
+    ASSERT_EQ(log.visits.size(), 2u);
+    const Visit foundLink{true, base + L"\\link", L"", 0};
+    const Visit pollReal{false, L"", L"", 0};
+    EXPECT_TRUE((log.visits[0] == foundLink && log.visits[1] == pollReal) ||
+                (log.visits[0] == pollReal && log.visits[1] == foundLink))
+        << ::testing::PrintToString(log.visits);
+    EXPECT_TRUE(capture.LinesStartingWith(L"TRESSEL.").empty());
+
+    EXPECT_TRUE(RemoveJunction((base + L"\\link").c_str()));
+    EXPECT_EQ(testing_driver::HostTypeOf(base + L"\\link"), testing_driver::HostType::Missing);
+    EXPECT_EQ(ReadTextFile(base + L"\\real\\kept.txt"), "kept");
 }
 
 TEST(FindJunctions, FolderWithOnlyFilesOrNothingMakesNoCalls) {

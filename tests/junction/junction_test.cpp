@@ -77,8 +77,12 @@ TEST(CreateJunction, MakesARealJunctionThatReadsBackAndRemovesWithoutTouchingThe
 TEST(CreateJunction, CreatesMissingFoldersAndReachesATargetOnAnotherDriveLetter) {
     // M: is a folder of the same NTFS volume under its own letter; ntfs-3g finds
     // such a target through the volume's ".NTFS-3G\M:" mapping.
+    // A folder of the same name at the volume's root must not be taken for it.
     const std::wstring target = UniquePath(kSecondDrive, L"moved");
     const std::wstring link = UniquePath(kNtfsDrive, L"virtual");
+    const std::wstring decoy = std::wstring(kNtfsDrive) + target.substr(2);
+    MakeFolders(decoy);
+    WriteTextFile(decoy + L"\\file.txt", "decoy");
     ASSERT_FALSE(Exists(target));
     ASSERT_FALSE(Exists(link));
 
