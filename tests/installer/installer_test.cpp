@@ -80,6 +80,10 @@ TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
         {kFindVerbKey, L"Icon", exe + L",0"},
         {kDriveFindVerbKey, L"", L"Find and remove junctions here\u2026"},
         {kDriveFindVerbKey, L"Icon", exe + L",0"},
+        // One selected item at a time: never a burst of elevated copies.
+        {kRelocateVerbKey, L"MultiSelectModel", L"Single"},
+        {kFindVerbKey, L"MultiSelectModel", L"Single"},
+        {kDriveFindVerbKey, L"MultiSelectModel", L"Single"},
     };
     for (const auto& s : strings) {
         SCOPED_TRACE(std::wstring(s.key) + L" : " + s.value);

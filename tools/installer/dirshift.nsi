@@ -183,14 +183,19 @@ Section "${PRODUCT}" SectionProgram
   ; backslash before the closing quote makes that quote a literal character: the
   ; program receives D:" and removes the stray quote, which leaves D:. The drive
   ; entry has no "/create": a drive root cannot be moved away.
+  ; Each entry shows for one selected item only: Explorer would otherwise start one
+  ; elevated copy per selected folder, each with its own prompt and dialog.
   WriteRegStr HKLM "${RELOCATE_VERB}" "" "${RELOCATE_LABEL}"
   WriteRegStr HKLM "${RELOCATE_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
+  WriteRegStr HKLM "${RELOCATE_VERB}" "MultiSelectModel" "Single"
   WriteRegStr HKLM "${RELOCATE_VERB}\command" "" '"$INSTDIR\${EXE_NAME}" "%1" /create'
   WriteRegStr HKLM "${FIND_VERB}" "" "${FIND_LABEL}"
   WriteRegStr HKLM "${FIND_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
+  WriteRegStr HKLM "${FIND_VERB}" "MultiSelectModel" "Single"
   WriteRegStr HKLM "${FIND_VERB}\command" "" '"$INSTDIR\${EXE_NAME}" "%1"'
   WriteRegStr HKLM "${DRIVE_FIND_VERB}" "" "${FIND_LABEL}"
   WriteRegStr HKLM "${DRIVE_FIND_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
+  WriteRegStr HKLM "${DRIVE_FIND_VERB}" "MultiSelectModel" "Single"
   WriteRegStr HKLM "${DRIVE_FIND_VERB}\command" "" '"$INSTDIR\${EXE_NAME}" "%1"'
 
   ${GetSize} "$INSTDIR" "/S=0K" $4 $5 $6
