@@ -1,10 +1,13 @@
-// The installed program as Explorer starts it from the context-menu entries the
-// installer registered, and the uninstaller's one question, answered in its window.
+// The installer and the installed program in their windows: the program as Explorer
+// starts it from the context-menu entries the installer registered, the installer
+// waiting for a running copy to close, and the uninstaller's one question.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <string>
+
+#include "version.h"
 
 #include "junction/junction.h"
 #include "resources/resource.h"
@@ -131,6 +134,59 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
     for (const auto& folder : {plainFolder, oddFolder, backing}) ::RemoveDirectoryW(folder.c_str());
 }
 
+// The top-level dialog of the process that has the button `id` (a message box:
+// IDYES, IDRETRY, ...), or null after the time-out.
+HWND WaitForBoxWithButton(const AppProcess& app, int id, DWORD timeoutMs = 20000) {
+    HWND found = nullptr;
+    testing_driver::WaitUntil(
+        [&] {
+            for (HWND window : testing_driver::TopLevelWindows(app.processId())) {
+                if (::IsWindowVisible(window) && ::GetDlgItem(window, id) != nullptr) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+// An upgrade started while Dirshift runs: the installer asks the user to close it,
+// changes nothing meanwhile, and carries on once the program is closed and the user
+// chooses Retry.
+TEST_F(InstalledDirshift, InstallerWaitsForTheRunningProgramAndGoesOnAfterRetry) {
+    const std::wstring exe = DefaultInstallFolder() + L"\\dirshift.exe";
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"0.9-marker"));
+    auto program = AppProcess::Start(exe, L"\"" + exe + L"\" C:\\users");
+    ASSERT_NE(program, nullptr);
+    ASSERT_NE(WaitForFace(*program, Face::Manager), nullptr);
+
+    auto setup = AppProcess::Start(SetupExePath(), L"\"" + SetupExePath() + L"\"", L"",
+                                   testing_driver::StartupWarning::AsStored);
+    ASSERT_NE(setup, nullptr);
+    HWND wizard = setup->WaitForDialog();
+    ASSERT_NE(wizard, nullptr);
+    testing_driver::PressButton(wizard, IDOK);  // "Install" on the folder page
+
+    HWND box = WaitForBoxWithButton(*setup, IDRETRY);
+    ASSERT_NE(box, nullptr) << "the installer asks to close the program";
+    EXPECT_NE(::GetDlgItem(box, IDCANCEL), nullptr);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"0.9-marker") << "nothing changed yet";
+
+    program->Kill();
+    testing_driver::PressButton(box, IDRETRY);
+    ASSERT_TRUE(testing_driver::WaitUntil(
+        [&] { return ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion") == DIRSHIFT_VERSION_WTEXT; },
+        20000)) << "the installation completes";
+    // The finish page's button ends the installer.
+    ASSERT_TRUE(testing_driver::WaitUntil(
+        [&] { return testing_driver::WindowText(::GetDlgItem(wizard, IDOK)).find(L"Finish") != std::wstring::npos; },
+        20000));
+    testing_driver::PressButton(wizard, IDOK);
+    EXPECT_EQ(setup->WaitForExit(), 0u);
+}
+
 // The uninstaller's question about the user's settings, in its own window: the
 // default answer keeps them, Yes removes them. (Silent mode never asks; the silent
 // uninstall test covers that.)
@@ -172,23 +228,6 @@ protected:
     bool hadSettings_ = false;
 };
 
-// The message box of the uninstaller's process: the dialog with Yes and No buttons.
-HWND WaitForYesNoBox(const AppProcess& app) {
-    HWND found = nullptr;
-    testing_driver::WaitUntil(
-        [&] {
-            for (HWND window : testing_driver::TopLevelWindows(app.processId())) {
-                if (::IsWindowVisible(window) && ::GetDlgItem(window, IDYES) && ::GetDlgItem(window, IDNO)) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        20000);
-    return found;
-}
-
 TEST_F(UninstallerQuestion, AsksAboutSettingsKeepsThemByDefaultAndRemovesThemOnYes) {
     struct AnswerCase {
         const wchar_t* name;
@@ -215,8 +254,9 @@ TEST_F(UninstallerQuestion, AsksAboutSettingsKeepsThemByDefaultAndRemovesThemOnY
         ASSERT_NE(wizard, nullptr);
         testing_driver::PressButton(wizard, IDOK);  // "Uninstall" on the confirmation page
 
-        HWND box = WaitForYesNoBox(*app);
+        HWND box = WaitForBoxWithButton(*app, IDYES);
         ASSERT_NE(box, nullptr) << "the uninstaller asks";
+        EXPECT_NE(::GetDlgItem(box, IDNO), nullptr);
         const auto buttonType = [&](int id) { return ::GetWindowLongW(::GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK; };
         EXPECT_EQ(buttonType(IDNO), BS_DEFPUSHBUTTON) << "keeping the settings is the default";
         EXPECT_EQ(buttonType(IDYES), BS_PUSHBUTTON);
