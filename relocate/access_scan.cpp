@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -120,16 +121,39 @@ UniqueFindHandle OpenListing(const std::wstring& pattern, WIN32_FIND_DATAW& entr
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
 }
 
+// What one listing of a folder found. File names are kept in one buffer, each
+// followed by its NUL, so a folder of many files costs one allocation, not one each.
+struct FolderEntries {
+    std::vector<std::wstring> subFolders;
+    std::wstring fileNames;
+    std::vector<DWORD> fileAttributes;
+};
+
 // One scan of one tree: remembers every folder it has walked.
 class AccessScan {
 public:
-    explicit AccessScan(const std::wstring& mask) : mask_(mask) {}
+    explicit AccessScan(const std::wstring& mask) : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*") {}
 
     bool ScanFolder(const std::wstring& folder) {
         FolderId id;
         if (!ReadFolderId(folder, id)) return Fail(folder);
         if (!walked_.insert(id).second) return true;  // already tested through another path
-        return ScanSubFolders(folder) && ScanFiles(folder);
+
+        // Listing a folder is what costs most besides the opens (every entry's
+        // attributes are read), so one listing serves both passes when every file
+        // is to be tested. No listing stays open while deeper levels run.
+        FolderEntries entries;
+        if (!ListFolder(folder, allFiles_, entries)) return Fail(folder);
+        for (const auto& name : entries.subFolders) {
+            if (!ScanFolder(ChildPath(folder, name.c_str()))) return false;
+        }
+        if (!allFiles_) return ScanMatchingFiles(folder);
+        const wchar_t* name = entries.fileNames.c_str();
+        for (DWORD attributes : entries.fileAttributes) {
+            if (!TestFile(ChildPath(folder, name), attributes)) return false;
+            name += std::char_traits<wchar_t>::length(name) + 1;
+        }
+        return true;
     }
 
 private:
@@ -138,31 +162,26 @@ private:
         return false;
     }
 
-    bool ScanSubFolders(const std::wstring& folder) {
-        // Names first, walk after: no listing stays open while deeper levels run.
-        std::vector<std::wstring> subFolders;
+    static bool ListFolder(const std::wstring& folder, bool withFiles, FolderEntries& entries) {
         WIN32_FIND_DATAW entry;
         UniqueFindHandle listing = OpenListing(folder + L"\\*.*", entry);
         if (!listing) {
             // Only a volume's empty root answers "no entries" instead of "." and "..".
-            if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-            return Fail(folder);
+            return ::GetLastError() == ERROR_FILE_NOT_FOUND;
         }
         do {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsDotEntry(entry.cFileName)) {
-                subFolders.emplace_back(entry.cFileName);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                if (!IsDotEntry(entry.cFileName)) entries.subFolders.emplace_back(entry.cFileName);
+            } else if (withFiles) {
+                entries.fileNames.append(entry.cFileName);
+                entries.fileNames.push_back(L'\0');
+                entries.fileAttributes.push_back(entry.dwFileAttributes);
             }
         } while (::FindNextFileW(listing.get(), &entry));
-        if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
-        listing.reset();
-
-        for (const auto& name : subFolders) {
-            if (!ScanFolder(ChildPath(folder, name.c_str()))) return false;
-        }
-        return true;
+        return ::GetLastError() == ERROR_NO_MORE_FILES;
     }
 
-    bool ScanFiles(const std::wstring& folder) {
+    bool ScanMatchingFiles(const std::wstring& folder) {
         WIN32_FIND_DATAW entry;
         UniqueFindHandle listing = OpenListing(ChildPath(folder, mask_.c_str()), entry);
         if (!listing) {
@@ -171,8 +190,7 @@ private:
         }
         do {
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-            const std::wstring path = ChildPath(folder, entry.cFileName);
-            if (!TestFile(path, entry.dwFileAttributes)) return false;
+            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes)) return false;
         } while (::FindNextFileW(listing.get(), &entry));
         if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
         return true;
@@ -192,6 +210,7 @@ private:
     }
 
     std::wstring mask_;
+    bool allFiles_;
     std::unordered_set<FolderId, FolderIdHash> walked_;
 };
 
