@@ -36,14 +36,19 @@ void DumpKeyInto(HKEY root, const std::wstring& key, std::vector<std::wstring>& 
     if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | kView, &opened) != ERROR_SUCCESS) return;
     UniqueRegKey guard(opened);
     lines.push_back(L"[" + key + L"]");
+    // The registry's own limits for a value name and for the values we compare.
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(65536);
     for (DWORD i = 0;; ++i) {
-        wchar_t name[16384];
-        DWORD nameLength = 16384;
-        BYTE data[65536];
-        DWORD dataSize = sizeof(data);
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (::RegEnumValueW(opened, i, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        lines.push_back(L"[" + key + L"] " + name + L" type " + std::to_wstring(type) + L" = " + Hex(data, dataSize));
+        if (::RegEnumValueW(opened, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        lines.push_back(L"[" + key + L"] " + std::wstring(name.data(), nameLength) + L" type " +
+                        std::to_wstring(type) + L" = " + Hex(data.data(), dataSize));
     }
     for (const auto& sub : SubkeyNames(root, key)) DumpKeyInto(root, key + L"\\" + sub, lines);
 }
