@@ -49,6 +49,24 @@ prepare_wine_prefix() {
   fi
 }
 
+# Tests of read-only files and denied access need Wine as an ordinary user (Wine
+# run as root passes every file-mode check): a user of its own with a prefix of its
+# own beside the build's; tools/wine-run-user runs a test program as that user.
+prepare_test_user() {
+  local user="${DIRSHIFT_TEST_USER:-dirshift-tester}"
+  [ "$(id -u)" -eq 0 ] || return 0
+  id "$user" >/dev/null 2>&1 || useradd --create-home --shell /usr/sbin/nologin "$user" ||
+    { echo "setup: could not create the test user $user" >&2; return 0; }
+  local prefix="$DIRSHIFT_BUILD_DIR/wine-user"
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "setup: creating the Wine prefix of $user in $prefix"
+    mkdir -p "$prefix" && chown "$user:" "$prefix"
+    runuser -u "$user" -- env HOME="$(getent passwd "$user" | cut -d: -f6)" WINEPREFIX="$prefix" \
+      WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      sh -c 'wineboot -i >/dev/null 2>&1; wineserver -w' </dev/null || true
+  fi
+}
+
 build() {
   local dir="$DIRSHIFT_BUILD_DIR"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -61,3 +79,4 @@ build() {
 install_packages
 prepare_wine_prefix
 build
+prepare_test_user

@@ -9,63 +9,11 @@
 #include "relocate/access_scan.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/scan_runner.h"
 
 namespace {
 
 using namespace relocation_testing;
-
-struct ScanResult {
-    DWORD exitCode = 99;
-    std::wstring status;
-    bool systemFiles = false;
-    size_t queuedTexts = 0;  // status texts waiting in the queue when the worker ended
-};
-
-class StatusBarHost {
-public:
-    StatusBarHost() {
-        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
-        ::InitCommonControlsEx(&controls);
-        parent_ = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr);
-        bar_ = ::CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"Status", parent_, 4883);
-        ::SendMessageW(bar_, SB_SIMPLE, TRUE, 0);
-        StatusBarWindow = bar_;
-    }
-    ~StatusBarHost() {
-        StatusBarWindow = nullptr;
-        ::DestroyWindow(parent_);
-    }
-    HWND bar() const { return bar_; }
-
-private:
-    HWND parent_ = nullptr;
-    HWND bar_ = nullptr;
-};
-
-// Runs one scan of `folder`; with `countQueued` the queued texts are counted (and
-// shown) here before the program's own delivery runs.
-ScanResult RunScan(const std::wstring& folder, bool countQueued = false) {
-    StatusBarHost host;
-    ScanResult result;
-    ScanSourceFolder = folder;
-    HANDLE worker = ::CreateThread(nullptr, 0, AccessScanThread, nullptr, 0, nullptr);
-    EXPECT_NE(worker, nullptr);
-    if (worker == nullptr) return result;
-    ::WaitForSingleObject(worker, INFINITE);
-    ::GetExitCodeThread(worker, &result.exitCode);
-    ::CloseHandle(worker);
-    if (countQueued) {
-        MSG message;
-        while (::PeekMessageW(&message, host.bar(), SB_SETTEXTW, SB_SETTEXTW, PM_REMOVE)) {
-            ::DispatchMessageW(&message);
-            ++result.queuedTexts;
-        }
-    }
-    DeliverScanProgress();
-    result.status = testing_driver::StatusBarText(host.bar());
-    result.systemFiles = SystemFilesFound;
-    return result;
-}
 
 // Holds a file open the way another program might.
 class HeldFile {

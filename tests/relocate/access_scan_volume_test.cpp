@@ -16,42 +16,12 @@
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/scan_runner.h"
 
 namespace {
 
 using namespace relocation_testing;
 using namespace testing_driver;
-
-struct ScanResult {
-    DWORD exitCode = 99;
-    std::wstring status;
-    std::vector<std::wstring> tested;  // the files tested, in order
-};
-
-ScanResult RunScan(const std::wstring& folder) {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    HWND parent = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr);
-    HWND bar = ::CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"Status", parent, 4883);
-    ::SendMessageW(bar, SB_SIMPLE, TRUE, 0);
-    StatusBarWindow = bar;
-
-    ScanResult result;
-    DebugLineCapture capture;
-    ScanSourceFolder = folder;
-    HANDLE worker = ::CreateThread(nullptr, 0, AccessScanThread, nullptr, 0, nullptr);
-    // A scan that never ends is the fault under test: give up on it after a while.
-    EXPECT_EQ(::WaitForSingleObject(worker, 60000), WAIT_OBJECT_0) << "the scan did not end";
-    ::GetExitCodeThread(worker, &result.exitCode);
-    ::CloseHandle(worker);
-    DeliverScanProgress();
-    result.status = StatusBarText(bar);
-    const std::wstring prefix = L"Scanning for access: ";
-    for (const auto& line : capture.LinesStartingWith(prefix)) result.tested.push_back(line.substr(prefix.size()));
-    StatusBarWindow = nullptr;
-    ::DestroyWindow(parent);
-    return result;
-}
 
 class AccessScanOnVolume : public ::testing::Test {
 protected:
