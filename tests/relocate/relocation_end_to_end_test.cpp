@@ -4,10 +4,13 @@
 // for exactly once, and the junction's bytes are read back from Linux.
 #include <gtest/gtest.h>
 
+#include "app/app_globals.h"
+#include "relocate/relocation_dialog.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
+#include "tests/driver/ui_thread.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/relocation_session.h"
 
@@ -285,6 +288,61 @@ TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
     EXPECT_EQ(SnapshotTree(plainSource).size(), 1u);
     EXPECT_FALSE(PathExists(target_));
     EXPECT_FALSE(PathExists(source_ + L"\\docs\\new"));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace relocation_testing;
+using namespace testing_driver;
+
+// Each try starts and joins a worker; none may leave a handle or a thread behind.
+TEST(RelocationRepeatedTries, LeaveNoHandleBehind) {
+    InitAppGlobals();
+    ScratchFolder parent{kNtfsDrive};
+    const std::wstring source = parent / L"Data";
+    MakeTree(source, {{L"a.txt", "a"}, {L"sub\\b.txt", "b"}});
+    HANDLE held = ::CreateFileW((source + L"\\sub\\b.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    const std::wstring startupPath = source;
+    UiThreadCall run([&] {
+        return ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_RELOCATE), nullptr, RelocationDlgProc,
+                                 reinterpret_cast<LPARAM>(startupPath.c_str()));
+    });
+    HWND dialog = run.WaitForWindow();
+    ASSERT_NE(dialog, nullptr);
+    SetControlText(dialog, IDC_TARGET_PATH, parent / L"Data moved");
+
+    auto tryOnce = [&] {
+        PressButton(dialog, IDOK);
+        HWND box = nullptr;
+        WaitUntil(
+            [&] {
+                for (HWND window : ThreadWindows(run.threadId()))
+                    if (window != dialog && ::IsWindowVisible(window) && ClassNameOf(window) == L"#32770") box = window;
+                return box != nullptr;
+            },
+            30000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(BoxText(box), kScanFailed);
+        PressButton(box, IDOK);
+        WaitUntil([&] { return !::IsWindow(box); }, 10000);
+    };
+    tryOnce();  // the first try loads what later tries reuse
+    DWORD handlesBefore = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handlesBefore);
+    for (int i = 0; i < 5; ++i) tryOnce();
+    DWORD handlesAfter = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter);
+    EXPECT_LE(handlesAfter, handlesBefore + 2) << "before " << handlesBefore << ", after " << handlesAfter;
+    EXPECT_EQ(DialogStatusText(dialog), source + L"\\sub\\b.txt");
+
+    CloseWithCloseBox(dialog);
+    ASSERT_TRUE(run.WaitForReturn());
+    EXPECT_EQ(run.result(), IDCANCEL);
+    ::CloseHandle(held);
 }
 
 }  // namespace
