@@ -2,6 +2,9 @@
 // text, and saves a screenshot of each under the build's screenshot folder, so
 // their looks can be put side by side. Not a test: run it inside a Wine virtual
 // desktop (tests/promptbox/take-screenshots.sh), where windows get their frames.
+// An argument is added to the names of our own pictures: the script runs the
+// program once as Windows 7 (the modern look) and once as Windows XP (the classic
+// look), while the system's box looks the same in both runs.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,7 +26,7 @@ struct Shot {
 };
 
 // Shows one box on a UI thread, photographs the screen and closes the box.
-void TakeShot(const Shot& shot) {
+void TakeShot(const Shot& shot, const std::wstring& suffix) {
     const std::wstring text = shot.text;
     UiThreadCall call([&]() -> INT_PTR {
         return shot.ours ? PromptBox(nullptr, text.c_str(), L"Dirshift", shot.style | PB_SILENT)
@@ -35,8 +38,9 @@ void TakeShot(const Shot& shot) {
         return;
     }
     ::Sleep(1000);  // let the frame and the controls paint
-    const std::wstring path = testing_driver::SaveScreenshot(shot.name);
-    std::fwprintf(stdout, L"%ls -> %ls\n", shot.name, path.c_str());
+    const std::wstring name = shot.ours ? shot.name + suffix : std::wstring(shot.name);
+    const std::wstring path = testing_driver::SaveScreenshot(name);
+    std::fwprintf(stdout, L"%ls -> %ls\n", name.c_str(), path.c_str());
     ::PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     call.WaitForReturn(10000);
@@ -44,7 +48,8 @@ void TakeShot(const Shot& shot) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring suffix = argc > 1 ? std::wstring(L"-") + argv[1] : std::wstring();
     PromptBoxDefaults.options = PB_OPT_NARROW;
     PromptBoxDefaults.stringsInstance = ::GetModuleHandleW(nullptr);
     wcscpy_s(PromptBoxDefaults.companyName, L"DirshiftShowcase");
@@ -61,6 +66,8 @@ int wmain() {
         {L"messagebox-ok", done, MB_OK, false},
         {L"promptbox-ok-tell", done, MB_OK | PB_DONTTELLAGAIN, true},
     };
-    for (const Shot& shot : shots) TakeShot(shot);
+    for (const Shot& shot : shots) {
+        if (shot.ours || suffix.empty()) TakeShot(shot, suffix);
+    }
     return 0;
 }
