@@ -1,0 +1,335 @@
+// The junction manager's scan, as the user sees it, against the bare walk in the
+// same run:
+//  1. Time from pressing Scan to "Scan complete" in the real dialog, with
+//     subfolders, on a tree of 20,520 folders holding 500 junctions; the baseline
+//     is a bare FindFirstFileW/FindNextFileW recursion over the same tree, and the
+//     junction library's walk with a visitor that only counts, rounds alternating.
+//     Meanwhile a probe thread sends the dialog a message every 10 ms and keeps the
+//     worst round trip: how long the dialog may be deaf during a scan.
+//  2. Growth with the number of rows: folders of 1,000, 2,000 and 4,000 junctions,
+//     scanned by the dialog; the time per row should stay flat.
+//
+// Usage: manager_bench [folder] [rounds]. The folder (default N:\manager-bench on
+// the NTFS test drive) receives the trees; existing trees there are reused. Run it
+// without a debugger attached: the walk writes one debug line per folder.
+#include "app/app_globals.h"
+#include "junction/junction.h"
+#include "manager/junction_manager_dialog.h"
+#include "resources/resource.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kTopFolders = 20;
+constexpr int kMiddleFolders = 25;  // each holds one junction: 500 junctions
+constexpr int kLeafFolders = 40;
+constexpr int kTreeFolders = kTopFolders + kTopFolders * kMiddleFolders * (1 + kLeafFolders);
+constexpr int kRowCounts[] = {1000, 2000, 4000};
+constexpr DWORD kProbeIntervalMs = 10;
+constexpr DWORD kScanTimeoutMs = 600000;
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Now() {
+    LARGE_INTEGER zero = {}, now;
+    ::QueryPerformanceCounter(&now);
+    return Milliseconds(zero, now);
+}
+
+bool MakeFolder(const std::wstring& path) {
+    return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool MarkComplete(const std::wstring& root) {
+    HANDLE file = ::CreateFileW((root + L"\\complete.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+bool BuildTree(const std::wstring& root, const std::wstring& target) {
+    if (Exists(root + L"\\complete.txt")) return true;
+    if (!MakeFolder(root) || !MakeFolder(target)) return false;
+    for (int top = 0; top < kTopFolders; ++top) {
+        const std::wstring topPath = root + L"\\t" + std::to_wstring(top);
+        if (!MakeFolder(topPath)) return false;
+        for (int middle = 0; middle < kMiddleFolders; ++middle) {
+            const std::wstring middlePath = topPath + L"\\m" + std::to_wstring(middle);
+            if (!MakeFolder(middlePath)) return false;
+            for (int leaf = 0; leaf < kLeafFolders; ++leaf) {
+                if (!MakeFolder(middlePath + L"\\leaf" + std::to_wstring(leaf))) return false;
+            }
+            if (!CreateJunction((middlePath + L"\\link").c_str(), target.c_str())) return false;
+        }
+        std::fwprintf(stderr, L"built %d of %d top folders\n", top + 1, kTopFolders);
+    }
+    return MarkComplete(root);
+}
+
+bool BuildFlatFolder(const std::wstring& root, const std::wstring& target, int junctions) {
+    if (Exists(root + L"\\complete.txt")) return true;
+    if (!MakeFolder(root) || !MakeFolder(target)) return false;
+    for (int i = 0; i < junctions; ++i) {
+        // Names in an order the list must rearrange: the walk meets them sorted
+        // by the volume, the list sorts them ignoring case.
+        const std::wstring link = root + L"\\" + ((i % 2) ? L"J" : L"j") + std::to_wstring((i * 7919) % junctions);
+        if (!Exists(link) && !CreateJunction(link.c_str(), target.c_str())) return false;
+    }
+    return MarkComplete(root);
+}
+
+// The baseline: list every folder, enter those that are not reparse points.
+long BareWalk(wchar_t* path, std::size_t length) {
+    if (length + 5 > 1024) return 0;
+    std::wcscpy(path + length, L"\\*.*");
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = ::FindFirstFileW(path, &entry);
+    path[length] = 0;
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    long folders = 0;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+        if (entry.cFileName[0] == L'.' &&
+            (entry.cFileName[1] == 0 || (entry.cFileName[1] == L'.' && entry.cFileName[2] == 0))) {
+            continue;
+        }
+        ++folders;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        const std::size_t nameLength = std::wcslen(entry.cFileName);
+        if (length + 1 + nameLength + 1 > 1024) continue;
+        path[length] = L'\\';
+        std::wcscpy(path + length + 1, entry.cFileName);
+        folders += BareWalk(path, length + 1 + nameLength);
+        path[length] = 0;
+    } while (::FindNextFileW(listing, &entry));
+    ::FindClose(listing);
+    return folders;
+}
+
+double TimeBareWalk(const std::wstring& root, long* folders) {
+    wchar_t path[1024];
+    std::wcscpy(path, root.c_str());
+    const double start = Now();
+    *folders = BareWalk(path, std::wcslen(path));
+    return Now() - start;
+}
+
+bool CountVisit(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWORD) {
+    if (path != nullptr) ++*reinterpret_cast<long*>(context);
+    return true;
+}
+
+double TimeLibraryWalk(const std::wstring& root, long* found) {
+    *found = 0;
+    const double start = Now();
+    FindJunctions(root.c_str(), CountVisit, reinterpret_cast<std::uintptr_t>(found), true);
+    return Now() - start;
+}
+
+// ---- the dialog -------------------------------------------------------------------
+
+struct DialogThread {
+    HANDLE thread = nullptr;
+    std::atomic<HWND> dialog{nullptr};
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
+    wchar_t className[16] = L"";
+    ::GetClassNameW(window, className, 16);
+    if (std::wcscmp(className, L"#32770") == 0) {
+        *reinterpret_cast<HWND*>(context) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI RunDialog(void*) {
+    ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_MANAGER), nullptr, JunctionManagerDlgProc,
+                      reinterpret_cast<LPARAM>(L""));
+    return 0;
+}
+
+std::wstring FolderBoxText(HWND dialog) {
+    wchar_t text[1024] = L"";
+    ::SendMessageW(::GetDlgItem(dialog, IDC_SCAN_FOLDER), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// Opens the dialog and waits until its own first start has shown "No folder
+// selected": a Scan press before that would meet a running scan and stop it.
+HWND OpenDialog(HANDLE* thread) {
+    DWORD threadId = 0;
+    *thread = ::CreateThread(nullptr, 0, RunDialog, nullptr, 0, &threadId);
+    wchar_t noFolder[128] = L"";
+    ::LoadStringW(AppInstance, IDS_NO_FOLDER_SELECTED, noFolder, 128);
+    HWND dialog = nullptr;
+    for (int i = 0; i < 1000; ++i) {
+        ::Sleep(10);
+        if (dialog == nullptr) ::EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&dialog));
+        if (dialog != nullptr && FolderBoxText(dialog) == noFolder) return dialog;
+    }
+    return nullptr;
+}
+
+void CloseDialog(HWND dialog, HANDLE thread) {
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    ::WaitForSingleObject(thread, 30000);
+    ::CloseHandle(thread);
+}
+
+std::wstring StatusText(HWND dialog) {
+    wchar_t text[1200] = L"";
+    HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR);
+    if (LOWORD(::SendMessageW(statusBar, SB_GETTEXTLENGTHW, SB_SIMPLEID, 0)) >= 1200) return L"";
+    ::SendMessageW(statusBar, SB_GETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+struct ScanResult {
+    double milliseconds = 0;
+    double worstRoundTrip = 0;
+    int rows = 0;
+    int probes = 0;
+    bool complete = false;
+};
+
+// Presses Scan and waits for "Scan complete", sending the dialog a message every
+// few milliseconds meanwhile (the status text is read by the same probe).
+ScanResult TimeDialogScan(HWND dialog, const std::wstring& folder, const std::wstring& complete) {
+    wchar_t aborted[128] = L"";
+    ::LoadStringW(AppInstance, IDS_SCAN_ABORTED, aborted, 128);
+    ::SendMessageW(::GetDlgItem(dialog, IDC_SCAN_FOLDER), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    ::SendMessageW(::GetDlgItem(dialog, IDC_RECURSE), BM_SETCHECK, BST_CHECKED, 0);
+    ::SendMessageW(::GetDlgItem(dialog, IDC_STATUS_BAR), SB_SETTEXTW, SB_SIMPLEID,
+                   reinterpret_cast<LPARAM>(L"(bench) waiting"));
+
+    ScanResult result;
+    const double start = Now();
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), 0);
+    for (;;) {
+        const double sent = Now();
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+        result.worstRoundTrip = std::max(result.worstRoundTrip, Now() - sent);
+        ++result.probes;
+        const std::wstring status = StatusText(dialog);
+        if (status == complete) {
+            result.milliseconds = Now() - start;
+            result.complete = true;
+            break;
+        }
+        if (status == aborted) break;
+        if (Now() - start > kScanTimeoutMs) break;
+        ::Sleep(kProbeIntervalMs);
+    }
+    result.rows = static_cast<int>(::SendMessageW(::GetDlgItem(dialog, IDC_JUNCTION_LIST), LVM_GETITEMCOUNT, 0, 0));
+    return result;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    InitAppGlobals();
+    const std::wstring base = argc > 1 ? argv[1] : L"N:\\manager-bench";
+    const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
+    const std::wstring tree = base + L"\\tree";
+    if (!MakeFolder(base) || !BuildTree(tree, base + L"\\tree-target")) {
+        std::fwprintf(stderr, L"could not build the tree in %ls (error %lu)\n", tree.c_str(), ::GetLastError());
+        return 1;
+    }
+    wchar_t completeText[128] = L"";
+    ::LoadStringW(AppInstance, IDS_SCAN_COMPLETE, completeText, 128);
+
+    HANDLE thread = nullptr;
+    HWND dialog = OpenDialog(&thread);
+    if (dialog == nullptr) {
+        std::fwprintf(stderr, L"the manager dialog did not open\n");
+        return 1;
+    }
+
+    long folders = 0;
+    long found = 0;
+    TimeBareWalk(tree, &folders);  // warms every cache first
+    std::wprintf(L"tree: %ls, %ld folders with 500 junctions (%d expected), %d rounds\n", tree.c_str(), folders,
+                 kTreeFolders, rounds);
+
+    std::vector<double> bare, library, scans;
+    double worstRoundTrip = 0;
+    int probes = 0;
+    bool allRows = true;
+    for (int round = 0; round < rounds; ++round) {
+        bare.push_back(TimeBareWalk(tree, &folders));
+        library.push_back(TimeLibraryWalk(tree, &found));
+        const ScanResult scan = TimeDialogScan(dialog, tree, completeText);
+        if (!scan.complete) {
+            std::fwprintf(stderr, L"the scan did not complete\n");
+            CloseDialog(dialog, thread);
+            return 1;
+        }
+        scans.push_back(scan.milliseconds);
+        worstRoundTrip = std::max(worstRoundTrip, scan.worstRoundTrip);
+        probes += scan.probes;
+        allRows = allRows && scan.rows == 500 && found == 500;
+        std::fflush(stdout);
+        std::wprintf(L"round %d: bare walk %.0f ms, library walk %.0f ms, dialog scan %.0f ms, %d rows, worst "
+                     L"round trip %.1f ms\n",
+                     round + 1, bare.back(), library.back(), scans.back(), scan.rows, scan.worstRoundTrip);
+    }
+    const double bareMedian = Median(bare);
+    const double scanMedian = Median(scans);
+    std::wprintf(L"median: bare walk %.0f ms, library walk %.0f ms (%.2fx), dialog scan to \"%ls\" %.0f ms "
+                 L"(%.2fx the bare walk; target 1.5x)\n",
+                 bareMedian, Median(library), Median(library) / bareMedian, completeText, scanMedian,
+                 scanMedian / bareMedian);
+    std::wprintf(L"dialog answered %d messages during the scans; worst round trip %.1f ms (target 100 ms)\n", probes,
+                 worstRoundTrip);
+    std::wprintf(L"every scan listed all 500 junctions: %ls\n", allRows ? L"yes" : L"NO");
+
+    std::wprintf(L"\nrows: one folder of N junctions, scanned by the dialog\n");
+    for (int count : kRowCounts) {
+        const std::wstring flat = base + L"\\flat" + std::to_wstring(count);
+        if (!BuildFlatFolder(flat, base + L"\\flat-target", count)) {
+            std::fwprintf(stderr, L"could not build %ls (error %lu)\n", flat.c_str(), ::GetLastError());
+            break;
+        }
+        TimeBareWalk(flat, &folders);
+        std::vector<double> flatBare, flatScans;
+        double flatWorst = 0;
+        int rows = 0;
+        for (int round = 0; round < 3; ++round) {
+            flatBare.push_back(TimeBareWalk(flat, &folders));
+            const ScanResult scan = TimeDialogScan(dialog, flat, completeText);
+            flatScans.push_back(scan.milliseconds);
+            flatWorst = std::max(flatWorst, scan.worstRoundTrip);
+            rows = scan.rows;
+        }
+        const double scan = Median(flatScans);
+        std::wprintf(L"%5d junctions: bare walk %.0f ms, dialog scan %.0f ms (%.3f ms per row), %d rows, worst round "
+                     L"trip %.1f ms\n",
+                     count, Median(flatBare), scan, scan / count, rows, flatWorst);
+    }
+
+    CloseDialog(dialog, thread);
+    return allRows ? 0 : 1;
+}
