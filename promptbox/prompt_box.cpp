@@ -1,7 +1,6 @@
 #include "promptbox/prompt_box.h"
 
 #include <memory>
-#include <new>
 
 #include "promptbox/prompt_template.h"
 #include "promptbox/remembered_answers.h"

@@ -39,7 +39,7 @@ void CopyLabel(wchar_t (&label)[kPromptLabelLength], const wchar_t* text) {
 }  // namespace
 
 void FillPromptLabels(PromptLabelTexts& labels, const wchar_t* reportLabel, bool useCustomLabels,
-                      const wchar_t (*customLabels)[260], bool builtInOnly, const PromptStringLoader& load) {
+                      const wchar_t (*customLabels)[kPromptFieldLength], bool builtInOnly, const PromptStringLoader& load) {
     for (int i = 0; i < kPromptLabelTableSize; ++i) CopyLabel(labels[i], kPromptLabelTable[i].builtIn);
     if (reportLabel != nullptr && reportLabel[0] != L'\0') CopyLabel(labels[kLabelReport], reportLabel);
 
@@ -47,7 +47,7 @@ void FillPromptLabels(PromptLabelTexts& labels, const wchar_t* reportLabel, bool
         if (customLabels == nullptr) return;
         for (int i = 0; i < kPromptLabelTableSize; ++i) {
             if (i == kLabelReport) continue;
-            // Reads at most 99 units of the caller's 260-unit slot, terminated or not.
+            // Reads at most 99 units of the caller's slot, terminated or not.
             if (customLabels[i][0] != L'\0') CopyLabel(labels[i], customLabels[i]);
         }
         return;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "promptbox/prompt_box.h"
+
 // Button and check-box labels, by index into the label table.
 enum PromptLabel : int {
     kLabelAbort = 0,
@@ -53,7 +55,7 @@ using PromptStringLoader = std::function<bool(UINT id, wchar_t* buffer, int capa
 // unless `builtInOnly`. The report label keeps the caller's text or "Re&port".
 // Texts longer than 99 characters are cut.
 void FillPromptLabels(PromptLabelTexts& labels, const wchar_t* reportLabel, bool useCustomLabels,
-                      const wchar_t (*customLabels)[260], bool builtInOnly, const PromptStringLoader& load);
+                      const wchar_t (*customLabels)[kPromptFieldLength], bool builtInOnly, const PromptStringLoader& load);
 
 // Sizes derived from the system's dialog base units, in pixels.
 struct PromptMetrics {
