@@ -341,6 +341,44 @@ TEST_F(PromptBoxCall, OwnerIsDisabledWhileTheBoxIsUpAndCentresIt) {
     }
 }
 
+TEST_F(PromptBoxCall, BoxStaysOnTheScreenWhateverItsOwnersPlace) {
+    struct Case {
+        const char* name;
+        RECT owner;
+        bool minimised;
+    };
+    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
+    const Case cases[] = {
+        {"owner hanging off the top left", {-500, -400, 100, 100}, false},
+        {"owner hanging off the bottom right", {screenWidth - 100, screenHeight - 60, screenWidth + 500, screenHeight + 400},
+         false},
+        {"minimised owner", {100, 80, 700, 480}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<HWND> owner{nullptr};
+        UiThreadCall call([&]() -> INT_PTR {
+            HWND window = ::CreateWindowExW(0, L"STATIC", L"Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, c.owner.left,
+                                            c.owner.top, c.owner.right - c.owner.left, c.owner.bottom - c.owner.top,
+                                            nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+            if (c.minimised) ::ShowWindow(window, SW_MINIMIZE);
+            owner = window;
+            return PromptBox(window, L"Where am I?", L"Dirshift", MB_OK);
+        });
+        HWND box = call.WaitForWindow();
+        ASSERT_NE(box, nullptr);
+        RECT rect{};
+        ::GetWindowRect(box, &rect);
+        EXPECT_GE(rect.left, 0);
+        EXPECT_GE(rect.top, 0);
+        EXPECT_LE(rect.right, screenWidth);
+        EXPECT_LE(rect.bottom, screenHeight);
+        PressButton(box, IDOK);
+        ASSERT_TRUE(call.WaitForReturn());
+    }
+}
+
 TEST_F(PromptBoxCall, OwnerFallsBackToTheActiveWindowsLastPopup) {
     std::atomic<HWND> owner{nullptr};
     UiThreadCall call([&]() -> INT_PTR {
