@@ -100,4 +100,36 @@ TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     EXPECT_EQ(run.result(), IDCANCEL);
 }
 
+// OK, the action button and Enter in either field all start the relocation; with
+// empty fields it stops at once with its message, and the dialog stays open.
+TEST(RelocationDialog, EveryWayOfStartingRunsTheRelocation) {
+    struct StartWay {
+        const wchar_t* name;
+        void (*start)(HWND);
+    };
+    const StartWay ways[] = {
+        {L"OK", [](HWND d) { PressButton(d, IDOK); }},
+        {L"action button", [](HWND d) { PressButton(d, IDC_RELOCATE); }},
+        {L"Enter in the source field", [](HWND d) { PressEnterIn(d, IDC_SOURCE_PATH); }},
+        {L"Enter in the destination field", [](HWND d) { PressEnterIn(d, IDC_TARGET_PATH); }},
+    };
+    auto app = AppProcess::StartDirshift(L"/create");
+    ASSERT_NE(app, nullptr);
+    HWND dialog = app->WaitForDialog(L"Move folder to different drive and place hard link (junction) ...");
+    ASSERT_NE(dialog, nullptr);
+    SetControlText(dialog, IDC_SOURCE_PATH, L"");
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        way.start(dialog);
+        HWND box = app->WaitForDialog(L"Dirshift");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(WindowText(::GetDlgItem(box, 0xFFFF)), L"Please supply a source directory name.");
+        PressButton(box, IDOK);
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, 10000));
+        EXPECT_TRUE(::IsWindowVisible(dialog)) << "the dialog stays open";
+    }
+    PressButton(dialog, IDCANCEL);
+    EXPECT_EQ(app->WaitForExit(), 2u);
+}
+
 }  // namespace
