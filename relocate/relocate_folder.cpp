@@ -78,6 +78,9 @@ constexpr wchar_t kStuckUnderProbeFormat[] =
 constexpr wchar_t kUnexpectedStop[] =
     L"ERROR: The relocation stopped unexpectedly (out of memory). Please check the source and the destination "
     L"folder.";
+constexpr wchar_t kProbeNameTakenFormat[] =
+    L"ERROR: To test whether the source folder is in use, Dirshift renames it for a moment to\n%s\nbut something "
+    L"with that name already exists. Please rename or remove it first. No changes were made.";
 constexpr wchar_t kJunctionRestored[] = L"Files restored: they are back in the source folder.";
 constexpr wchar_t kJunctionNotRestoredFormat[] =
     L"Files may not be fully restored: whatever is missing from\n%s\nis still in\n%s";
@@ -268,7 +271,13 @@ void Relocate(HWND dialog) {
     }
     if (!ClearBlockingAttributes(dialog, request.source)) return;
 
+    // A probe name that is taken would read as "in use" and send the user looking
+    // for an open file that does not exist.
     const std::wstring probe = ProbeName(request.source);
+    if (::GetFileAttributesW(probe.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        ShowErrorF(dialog, kProbeNameTakenFormat, probe.c_str());
+        return;
+    }
     switch (ProbeFolderInUse(request.source, probe)) {
     case ProbeOutcome::InUse:
         ShowError(dialog, kSourceInUse);

@@ -237,6 +237,8 @@ TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
     // Fits the field, but its probe name would not fit a path.
     const std::wstring longSource = sourceParent_ / std::wstring(250 - sourceParent_.path().size() - 1, L's');
     const std::wstring tooLong(300, L'x');
+    const std::wstring probeName = source_ + L"_abc_in_use_test";
+    MakeTree(probeName, {{L"someone's.txt", "not ours"}});
 
     const struct {
         const char* name;
@@ -271,6 +273,11 @@ TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
         {"destination longer than the field", source_, tooLong,
          L"The path of the destination folder is too long. Dirshift accepts a destination whose full path has at "
          L"most 259 characters. No changes were made."},
+        // Checked once the scan has passed, before the folder is renamed for the probe.
+        {"probe name taken", source_, target_,
+         L"ERROR: To test whether the source folder is in use, Dirshift renames it for a moment to\n" + probeName +
+             L"\nbut something with that name already exists. Please rename or remove it first. No changes were "
+             L"made."},
     };
     RelocationSession session(L"", L"");
     ASSERT_TRUE(session.started());
@@ -288,6 +295,7 @@ TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
     EXPECT_EQ(SnapshotTree(plainSource).size(), 1u);
     EXPECT_FALSE(PathExists(target_));
     EXPECT_FALSE(PathExists(source_ + L"\\docs\\new"));
+    EXPECT_EQ(SnapshotTree(probeName).size(), 1u);
 }
 
 }  // namespace
