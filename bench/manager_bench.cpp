@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ constexpr int kLeafFolders = 40;
 constexpr int kTreeFolders = kTopFolders + kTopFolders * kMiddleFolders * (1 + kLeafFolders);
 constexpr int kRowCounts[] = {1000, 2000, 4000};
 constexpr DWORD kProbeIntervalMs = 10;
-constexpr DWORD kScanTimeoutMs = 600000;
+constexpr DWORD kScanTimeoutMs = 120000;
 
 double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     LARGE_INTEGER frequency;
@@ -196,8 +197,12 @@ void CloseDialog(HWND dialog, HANDLE thread) {
 std::wstring StatusText(HWND dialog) {
     wchar_t text[1200] = L"";
     HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR);
-    if (LOWORD(::SendMessageW(statusBar, SB_GETTEXTLENGTHW, SB_SIMPLEID, 0)) >= 1200) return L"";
-    ::SendMessageW(statusBar, SB_GETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text));
+    // Wine 8 answers a simple status bar's text only when asked for part 0.
+    for (WPARAM part : {WPARAM{0}, WPARAM{SB_SIMPLEID}}) {
+        if (LOWORD(::SendMessageW(statusBar, SB_GETTEXTLENGTHW, part, 0)) >= 1200) continue;
+        ::SendMessageW(statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
+        if (text[0] != L'\0') break;
+    }
     return text;
 }
 
@@ -268,9 +273,11 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
+    std::fwprintf(stderr, L"dialog open\n");
     long folders = 0;
     long found = 0;
     TimeBareWalk(tree, &folders);  // warms every cache first
+    std::fwprintf(stderr, L"warm walk: %ld folders\n", folders);
     std::wprintf(L"tree: %ls, %ld folders with 500 junctions (%d expected), %d rounds\n", tree.c_str(), folders,
                  kTreeFolders, rounds);
 
@@ -281,6 +288,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int round = 0; round < rounds; ++round) {
         bare.push_back(TimeBareWalk(tree, &folders));
         library.push_back(TimeLibraryWalk(tree, &found));
+        std::fwprintf(stderr, L"walks: %.0f ms, %.0f ms\n", bare.back(), library.back());
         const ScanResult scan = TimeDialogScan(dialog, tree, completeText);
         if (!scan.complete) {
             std::fwprintf(stderr, L"the scan did not complete\n");
