@@ -246,6 +246,30 @@ TEST_F(ManagerDialog, FolderBoxTellsWhyNothingIsScanned) {
     ASSERT_TRUE(run.WaitForReturn());
 }
 
+TEST_F(ManagerDialog, FolderTooLongForTheWalkIsLeftAsTypedAndNotScanned) {
+    const std::wstring root = UniquePath(kNtfsDrive, L"long-path");
+    std::wstring target;
+    const std::wstring link = Junction(root, L"link", &target);
+    ManagerRun run;
+    HWND dialog = run.dialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(run.Scan(root, false));
+    ASSERT_EQ(run.Rows(), (Rows{{link, target}}));
+
+    // No path of the walk is this long: never cut to one that is, never replaced.
+    const std::wstring typed = root + L"\\" + std::wstring(1100, L'x');
+    SetControlText(dialog, IDC_SCAN_FOLDER, typed);
+    PressButton(dialog, IDC_SCAN);
+    EXPECT_TRUE(WaitUntil([&] { return !IsControlEnabled(dialog, IDC_JUNCTION_LIST); }, 5000));
+    EXPECT_EQ(ControlText(dialog, IDC_SCAN_FOLDER), typed);
+    EXPECT_EQ(DialogStatusText(dialog), L"The folder path is too long to scan.");
+    EXPECT_EQ(ListViewRowCount(run.list()), 0);
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_REMOVE_SELECTED));
+    EXPECT_EQ(ControlText(dialog, IDC_SCAN), L"Scan");
+    PressButton(dialog, IDCANCEL);
+    ASSERT_TRUE(run.WaitForReturn());
+}
+
 class ManagerLongScan : public ManagerDialog {
 protected:
     void SetUp() override {
