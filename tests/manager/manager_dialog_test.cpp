@@ -246,6 +246,39 @@ TEST_F(ManagerDialog, FolderBoxTellsWhyNothingIsScanned) {
     ASSERT_TRUE(run.WaitForReturn());
 }
 
+TEST_F(ManagerDialog, CancelledFolderBrowserStillRescansTheFolderBox) {
+    const std::wstring root = UniquePath(kNtfsDrive, L"browse");
+    std::wstring target;
+    const std::wstring first = Junction(root, L"first", &target);
+    ManagerRun run;
+    HWND dialog = run.dialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(run.Scan(root, false));
+    ASSERT_EQ(run.Rows(), (Rows{{first, target}}));
+
+    // A junction made meanwhile shows up: the list is scanned again.
+    std::wstring secondTarget;
+    const std::wstring second = Junction(root, L"second", &secondTarget);
+    ::SendMessageW(::GetDlgItem(dialog, IDC_STATUS_BAR), SB_SETTEXTW, SB_SIMPLEID_PART,
+                   reinterpret_cast<LPARAM>(L"(test) waiting"));
+    PressButton(dialog, IDC_BROWSE_SCAN_FOLDER);
+    HWND browser = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (HWND window : ThreadWindows(run.threadId())) {
+                if (window != dialog && ::IsWindowVisible(window) && ClassNameOf(window) == L"#32770") browser = window;
+            }
+            return browser != nullptr;
+        },
+        10000));
+    PressButton(browser, IDCANCEL);
+    EXPECT_TRUE(run.WaitForScanEnd(ProgramString(IDS_SCAN_COMPLETE)));
+    EXPECT_EQ(ControlText(dialog, IDC_SCAN_FOLDER), root);
+    EXPECT_EQ(run.Rows(), (Rows{{first, target}, {second, secondTarget}}));
+    PressButton(dialog, IDCANCEL);
+    ASSERT_TRUE(run.WaitForReturn());
+}
+
 TEST_F(ManagerDialog, FolderTooLongForTheWalkIsLeftAsTypedAndNotScanned) {
     const std::wstring root = UniquePath(kNtfsDrive, L"long-path");
     std::wstring target;
