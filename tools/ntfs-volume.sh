@@ -83,6 +83,20 @@ up() {
   ln -sfn "$ntfs_mount/second" "$dosdevices/m:"
   ln -sfn "$plain_mount" "$dosdevices/t:"
   echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)"
+  restart_wine
+}
+
+# Wine's mount manager learns a prefix's drives when it starts and keeps answering
+# from what it knew (a drive mapped later then fails GetVolumeInformationW). Ending
+# the prefix's wineserver restarts it with the new drives at the next Wine program.
+restart_wine() {
+  command -v wineserver >/dev/null 2>&1 || return 0
+  dirshift_wineserver_running || return 0
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  for _ in $(seq 100); do
+    dirshift_wineserver_running || return 0
+    sleep 0.1
+  done
 }
 
 status() {
