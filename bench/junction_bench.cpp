@@ -7,6 +7,7 @@
 // the NTFS test drive) receives a tree of 20,520 folders holding 500 junctions;
 // an existing tree there is reused. Run it without a debugger attached: the walk
 // writes one debug line per folder, which is cheap only when nobody listens.
+#include "bench/bench_support.h"
 #include "junction/junction.h"
 
 #include <windows.h>
@@ -37,12 +38,6 @@ constexpr int kTopFolders = 20;
 constexpr int kMiddleFolders = 25;  // each holds one junction: 500 junctions
 constexpr int kLeafFolders = 40;
 constexpr int kTreeFolders = kTopFolders + kTopFolders * kMiddleFolders * (1 + kLeafFolders);
-
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 bool MakeFolder(const wchar_t* path) {
     return ::CreateDirectoryW(path, nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
@@ -78,35 +73,6 @@ bool BuildTree(const wchar_t* root, const wchar_t* target) {
     return true;
 }
 
-// The baseline: list every folder, count sub-folders, enter those that are not
-// reparse points. Nothing else.
-long BareWalk(wchar_t* path, std::size_t length) {
-    if (length + 5 > 1024) return 0;
-    std::wcscpy(path + length, L"\\*.*");
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = ::FindFirstFileW(path, &entry);
-    path[length] = 0;
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    long folders = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-        if (entry.cFileName[0] == L'.' &&
-            (entry.cFileName[1] == 0 || (entry.cFileName[1] == L'.' && entry.cFileName[2] == 0))) {
-            continue;
-        }
-        ++folders;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        const std::size_t nameLength = std::wcslen(entry.cFileName);
-        if (length + 1 + nameLength + 1 > 1024) continue;
-        path[length] = L'\\';
-        std::wcscpy(path + length + 1, entry.cFileName);
-        folders += BareWalk(path, length + 1 + nameLength);
-        path[length] = 0;
-    } while (::FindNextFileW(listing, &entry));
-    ::FindClose(listing);
-    return folders;
-}
-
 struct WalkCounts {
     long found = 0;
     long polls = 0;
@@ -120,11 +86,6 @@ bool CountVisit(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWO
         ++counts->polls;
     }
     return true;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -143,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     ::QueryPerformanceCounter(&end);
     std::wprintf(L"tree: %ls, %d folders with %d junctions (ready in %.0f ms)\n", root, kTreeFolders,
-                 kTopFolders * kMiddleFolders, Milliseconds(start, end));
+                 kTopFolders * kMiddleFolders, bench::Milliseconds(start, end));
 
     // The two walks take turns folder by folder (one top folder of the tree at a
     // time, the order swapped every time), so that both meet the same state of
@@ -151,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
     // the times over the whole tree.
     wchar_t path[1024];
     std::wcscpy(path, root);
-    const long bareFolders = BareWalk(path, std::wcslen(path));  // warms every cache first
+    const long bareFolders = bench::BareWalk(path, std::wcslen(path));  // warms every cache first
     std::vector<double> bare, walk;
     WalkCounts counts;
     long allocations = 0;
@@ -167,16 +128,16 @@ int wmain(int argc, wchar_t** argv) {
                 if (bareTurn) {
                     std::wcscpy(path, folder);
                     ::QueryPerformanceCounter(&start);
-                    BareWalk(path, std::wcslen(path));
+                    bench::BareWalk(path, std::wcslen(path));
                     ::QueryPerformanceCounter(&end);
-                    bareSum += Milliseconds(start, end);
+                    bareSum += bench::Milliseconds(start, end);
                 } else {
                     const long before = heapAllocations;
                     ::QueryPerformanceCounter(&start);
                     FindJunctions(folder, CountVisit, reinterpret_cast<std::uintptr_t>(&roundCounts), true);
                     ::QueryPerformanceCounter(&end);
                     allocations += heapAllocations - before;
-                    walkSum += Milliseconds(start, end);
+                    walkSum += bench::Milliseconds(start, end);
                 }
             }
         }
@@ -191,16 +152,16 @@ int wmain(int argc, wchar_t** argv) {
     ::QueryPerformanceCounter(&start);
     for (long i = 0; i < counts.polls + counts.found; ++i) ::OutputDebugStringW(L"N:\\junction-bench\\t07\\m11\\leaf23");
     ::QueryPerformanceCounter(&end);
-    const double debugLines = Milliseconds(start, end);
+    const double debugLines = bench::Milliseconds(start, end);
 
-    const double bareMedian = Median(bare);
-    const double walkMedian = Median(walk);
+    const double bareMedian = bench::Median(bare);
+    const double walkMedian = bench::Median(walk);
     std::wprintf(L"bare FindFirstFileW walk : %8.1f ms median of %d (%ld folders)\n", bareMedian, rounds, bareFolders);
     std::wprintf(L"FindJunctions, recursive : %8.1f ms median of %d (%ld junctions, %ld polls + 20 start folders)\n",
                  walkMedian, rounds, counts.found, counts.polls);
     std::vector<double> ratios;
     for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(walk[i] / bare[i]);
-    std::wprintf(L"ratio, median of rounds  : %8.3f (target: within 1.15)\n", Median(ratios));
+    std::wprintf(L"ratio, median of rounds  : %8.3f (target: within 1.15)\n", bench::Median(ratios));
     std::wprintf(L"ratio of the medians     : %8.3f\n", walkMedian / bareMedian);
     std::wprintf(L"fastest rounds           : %8.1f ms bare, %.1f ms FindJunctions, ratio %.3f\n",
                  *std::min_element(bare.begin(), bare.end()), *std::min_element(walk.begin(), walk.end()),

@@ -12,6 +12,7 @@
 // Usage: manager_bench [folder] [rounds] (rounds 0: only part 2). The folder (default N:\manager-bench on
 // the NTFS test drive) receives the trees; existing trees there are reused. Run it
 // without a debugger attached: the walk writes one debug line per folder.
+#include "bench/bench_support.h"
 #include "app/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
@@ -39,16 +40,10 @@ constexpr int kRowCounts[] = {1000, 2000, 4000};
 constexpr DWORD kProbeIntervalMs = 10;
 constexpr DWORD kScanTimeoutMs = 120000;
 
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 double Now() {
     LARGE_INTEGER zero = {}, now;
     ::QueryPerformanceCounter(&now);
-    return Milliseconds(zero, now);
+    return bench::Milliseconds(zero, now);
 }
 
 bool MakeFolder(const std::wstring& path) {
@@ -95,39 +90,11 @@ bool BuildFlatFolder(const std::wstring& root, const std::wstring& target, int j
     return MarkComplete(root);
 }
 
-// The baseline: list every folder, enter those that are not reparse points.
-long BareWalk(wchar_t* path, std::size_t length) {
-    if (length + 5 > 1024) return 0;
-    std::wcscpy(path + length, L"\\*.*");
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = ::FindFirstFileW(path, &entry);
-    path[length] = 0;
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    long folders = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-        if (entry.cFileName[0] == L'.' &&
-            (entry.cFileName[1] == 0 || (entry.cFileName[1] == L'.' && entry.cFileName[2] == 0))) {
-            continue;
-        }
-        ++folders;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        const std::size_t nameLength = std::wcslen(entry.cFileName);
-        if (length + 1 + nameLength + 1 > 1024) continue;
-        path[length] = L'\\';
-        std::wcscpy(path + length + 1, entry.cFileName);
-        folders += BareWalk(path, length + 1 + nameLength);
-        path[length] = 0;
-    } while (::FindNextFileW(listing, &entry));
-    ::FindClose(listing);
-    return folders;
-}
-
 double TimeBareWalk(const std::wstring& root, long* folders) {
     wchar_t path[1024];
     std::wcscpy(path, root.c_str());
     const double start = Now();
-    *folders = BareWalk(path, std::wcslen(path));
+    *folders = bench::BareWalk(path, std::wcslen(path));
     return Now() - start;
 }
 
@@ -247,11 +214,6 @@ ScanResult TimeDialogScan(HWND dialog, const std::wstring& folder, const std::ws
     return result;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -305,11 +267,11 @@ int wmain(int argc, wchar_t** argv) {
                      round + 1, bare.back(), library.back(), scans.back(), scan.rows, scan.worstRoundTrip);
     }
     if (rounds > 0) {
-        const double bareMedian = Median(bare);
-        const double scanMedian = Median(scans);
+        const double bareMedian = bench::Median(bare);
+        const double scanMedian = bench::Median(scans);
         std::wprintf(L"median: bare walk %.0f ms, library walk %.0f ms (%.2fx), dialog scan to \"%ls\" %.0f ms "
                      L"(%.2fx the bare walk; target 1.5x)\n",
-                     bareMedian, Median(library), Median(library) / bareMedian, completeText, scanMedian,
+                     bareMedian, bench::Median(library), bench::Median(library) / bareMedian, completeText, scanMedian,
                      scanMedian / bareMedian);
         std::wprintf(L"dialog answered %d messages during the scans; worst round trip %.1f ms (target 100 ms)\n",
                      probes, worstRoundTrip);
@@ -335,11 +297,11 @@ int wmain(int argc, wchar_t** argv) {
             flatWorst = std::max(flatWorst, scan.worstRoundTrip);
             rows = scan.rows;
         }
-        const double scan = Median(flatScans);
-        const double walk = Median(flatLibrary);
+        const double scan = bench::Median(flatScans);
+        const double walk = bench::Median(flatLibrary);
         std::wprintf(L"%5d junctions: bare walk %.0f ms, library walk %.0f ms, dialog scan %.0f ms (%.3f ms per row, "
                      L"%.3f ms per row above the library walk), %d rows, worst round trip %.1f ms\n",
-                     count, Median(flatBare), walk, scan, scan / count, (scan - walk) / count, rows, flatWorst);
+                     count, bench::Median(flatBare), walk, scan, scan / count, (scan - walk) / count, rows, flatWorst);
     }
 
     CloseDialog(dialog, thread);

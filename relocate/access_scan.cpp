@@ -10,6 +10,7 @@
 
 #include "app/app_globals.h"
 #include "app/debug_log.h"
+#include "app/srw_lock.h"
 #include "app/unique_resource.h"
 
 std::wstring ScanSourceFolder;
@@ -36,7 +37,7 @@ public:
         HWND statusBar = StatusBarWindow.load();
         if (statusBar == nullptr) return;
         const ULONGLONG now = ::GetTickCount64();
-        Guard guard(lock_);
+        SrwExclusiveGuard guard(lock_);
         if (!closing && (texts_.size() >= kMaxQueuedTexts || now - lastPost_ < kProgressIntervalMs)) return;
         texts_.push_back(text);  // a deque never moves the elements it already holds
         if (::PostMessageW(statusBar, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(texts_.back().c_str()))) {
@@ -52,23 +53,12 @@ public:
         while (statusBar != nullptr && ::PeekMessageW(&message, statusBar, SB_SETTEXTW, SB_SETTEXTW, PM_REMOVE)) {
             ::DispatchMessageW(&message);
         }
-        Guard guard(lock_);
+        SrwExclusiveGuard guard(lock_);
         texts_.clear();
         lastPost_ = 0;
     }
 
 private:
-    class Guard {
-    public:
-        explicit Guard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-        ~Guard() { ::ReleaseSRWLockExclusive(&lock_); }
-        Guard(const Guard&) = delete;
-        Guard& operator=(const Guard&) = delete;
-
-    private:
-        SRWLOCK& lock_;
-    };
-
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::deque<std::wstring> texts_;
     ULONGLONG lastPost_ = 0;

@@ -2,23 +2,11 @@
 
 #include <cstdint>
 
+#include "app/srw_lock.h"
 #include "app/startup_warning.h"
 #include "tests/driver/dialog_driver.h"
 
 namespace testing_driver {
-
-namespace {
-class SrwGuard {
-public:
-    explicit SrwGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~SrwGuard() { ::ReleaseSRWLockExclusive(&lock_); }
-    SrwGuard(const SrwGuard&) = delete;
-    SrwGuard& operator=(const SrwGuard&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-}  // namespace
 
 std::wstring ToWindowsPath(const std::string& path) {
     std::wstring result;
@@ -201,7 +189,7 @@ void AppProcess::RecordDebugString(const OUTPUT_DEBUG_STRING_INFO& info) {
             line.resize(static_cast<size_t>(length - 1));
         }
     }
-    SrwGuard guard(linesLock_);
+    SrwExclusiveGuard guard(linesLock_);
     lines_.push_back(std::move(line));
 }
 
@@ -228,14 +216,14 @@ std::optional<DWORD> AppProcess::WaitForExit(DWORD timeoutMs) {
 }
 
 std::vector<std::wstring> AppProcess::DebugLines() const {
-    SrwGuard guard(linesLock_);
+    SrwExclusiveGuard guard(linesLock_);
     return lines_;
 }
 
 bool AppProcess::WaitForDebugLine(const std::wstring& line, DWORD timeoutMs) const {
     return WaitUntil(
         [&] {
-            SrwGuard guard(linesLock_);
+            SrwExclusiveGuard guard(linesLock_);
             for (const auto& l : lines_)
                 if (l == line) return true;
             return false;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "app/srw_lock.h"
+
 namespace testing_driver {
 
 namespace {
@@ -11,16 +13,6 @@ constexpr DWORD kPrintExceptionWide = 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C
 
 std::atomic<DebugLineCapture*> activeCapture{nullptr};
 
-class LockGuard {
-public:
-    explicit LockGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~LockGuard() { ::ReleaseSRWLockExclusive(&lock_); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 std::wstring NarrowToWide(const char* text, size_t length) {
     std::wstring wide;
@@ -63,12 +55,12 @@ LONG CALLBACK DebugLineCapture::Handler(EXCEPTION_POINTERS* pointers) {
 }
 
 void DebugLineCapture::Record(std::wstring line) {
-    LockGuard guard(lock_);
+    SrwExclusiveGuard guard(lock_);
     lines_.push_back(std::move(line));
 }
 
 std::vector<std::wstring> DebugLineCapture::Lines() const {
-    LockGuard guard(lock_);
+    SrwExclusiveGuard guard(lock_);
     return lines_;
 }
 
@@ -88,7 +80,7 @@ bool DebugLineCapture::Contains(const std::wstring& line) const {
 }
 
 void DebugLineCapture::Clear() {
-    LockGuard guard(lock_);
+    SrwExclusiveGuard guard(lock_);
     lines_.clear();
 }
 
