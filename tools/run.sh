@@ -8,6 +8,11 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 
+# The program runs in a Wine prefix of its own: the tests' prefix holds the answers
+# and settings that the tests store, and the user must see a first start as a
+# first start.
+build_dir="${DIRSHIFT_BUILD_DIR:-$root/build}"
+export DIRSHIFT_WINEPREFIX="${DIRSHIFT_WINEPREFIX:-$build_dir/wine-app}"
 "$here/setup.sh" >&2
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
@@ -16,9 +21,6 @@ root=$(cd "$here/.." && pwd)
 exe="$DIRSHIFT_BUILD_DIR/dirshift.exe"
 
 if dirshift_have_display; then
-  # On a real desktop the window manager frames Dirshift's windows (the tests turn
-  # that off on their own display).
-  wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1 || true
   set +e
   wine "$exe" "$@"
   code=$?
