@@ -348,16 +348,19 @@ int CPromptTemplate::ShowModal() {
         return IDCANCEL;
     }
 
+    // The owner is disabled before the box exists, so that no click reaches it
+    // in the moment the box is already on the screen. Only an owner that this
+    // box disabled is enabled again: one that a modal dialog of the caller
+    // keeps disabled must stay so.
+    const bool disabledOwner = owner != nullptr && ::IsWindow(owner) && !::EnableWindow(owner, FALSE);
+
     HWND box = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), reinterpret_cast<DLGTEMPLATE*>(bytes),
                                             owner, PromptBoxDlgProc, reinterpret_cast<LPARAM>(this));
     if (box == nullptr) {
+        if (disabledOwner && ::IsWindow(owner)) ::EnableWindow(owner, TRUE);
         ::LocalUnlock(memory.get());
         return result;
     }
-
-    // Only an owner that this box disabled is enabled again: one that a modal
-    // dialog of the caller keeps disabled must stay so.
-    const bool disabledOwner = owner != nullptr && ::IsWindow(owner) && !::EnableWindow(owner, FALSE);
 
     MSG message;
     while (!done) {

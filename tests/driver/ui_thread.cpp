@@ -4,7 +4,27 @@
 
 namespace testing_driver {
 
+namespace {
+
+// Wine 8 can deadlock when two threads of a process make their first use of the
+// window system at the same moment (the UI thread creating its window while the
+// test thread looks for it): one waits in the window system's one-time set-up
+// that the other holds. A window made and destroyed here, before the UI thread
+// exists, does that set-up on the test thread first.
+void SetUpWindowSystemOnce() {
+    static const bool done = [] {
+        HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                        ::GetModuleHandleW(nullptr), nullptr);
+        if (window != nullptr) ::DestroyWindow(window);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
 UiThreadCall::UiThreadCall(std::function<INT_PTR()> call) : call_(std::move(call)) {
+    SetUpWindowSystemOnce();
     thread_ = ::CreateThread(nullptr, 0, ThreadProc, this, 0, &threadId_);
 }
 
