@@ -22,5 +22,8 @@ wine wineboot </dev/null >/dev/null 2>&1 || true
 # to be withdrawn when it closes. Unmanaged windows close at once.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
 
+# tools/wine-run starts a holder of Wine's desktop for the tests; it ends with the run.
+trap dirshift_release_desktop EXIT
+
 cd "$DIRSHIFT_BUILD_DIR"
 ctest --output-on-failure --timeout 300 "$@"

@@ -20,3 +20,29 @@ dirshift_wineserver_running() {
   done
   return 1
 }
+
+# Wine ends a prefix's desktop (explorer.exe) a second after the last program with
+# windows ends, and the next program waits about a second for a new one. Between
+# test programs that second would be paid every time, so a hidden window of
+# tests/desktop_keeper.exe holds the desktop open. It is started again when the
+# prefix's wineserver was ended (the test volumes do that).
+dirshift_keeper_pid_file() { echo "$WINEPREFIX/desktop-keeper.pid"; }
+
+dirshift_keeper_running() {
+  local pid
+  pid=$(cat "$(dirshift_keeper_pid_file)" 2>/dev/null) || return 1
+  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q desktop_keeper
+}
+
+dirshift_keep_desktop() {
+  local keeper="$DIRSHIFT_BUILD_DIR/tests/desktop_keeper.exe"
+  [ -f "$keeper" ] || return 0
+  dirshift_keeper_running && return 0
+  wine "$keeper" </dev/null >/dev/null 2>&1 &
+  echo $! >"$(dirshift_keeper_pid_file)"
+}
+
+dirshift_release_desktop() {
+  if dirshift_keeper_running; then kill "$(cat "$(dirshift_keeper_pid_file)")" 2>/dev/null || true; fi
+  rm -f "$(dirshift_keeper_pid_file)"
+}
