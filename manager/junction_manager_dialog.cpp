@@ -11,6 +11,7 @@
 #include "app/app_globals.h"
 #include "app/debug_log.h"
 #include "app/dialog_support.h"
+#include "app/dpi.h"
 #include "app/settings.h"
 #include "app/unique_resource.h"
 #include "junction/junction.h"
@@ -45,7 +46,6 @@ constexpr wchar_t kFolderTooLong[] = L"The folder path is too long to scan.";
 constexpr UINT kRemoveErrorStyle = MB_OK | MB_ICONHAND | PB_DONTSHOWAGAIN;
 constexpr UINT kRemovedStyle = MB_OK | PB_DONTTELLAGAIN;
 
-constexpr int kColumnWidth = 248;
 constexpr DWORD kListExtendedStyle = LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE |
                                      LVS_EX_INFOTIP | LVS_EX_UNDERLINEHOT;
 const wchar_t* const kColumnTitles[] = {L"Virtual folder", L"Backing (real) folder", nullptr};
@@ -99,7 +99,7 @@ bool ScanRunning(const ManagerState& state) { return state.scanThread.valid(); }
 
 // ---- the list -----------------------------------------------------------------
 
-void PrepareList(HWND list) {
+void PrepareList(HWND list, UINT dpi) {
     // The dialog keeps the rows in order itself (SortedInsertIndex): the control's
     // own sorted insertion compares the new row with every row before it.
     const LONG_PTR style = ::GetWindowLongPtrW(list, GWL_STYLE);
@@ -110,11 +110,19 @@ void PrepareList(HWND list) {
         LVCOLUMNW info = {};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM | LVCF_ORDER;
         info.fmt = LVCFMT_LEFT;
-        info.cx = kColumnWidth;
+        info.cx = ColumnWidthForDpi(dpi);
         info.pszText = const_cast<wchar_t*>(kColumnTitles[column]);
         info.iSubItem = column;
         info.iOrder = column;
         ::SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
+    }
+}
+
+// Keeps each column's share of the list, also one the user has widened, at the new scale.
+void RescaleColumns(HWND list, UINT fromDpi, UINT toDpi) {
+    for (int column = 0; kColumnTitles[column] != nullptr; ++column) {
+        const int width = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(RescaleForDpi(width, fromDpi, toDpi), 0));
     }
 }
 
@@ -459,7 +467,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     ::CheckDlgButton(dialog, IDC_RECURSE, recurse != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     ::SetWindowTextW(dialog, kManagerCaption);
-    PrepareList(ListOf(dialog));
+    PrepareList(ListOf(dialog), DialogDpi(dialog));
 
     // A folder named on the command line ("find junctions here" in Explorer) is
     // scanned at once; without one the first start shows "No folder selected".
@@ -468,10 +476,16 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     return TRUE;
 }
 
+void OnDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested) {
+    const UINT oldDpi = OnDialogDpiChanged(dialog, newDpi, suggested);
+    RescaleColumns(ListOf(dialog), oldDpi, DialogDpi(dialog));
+}
+
 void OnDestroy(HWND dialog) {
     std::unique_ptr<ManagerState> state(StateOf(dialog));
     ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
     if (state) AbandonScan(*state);
+    ReleaseDialogResources(dialog);
 }
 
 INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -501,6 +515,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         OnTimer(dialog, *state, wParam);
         return TRUE;
+    case WM_DPICHANGED:
+        OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return FALSE;  // the dialog manager re-lays out the controls
     case WM_DESTROY:
         OnDestroy(dialog);
         return FALSE;

@@ -16,6 +16,7 @@
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
+#include "tests/driver/scale_checks.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/junction/junction_test_support.h"
 #include "tests/manager/manager_test_support.h"
@@ -103,9 +104,7 @@ TEST_F(ManagerDialog, OpensWithNoFolderSelectedAndItsListPrepared) {
     ASSERT_NE(statusBar, nullptr);
     EXPECT_TRUE(::SendMessageW(statusBar, SB_ISSIMPLE, 0, 0));
     EXPECT_EQ(StatusBarWindow.load(), statusBar);
-    const LRESULT big = ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0);
-    EXPECT_NE(big, 0);
-    EXPECT_EQ(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), big);
+    ExpectProgramIcons(dialog);
 
     // Scan with no folder stays where it is.
     PressButton(dialog, IDC_SCAN);

@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
 #include "relocate/relocation_dialog.h"
 
@@ -79,7 +80,8 @@ TEST(RelocationDialog, EveryWayOfClosingEndsWithExitCode2) {
 }
 
 // In the test's own process, where the dialog's icons can be read back (Wine does
-// not answer WM_GETICON for another process's window).
+// not answer WM_GETICON for another process's window): icon 138 at the sizes of the
+// dialog's DPI, the big one for Alt+Tab and the taskbar, the small one for the caption.
 TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     InitAppGlobals();
     const wchar_t startupPath[] = L"C:\\Data";
@@ -89,10 +91,7 @@ TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     });
     HWND dialog = run.WaitForWindow();
     ASSERT_NE(dialog, nullptr);
-    const LRESULT big = ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0);
-    const LRESULT small = ::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0);
-    EXPECT_NE(big, 0);
-    EXPECT_EQ(big, small);
+    ExpectProgramIcons(dialog);
     EXPECT_EQ(ControlText(dialog, IDC_SOURCE_PATH), L"C:\\Data");
     EXPECT_EQ(StatusBarWindow.load(), ::GetDlgItem(dialog, IDC_STATUS_BAR));
     CloseWithCloseBox(dialog);
