@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/access_scan.h"
+#include "relocate/scan_status.h"
 #include "relocate/folder_move.h"
 
 namespace {

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
-#include "app/debug_log.h"
-#include "app/dialog_support.h"
-#include "app/settings.h"
-#include "app/unique_resource.h"
+#include "ui/app_globals.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "ui/dialog_support.h"
+#include "manager/settings.h"
+#include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "manager/junction_rows.h"
 #include "promptbox/prompt_box.h"
@@ -85,11 +86,7 @@ ManagerState* StateOf(HWND dialog) {
     return reinterpret_cast<ManagerState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-std::wstring LoadText(UINT id) {
-    wchar_t text[256] = L"";
-    if (::LoadStringW(AppInstance, id, text, 256) <= 0) text[0] = L'\0';
-    return text;
-}
+std::wstring LoadText(UINT id) { return LoadResourceString(AppInstance, id); }
 
 HWND ListOf(HWND dialog) { return ::GetDlgItem(dialog, IDC_JUNCTION_LIST); }
 

@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
-#include "app/debug_log.h"
-#include "app/unique_resource.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "base/unique_resource.h"
 
 namespace {
-
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
 

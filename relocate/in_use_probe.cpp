@@ -1,6 +1,6 @@
 #include "relocate/in_use_probe.h"
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/access_scan.h"
+#include "relocate/scan_status.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
