@@ -212,7 +212,7 @@ void RequestScanStop(HWND dialog, ManagerState& state) {
 void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     UniqueHandle abortEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!abortEvent) {
-        DebugLine(L"Tresselry.Error: Creating the scan's abort event");
+        DebugErrorLine(L"Tresselry.Error: Creating the scan's abort event");
         return;
     }
     auto request = std::make_unique<ScanRequest>();
@@ -224,7 +224,7 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     HANDLE thread = ::CreateThread(nullptr, 0, JunctionScanThread, request.get(), 0, nullptr);
     if (thread == nullptr) {
         ScanAbortEvent.store(nullptr);
-        DebugLine(L"Tresselry.Error: Starting the scan");
+        DebugErrorLine(L"Tresselry.Error: Starting the scan");
         return;
     }
     request.release();  // the worker owns it now
@@ -452,7 +452,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     CreateSimpleStatusBar(dialog);
 
     DWORD recurse = 0;
-    ReadRecurseSetting(recurse);  // a failed read leaves 0: subfolders not searched
+    if (!ReadRecurseSetting(recurse)) recurse = 0;  // subfolders not searched
     ::CheckDlgButton(dialog, IDC_RECURSE, recurse != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     ::SetWindowTextW(dialog, kManagerCaption);

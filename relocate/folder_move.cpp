@@ -49,7 +49,7 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to) {
         // A folder cannot be renamed onto another volume: re-create it and move its
         // content. A junction is never walked into: its target's files are not ours.
         if (!IsPlainFolder(fromAttributes) || !::CreateDirectoryW(to.c_str(), nullptr)) {
-            DebugLineF(L"Tressel.Error: could not move back %s", from.c_str());
+            DebugErrorLine((L"Tressel.Error: could not move back " + from).c_str());
             return false;
         }
         ::SetFileAttributesW(to.c_str(), fromAttributes);

@@ -34,7 +34,9 @@ protected:
         ASSERT_TRUE(CreateJunction((root_ + L"\\link").c_str(), outside_.path().c_str())) << "junction out of the tree";
     }
     void TearDown() override {
-        for (const wchar_t* link : {L"\\a\\loop", L"\\b\\again", L"\\link"}) RemoveJunction((root_ + link).c_str());
+        for (const wchar_t* link : {L"\\a\\loop", L"\\b\\again", L"\\link"}) {
+            EXPECT_TRUE(RemoveJunction((root_ + link).c_str())) << link;
+        }
     }
 
     ScratchFolder scratch_{kNtfsDrive};
