@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/dpi.h"
+#include "base/dpi.h"
 
 namespace {
 

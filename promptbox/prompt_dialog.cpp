@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dpi.h"
+#include "base/dpi.h"
 #include "promptbox/prompt_template.h"
 #include "promptbox/prompt_text.h"
 #include "promptbox/remembered_answers.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dpi.h"
+#include "base/dpi.h"
 #include "promptbox/prompt_box.h"
 
 // Button and check-box labels, by index into the label table.

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 #include "promptbox/prompt_box.h"
 #include "promptbox/prompt_layout.h"
 

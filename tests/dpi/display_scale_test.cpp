@@ -21,8 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
-#include "app/dpi.h"
+#include "base/dpi.h"
 #include "manager/junction_manager_dialog.h"
 #include "manager/junction_rows.h"
 #include "promptbox/prompt_box.h"
@@ -31,6 +30,7 @@
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
+#include "ui/app_globals.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST_F(DisplayScale, RelocationDialogShowsEveryTextWhole) {
     EXPECT_EQ(DpiForWindow(dialog), SystemDpi());
     ExpectNothingClipped(dialog);
     ExpectInside(dialog);
-    ExpectProgramIcons(dialog);
+    ExpectProgramIcons(dialog, AppInstance);
     ExpectStatusBarAlongTheBottom(dialog);
     Photograph(L"relocation");
     PressButton(dialog, IDCANCEL);
@@ -133,7 +133,7 @@ TEST_F(DisplayScale, ManagerDialogShowsEveryTextWholeAndScaledColumns) {
     }
     ExpectNothingClipped(dialog);
     ExpectInside(dialog);
-    ExpectProgramIcons(dialog);
+    ExpectProgramIcons(dialog, AppInstance);
     ExpectStatusBarAlongTheBottom(dialog);
     Photograph(L"manager");
     PressButton(dialog, IDCANCEL);

@@ -8,9 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_globals.h"
-#include "app/dpi.h"
-#include "app/unique_resource.h"
+#include "base/dpi.h"
+#include "base/unique_resource.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
 
@@ -234,7 +233,7 @@ std::vector<Part> PartsOf(HWND window) {
     return parts;
 }
 
-void ExpectProgramIcons(HWND dialog) {
+void ExpectProgramIcons(HWND dialog, HINSTANCE module) {
     const UINT dpi = DpiForWindow(dialog);
     const struct {
         WPARAM which;
@@ -247,7 +246,7 @@ void ExpectProgramIcons(HWND dialog) {
         EXPECT_EQ(pixels.cx, size) << "icon " << icon.which;
         EXPECT_EQ(pixels.cy, size) << "icon " << icon.which;
         const UniqueIcon resource(static_cast<HICON>(
-            ::LoadImageW(AppInstance, MAKEINTRESOURCEW(IDI_DIRSHIFT), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+            ::LoadImageW(module, MAKEINTRESOURCEW(IDI_DIRSHIFT), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
         EXPECT_TRUE(SameIconImage(shown, resource.get())) << "the " << size << "-pixel image of icon 138";
     }
 }

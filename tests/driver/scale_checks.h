@@ -27,9 +27,10 @@ RECT ChildRect(HWND parent, HWND child);
 // status bars the height of a line, list views each column's title.
 std::vector<std::wstring> ClippedTexts(HWND dialog);
 
-// Checks (gtest expectations) that the dialog shows icon 138 of the program's
-// module as its big and small icon, each at the size the dialog's DPI asks for.
-void ExpectProgramIcons(HWND dialog);
+// Checks (gtest expectations) that the dialog shows icon 138 of `module` (the
+// program's resources) as its big and small icon, each at the size the dialog's
+// DPI asks for.
+void ExpectProgramIcons(HWND dialog, HINSTANCE module);
 
 // Named rectangles in client pixels, as one part of a box.
 struct Part {

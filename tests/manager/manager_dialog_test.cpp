@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
 #include "resources/resource.h"
@@ -104,7 +104,7 @@ TEST_F(ManagerDialog, OpensWithNoFolderSelectedAndItsListPrepared) {
     ASSERT_NE(statusBar, nullptr);
     EXPECT_TRUE(::SendMessageW(statusBar, SB_ISSIMPLE, 0, 0));
     EXPECT_EQ(StatusBarWindow.load(), statusBar);
-    ExpectProgramIcons(dialog);
+    ExpectProgramIcons(dialog, AppInstance);
 
     // Scan with no folder stays where it is.
     PressButton(dialog, IDC_SCAN);

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
@@ -91,7 +91,7 @@ TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     });
     HWND dialog = run.WaitForWindow();
     ASSERT_NE(dialog, nullptr);
-    ExpectProgramIcons(dialog);
+    ExpectProgramIcons(dialog, AppInstance);
     EXPECT_EQ(ControlText(dialog, IDC_SOURCE_PATH), L"C:\\Data");
     EXPECT_EQ(StatusBarWindow.load(), ::GetDlgItem(dialog, IDC_STATUS_BAR));
     CloseWithCloseBox(dialog);

@@ -1,4 +1,4 @@
-#include "app/dpi.h"
+#include "base/dpi.h"
 
 #include <cstddef>
 #include <initializer_list>
