@@ -515,6 +515,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
         OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return FALSE;  // the dialog manager re-lays out the controls
+    case WM_SIZE:
+        FitStatusBar(dialog);
+        return FALSE;
     case WM_DESTROY:
         OnDestroy(dialog);
         return FALSE;

@@ -92,6 +92,10 @@ UINT OnDialogDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested) {
     return oldDpi;
 }
 
+void FitStatusBar(HWND dialog) {
+    if (HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR)) ::SendMessageW(statusBar, WM_SIZE, 0, 0);
+}
+
 void ReleaseDialogResources(HWND dialog) {
     std::unique_ptr<DialogScale> scale(static_cast<DialogScale*>(::RemovePropW(dialog, kScaleProperty)));
     if (!scale) return;

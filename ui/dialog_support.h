@@ -24,6 +24,10 @@ UINT DialogDpi(HWND dialog);
 // the DPI the dialog had before, for what the dialog sizes in pixels on its own.
 UINT OnDialogDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested);
 
+// WM_SIZE: keeps the status bar along the dialog's bottom edge, whoever resized
+// the dialog (the dialog manager does when the DPI changes).
+void FitStatusBar(HWND dialog);
+
 // WM_DESTROY: frees the icons and the font that the two calls above made.
 void ReleaseDialogResources(HWND dialog);
 

@@ -60,21 +60,6 @@ void ExpectInside(HWND window) {
     }
 }
 
-// The status bar stands along the whole bottom of the dialog, a line of its font high.
-void ExpectStatusBarAlongTheBottom(HWND dialog) {
-    HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR);
-    ASSERT_NE(statusBar, nullptr);
-    RECT client{};
-    ::GetClientRect(dialog, &client);
-    const RECT bar = ChildRect(dialog, statusBar);
-    EXPECT_EQ(bar.bottom, client.bottom);
-    EXPECT_EQ(bar.left, 0);
-    EXPECT_EQ(bar.right, client.right);
-    NONCLIENTMETRICSW fonts{};
-    ASSERT_TRUE(NonClientFontsForDpi(DpiForWindow(dialog), fonts));
-    EXPECT_GE(bar.bottom - bar.top, std::abs(fonts.lfStatusFont.lfHeight)) << "a line of the status font";
-}
-
 class DisplayScale : public ::testing::Test {
 protected:
     void SetUp() override { InitAppGlobals(); }
@@ -97,8 +82,8 @@ TEST_F(DisplayScale, RelocationDialogShowsEveryTextWhole) {
     EXPECT_EQ(DpiForWindow(dialog), SystemDpi());
     ExpectNothingClipped(dialog);
     ExpectInside(dialog);
-    ExpectProgramIcons(dialog, AppInstance);
-    ExpectStatusBarAlongTheBottom(dialog);
+    ExpectProgramIcons(dialog, AppInstance, DpiForWindow(dialog));
+    ExpectStatusBarForDpi(dialog, DpiForWindow(dialog));
     Photograph(L"relocation");
     PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());
@@ -133,8 +118,8 @@ TEST_F(DisplayScale, ManagerDialogShowsEveryTextWholeAndScaledColumns) {
     }
     ExpectNothingClipped(dialog);
     ExpectInside(dialog);
-    ExpectProgramIcons(dialog, AppInstance);
-    ExpectStatusBarAlongTheBottom(dialog);
+    ExpectProgramIcons(dialog, AppInstance, DpiForWindow(dialog));
+    ExpectStatusBarForDpi(dialog, DpiForWindow(dialog));
     Photograph(L"manager");
     PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());

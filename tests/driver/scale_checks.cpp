@@ -17,6 +17,8 @@ namespace testing_driver {
 
 namespace {
 
+constexpr int kStatusBarId = 4883;
+
 struct IconBits {
     SIZE size{};
     std::vector<BYTE> colour;
@@ -233,8 +235,7 @@ std::vector<Part> PartsOf(HWND window) {
     return parts;
 }
 
-void ExpectProgramIcons(HWND dialog, HINSTANCE module) {
-    const UINT dpi = DpiForWindow(dialog);
+void ExpectProgramIcons(HWND dialog, HINSTANCE module, UINT dpi) {
     const struct {
         WPARAM which;
         int metric;
@@ -249,6 +250,24 @@ void ExpectProgramIcons(HWND dialog, HINSTANCE module) {
             ::LoadImageW(module, MAKEINTRESOURCEW(IDI_DIRSHIFT), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
         EXPECT_TRUE(SameIconImage(shown, resource.get())) << "the " << size << "-pixel image of icon 138";
     }
+}
+
+void ExpectStatusBarForDpi(HWND dialog, UINT dpi) {
+    HWND statusBar = ::GetDlgItem(dialog, kStatusBarId);
+    ASSERT_NE(statusBar, nullptr);
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    const RECT bar = ChildRect(dialog, statusBar);
+    EXPECT_EQ(bar.bottom, client.bottom);
+    EXPECT_EQ(bar.left, 0);
+    EXPECT_EQ(bar.right, client.right);
+    NONCLIENTMETRICSW fonts{};
+    ASSERT_TRUE(NonClientFontsForDpi(dpi, fonts));
+    LOGFONTW shown{};
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(statusBar, WM_GETFONT, 0, 0));
+    ASSERT_NE(::GetObjectW(font, sizeof(shown), &shown), 0);
+    EXPECT_EQ(shown.lfHeight, fonts.lfStatusFont.lfHeight) << "the status font of " << dpi << " DPI";
+    EXPECT_GE(bar.bottom - bar.top, std::abs(fonts.lfStatusFont.lfHeight)) << "a line of it";
 }
 
 int TextStretch(HWND box, UINT dpi) {

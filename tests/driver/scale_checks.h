@@ -28,9 +28,13 @@ RECT ChildRect(HWND parent, HWND child);
 std::vector<std::wstring> ClippedTexts(HWND dialog);
 
 // Checks (gtest expectations) that the dialog shows icon 138 of `module` (the
-// program's resources) as its big and small icon, each at the size the dialog's
-// DPI asks for.
-void ExpectProgramIcons(HWND dialog, HINSTANCE module);
+// program's resources) as its big and small icon, each at the size that `dpi`
+// asks for.
+void ExpectProgramIcons(HWND dialog, HINSTANCE module, UINT dpi);
+
+// Checks that the dialog's status bar stands along its whole bottom in the status
+// font of `dpi`, at least a line of it high.
+void ExpectStatusBarForDpi(HWND dialog, UINT dpi);
 
 // Named rectangles in client pixels, as one part of a box.
 struct Part {
