@@ -6,7 +6,9 @@
 # first-time user's machine would. The pictures are trimmed to the windows.
 # Usage: tools/screenshots.sh [output folder]   (default: resources/screenshots)
 # Settings: DIRSHIFT_SHOTS_XVFB (display number, default 79), DIRSHIFT_SHOT_DELAY
-# (seconds a window gets to open and paint, default 5).
+# (seconds a window gets to open and paint, default 5), DIRSHIFT_SHOT_SCALE (the
+# display scale in percent: 100, the default, 125, 150 or 200; other than 100 it
+# sets the prefix's LogPixels and adds "-<scale>" to the pictures' names).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -19,6 +21,12 @@ out=$(mkdir -p "${1:-$root/resources/screenshots}" && cd "${1:-$root/resources/s
 . "$here/display.sh"
 exe="$DIRSHIFT_BUILD_DIR/dirshift.exe"
 delay="${DIRSHIFT_SHOT_DELAY:-5}"
+scale="${DIRSHIFT_SHOT_SCALE:-100}"
+case "$scale" in
+  100) suffix=""; desktop=1024x768 ;;
+  125 | 150 | 200) suffix="-$scale"; desktop=1280x1024 ;;
+  *) echo "DIRSHIFT_SHOT_SCALE: 100, 125, 150 or 200, not $scale" >&2; exit 2 ;;
+esac
 
 # A prefix of its own: no remembered answers, so the warning shows as it does the
 # first time; and the tests' prefix and its wineserver are never touched.
@@ -32,6 +40,11 @@ mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 # A desktop colour that no window uses, so trimming stops exactly at the windows.
 wine reg add 'HKCU\Control Panel\Colors' /v Background /t REG_SZ /d '58 110 165' /f >/dev/null 2>&1
+# The display scale, as Windows' display settings set it.
+dpi=$((scale * 96 / 100))
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+  /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 wineserver -w
 
 DIRSHIFT_XVFB="${DIRSHIFT_SHOTS_XVFB:-79}"
@@ -89,14 +102,15 @@ PY
 
 # The desktop's plain background is trimmed away; a small margin stays.
 shoot() {
+  local name="${1%.png}$suffix.png"
   import -display "$DISPLAY" -window root "$WINEPREFIX/shot.miff"
-  convert "$WINEPREFIX/shot.miff[0]" -crop 1024x768+0+0 +repage -trim +repage \
-          -bordercolor white -border 12 "$out/$1"
-  echo "screenshot: $out/$1"
+  convert "$WINEPREFIX/shot.miff[0]" -crop "$desktop+0+0" +repage -trim +repage \
+          -bordercolor white -border 12 "$out/$name"
+  echo "screenshot: $out/$name"
 }
 
 start() {
-  wine explorer /desktop=Dirshift,1024x768 "$exe" "$@" >/dev/null 2>&1 &
+  wine explorer "/desktop=Dirshift,$desktop" "$exe" "$@" >/dev/null 2>&1 &
   program=$!
   sleep "$delay"
 }
