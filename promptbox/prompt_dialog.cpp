@@ -311,6 +311,15 @@ void OnDisabledTick(HWND box, CPromptTemplate& prompt) {
     ::RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
+// The outer size of the box laid out for `dpi`, in a frame of that DPI.
+SIZE WindowSizeForDpi(HWND box, const CPromptTemplate& prompt, UINT dpi) {
+    const SIZE client = prompt.ClientSizeForDpi(dpi, ::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST));
+    RECT frame{0, 0, client.cx, client.cy};
+    AdjustWindowRectForDpi(frame, static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_STYLE)),
+                           static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_EXSTYLE)), dpi);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
+
 // The box went to a monitor of another scale: laid out anew for it, at the
 // rectangle Windows suggests.
 void OnDpiChanged(HWND box, CPromptTemplate& prompt, UINT newDpi, const RECT& suggested) {
@@ -347,8 +356,7 @@ INT_PTR HandlePromptMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam
             return TRUE;
         case kWmGetDpiScaledSize:
             // Windows asks before the change, so that its suggested rectangle fits the new layout.
-            *reinterpret_cast<SIZE*>(lParam) =
-                prompt->WindowSizeForDpi(static_cast<UINT>(wParam), ::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST));
+            *reinterpret_cast<SIZE*>(lParam) = WindowSizeForDpi(box, *prompt, static_cast<UINT>(wParam));
             ::SetWindowLongPtrW(box, DWLP_MSGRESULT, TRUE);
             return TRUE;
         default:

@@ -305,11 +305,9 @@ PromptRetired CPromptTemplate::RelayOutForDpi(UINT newDpi, HMONITOR monitor) {
     return retired;
 }
 
-SIZE CPromptTemplate::WindowSizeForDpi(UINT newDpi, HMONITOR monitor) const {
+SIZE CPromptTemplate::ClientSizeForDpi(UINT newDpi, HMONITOR monitor) const {
     const Scaled scaled = Measure(newDpi, monitor);
-    RECT frame{0, 0, scaled.layout.width, scaled.layout.height};
-    AdjustWindowRectForDpi(frame, header.style, header.dwExtendedStyle, scaled.dpi);
-    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+    return SIZE{scaled.layout.width, scaled.layout.height};
 }
 
 CPromptTemplate::~CPromptTemplate() = default;

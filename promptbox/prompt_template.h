@@ -94,8 +94,8 @@ public:
     // icon the controls still show are handed back, to be freed once replaced.
     PromptRetired RelayOutForDpi(UINT dpi, HMONITOR monitor);
 
-    // The outer size the box would have at `dpi` on `monitor`.
-    SIZE WindowSizeForDpi(UINT dpi, HMONITOR monitor) const;
+    // The client size the box would have at `dpi` on `monitor`.
+    SIZE ClientSizeForDpi(UINT dpi, HMONITOR monitor) const;
 
     // The template image ShowModal hands to the dialog manager.
     size_t TemplateByteSize() const;

@@ -12,7 +12,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,7 +22,6 @@
 
 #include "base/dpi.h"
 #include "manager/junction_manager_dialog.h"
-#include "manager/junction_rows.h"
 #include "promptbox/prompt_box.h"
 #include "relocate/relocation_dialog.h"
 #include "resources/resource.h"
