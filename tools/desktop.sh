@@ -6,6 +6,14 @@
 # Needs wine-env.sh sourced and $DISPLAY set.
 
 dirshift_desktop_size=1024x768
+# The captions of the program's windows: its two faces, and its message boxes
+# (the start-up warning among them).
+# shellcheck disable=SC2034 # used by the scripts that source this one
+dirshift_caption_relocation='Move folder to different drive and place hard link (junction) ...'
+# shellcheck disable=SC2034
+dirshift_caption_manager='Manage and find junctions (hard links)'
+# shellcheck disable=SC2034
+dirshift_caption_message='Dirshift'
 
 # dirshift_desktop_start EXE [ARGUMENTS...]: starts the program in the desktop, in
 # the background; its desktop's process id is left in dirshift_desktop_pid.

@@ -185,7 +185,7 @@ run_junction_target() {
 # is a junction and where to, what the folder it points to holds, and for the
 # sample whether every file arrived. False when the sample is not all there.
 run_report() {
-  local path=$1 unix hex target target_unix
+  local path=$1 unix hex target target_unix moved=1
   unix=$(run_unix_path "$path")
   if [ -z "$unix" ]; then
     echo "  $path: not on a drive of this prefix"
@@ -212,12 +212,13 @@ run_report() {
   elif [ -d "$unix" ]; then
     echo "  $path is a plain folder (no junction), holding $(run_tree_summary "$unix")"
     target_unix=$unix
+    moved=
   else
     echo "  $path does not exist"
     return 1
   fi
   run_is_sample "$path" || return 0
-  run_check_sample "$target_unix"
+  run_check_sample "$target_unix" "$moved"
 }
 
 # The junctions in a folder tree, read from Linux: ntfs-3g shows each as a
@@ -246,18 +247,23 @@ run_is_sample() {
 
 # Every file of the sample, by name and SHA-256, against the manifest taken when
 # the sample was made: none missing, none changed, none extra; and every folder.
+# The second argument is empty when the sample was not moved.
 run_check_sample() {
-  local folder=$1 expected actual failed folders_missing
+  local folder=$1 moved=$2 expected actual failed folders_missing
   expected=$(wc -l <"$run_volume_manifest")
   actual=$(cd "$folder" && find . -type f | wc -l)
   failed=$(cd "$folder" && sha256sum --quiet -c "$run_volume_manifest" 2>/dev/null | wc -l) || true
   folders_missing=$(cd "$folder" && LC_ALL=C comm -23 "$run_volume_folders" <(find . -mindepth 1 -type d | LC_ALL=C sort) | wc -l)
   if [ "$failed" -eq 0 ] && [ "$actual" -eq "$expected" ] && [ "$folders_missing" -eq 0 ]; then
-    echo "  Every file arrived: $actual of $expected files, each with its SHA-256 checksum from before the move,"
+    if [ -n "$moved" ]; then
+      echo "  Every file arrived: $actual of $expected files, each with its SHA-256 checksum from before the move,"
+    else
+      echo "  Every file of the sample is there: $actual of $expected files, each with its SHA-256 checksum,"
+    fi
     echo "    and all $(wc -l <"$run_volume_folders") folders (lists: $run_volume_manifest, $run_volume_folders)"
     return 0
   fi
-  echo "  NOT everything arrived: $actual files where the sample had $expected, $failed of them missing or"
+  echo "  NOT everything is there: $actual files where the sample had $expected, $failed of them missing or"
   echo "    changed, $folders_missing folders missing"
   (cd "$folder" && sha256sum --quiet -c "$run_volume_manifest" 2>&1 | head -5 | sed 's/^/    /') || true
   return 1

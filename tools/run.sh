@@ -79,9 +79,6 @@ fi
 # shellcheck source=desktop.sh
 . "$here/desktop.sh"
 exe="$DIRSHIFT_BUILD_DIR/dirshift.exe"
-relocation_caption='Move folder to different drive and place hard link (junction) ...'
-manager_caption='Manage and find junctions (hard links)'
-message_caption='Dirshift'
 
 # The folder as the program takes it from its first argument (a stray closing
 # quote or backslash goes), and its face: "/create" anywhere picks relocation.
@@ -163,8 +160,8 @@ fail() {
   dirshift_shoot "$shots/failed.png" 2>/dev/null && echo "run.sh: the screen then: $shots/failed.png" >&2
   exit 1
 }
-message_shown() { dirshift_window_shown "$message_caption"; }
-message_or_end() { message_shown || ! dirshift_window_shown "$relocation_caption"; }
+message_shown() { dirshift_window_shown "$dirshift_caption_message"; }
+message_or_end() { message_shown || ! dirshift_window_shown "$dirshift_caption_relocation"; }
 
 echo "No display: Dirshift runs in a Wine desktop on a private Xvfb ($DISPLAY), worked as a user would."
 dirshift_desktop_start "$exe" "$@"
@@ -174,12 +171,12 @@ dirshift_settle
 if message_shown; then
   shot start-up-warning "The start-up warning. The script answers Yes (Enter)."
   dirshift_press Return
-  dirshift_wait 20 dirshift_window_gone "$message_caption" || fail "the warning did not close"
+  dirshift_wait 20 dirshift_window_gone "$dirshift_caption_message" || fail "the warning did not close"
 fi
 
 case "$face" in
   relocation)
-    dirshift_wait 20 dirshift_window_shown "$relocation_caption" || fail "the relocation dialog did not open"
+    dirshift_wait 20 dirshift_window_shown "$dirshift_caption_relocation" || fail "the relocation dialog did not open"
     dirshift_settle
     shot relocation-dialog "The relocation dialog, with $folder in \"Original drive/folder\"."
     # The new place goes into the second box, two tabs away from the first.
@@ -194,12 +191,12 @@ case "$face" in
       answered=$((answered + 1))
       shot "message-$answered" "A message of Dirshift. The script answers it with Enter (its OK or Yes)."
       dirshift_press Return
-      dirshift_wait 20 dirshift_window_gone "$message_caption" || fail "the message did not close"
+      dirshift_wait 20 dirshift_window_gone "$dirshift_caption_message" || fail "the message did not close"
       # One message can follow another: a failed move says so, then whether the
       # files came back.
       dirshift_wait 3 message_or_end || true
     done
-    if dirshift_window_shown "$relocation_caption"; then
+    if dirshift_window_shown "$dirshift_caption_relocation"; then
       shot dialog-still-open "The relocation dialog is still open: Dirshift did not relocate. The script presses Cancel (Escape)."
       dirshift_press Escape
       dirshift_desktop_stop 15
@@ -212,7 +209,7 @@ case "$face" in
     run_report "$folder"
     ;;
   manager)
-    dirshift_wait 20 dirshift_window_shown "$manager_caption" || fail "the junction manager did not open"
+    dirshift_wait 20 dirshift_window_shown "$dirshift_caption_manager" || fail "the junction manager did not open"
     # It scans the folder as it opens.
     sleep 2
     shot junction-manager "The junction manager on $folder, after its scan. The script closes it (Escape)."
