@@ -94,8 +94,11 @@ run_volume_status() {
 
 # run_put FILE SIZE: a file of SIZE bytes, its content telling its own name.
 run_put() {
-  mkdir -p "$(dirname "$1")"
-  head -c "$2" < <(yes "Dirshift sample file: $1") >"$1"
+  local LC_ALL=C  # lengths in bytes
+  local text="Dirshift sample file: $1"$'\n'
+  while [ "${#text}" -lt "$2" ]; do text+=$text; done
+  mkdir -p "${1%/*}"
+  printf '%s' "${text:0:$2}" >"$1"
 }
 
 # The sample: nested folders (an empty one among them), a few hundred files, a few
@@ -199,7 +202,8 @@ run_report() {
       echo "  $path: a reparse point, but not a junction (data $hex)"
       return 1
     fi
-    echo "  $path is a junction: NTFS reparse point 0x${hex:6:2}${hex:4:2}${hex:2:2}${hex:0:2} (mount point), target $target"
+    local tag=${hex:6:2}${hex:4:2}${hex:2:2}${hex:0:2}
+    echo "  $path is a junction: NTFS reparse point 0x${tag^^} (mount point), target $target"
     echo "    (ntfs-3g shows it as a symbolic link: $unix -> $(readlink "$unix"))"
     target=${target#\\??\\}
     target_unix=$(run_unix_path "$target")
