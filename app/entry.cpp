@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "app/startup.h"
 #include "app/startup_warning.h"
 #include "manager/junction_manager_dialog.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "promptbox/prompt_box.h"
 
 namespace {

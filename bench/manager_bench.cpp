@@ -13,7 +13,7 @@
 // the NTFS test drive) receives the trees; existing trees there are reused. Run it
 // without a debugger attached: the walk writes one debug line per folder.
 #include "bench/bench_support.h"
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
 #include "resources/resource.h"

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/access_scan.h"
+#include "relocate/scan_status.h"
 #include "relocate/folder_move.h"
 
 namespace {
@@ -176,7 +176,10 @@ int wmain(int argc, wchar_t** argv) {
 
     // The relocation's own steps, as the command runs them after its checks.
     std::vector<std::wstring> movedNames;
-    ListFolderEntries(tree, movedNames);
+    if (!ListFolderEntries(tree, movedNames)) {
+        std::wprintf(L"  the tree could not be listed\n");
+        return 1;
+    }
     ::CreateDirectoryW(target.c_str(), nullptr);
     std::wstring from = tree + L"\\*.*";
     from += L'\0';
@@ -201,7 +204,7 @@ int wmain(int argc, wchar_t** argv) {
                  scanMs, moveMs, moveResult, checkMs, empty ? L"empty" : L"NOT EMPTY", junctionMs,
                  junction ? L"made" : L"FAILED");
 
-    if (junction) RemoveJunction(tree.c_str());
+    if (junction && !RemoveJunction(tree.c_str())) std::wprintf(L"  the junction could not be removed\n");
     RemoveTree(target);
     RemoveTree(work);
     ::DestroyWindow(host);

@@ -1,7 +1,8 @@
 #include "junction/junction.h"
 
-#include "app/debug_log.h"
-#include "app/unique_resource.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "base/unique_resource.h"
 #include "junction/reparse_buffer.h"
 #include "junction/reparse_platform.h"
 
@@ -184,7 +185,7 @@ int WalkFolder(WalkState& state, std::size_t length) {
     int found = 0;
     do {
         if ((state.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-        if (reparse::IsDotEntry(state.entry.cFileName)) continue;
+        if (IsDotEntry(state.entry.cFileName)) continue;
 
         const std::size_t childLength =
             reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, state.entry.cFileName);

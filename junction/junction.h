@@ -11,19 +11,19 @@
 constexpr int kJunctionPathCapacity = 1024;
 
 // True when the volume named by the first character of `path` supports reparse points.
-bool VolumeSupportsReparsePoints(const wchar_t* path);
+[[nodiscard]] bool VolumeSupportsReparsePoints(const wchar_t* path);
 
 // Makes `linkPath` a junction to `targetPath`, creating either folder when missing.
-bool CreateJunction(const wchar_t* linkPath, const wchar_t* targetPath);
+[[nodiscard]] bool CreateJunction(const wchar_t* linkPath, const wchar_t* targetPath);
 
 // Removes the junction `linkPath` itself; the target folder and its files stay.
 // A folder that no longer carries a reparse point is never removed.
-bool RemoveJunction(const wchar_t* linkPath);
+[[nodiscard]] bool RemoveJunction(const wchar_t* linkPath);
 
 // True when `path` is a folder that carries a reparse point and could be opened.
 // For a junction, `target` receives the substitute name as stored ("\??\D:\Data")
 // and `tag` IO_REPARSE_TAG_MOUNT_POINT; for other kinds both are left unchanged.
-bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
+[[nodiscard]] bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
 
 // Called by FindJunctions for every reparse-point folder (Found: path and target
 // set) and before entering every ordinary sub-folder (Poll: path and target null).

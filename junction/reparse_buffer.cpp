@@ -98,10 +98,6 @@ ReparseInfo ParseReparseData(const std::uint8_t* data, std::size_t returned, Utf
     return {ReparseKind::MountPoint, tag};
 }
 
-bool IsDotEntry(const Utf16Char* name) {
-    return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
-}
-
 std::size_t AppendPathComponent(Utf16Char* path, std::size_t length, std::size_t capacity, const Utf16Char* name) {
     const bool separator = length > 0 && path[length - 1] != u'\\';
     const std::size_t nameLength = BoundedLength(name, capacity);

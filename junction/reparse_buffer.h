@@ -72,8 +72,6 @@ struct ReparseInfo {
 ReparseInfo ParseReparseData(const std::uint8_t* data, std::size_t returned, Utf16Char* target,
                              std::size_t targetCapacity);
 
-// True for the listing entries "." and ".." (and only those: "..x" is a name).
-bool IsDotEntry(const Utf16Char* name);
 
 // Appends `name` to the folder path held in path[0, length): a backslash goes in
 // between unless the path is empty or already ends with one. Returns the new

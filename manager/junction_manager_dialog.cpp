@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
-#include "app/debug_log.h"
-#include "app/dialog_support.h"
-#include "app/settings.h"
-#include "app/unique_resource.h"
+#include "ui/app_globals.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "ui/dialog_support.h"
+#include "manager/settings.h"
+#include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "manager/junction_rows.h"
 #include "promptbox/prompt_box.h"
@@ -85,11 +86,7 @@ ManagerState* StateOf(HWND dialog) {
     return reinterpret_cast<ManagerState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-std::wstring LoadText(UINT id) {
-    wchar_t text[256] = L"";
-    if (::LoadStringW(AppInstance, id, text, 256) <= 0) text[0] = L'\0';
-    return text;
-}
+std::wstring LoadText(UINT id) { return LoadResourceString(AppInstance, id); }
 
 HWND ListOf(HWND dialog) { return ::GetDlgItem(dialog, IDC_JUNCTION_LIST); }
 
@@ -215,7 +212,7 @@ void RequestScanStop(HWND dialog, ManagerState& state) {
 void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     UniqueHandle abortEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!abortEvent) {
-        DebugLine(L"Tresselry.Error: Creating the scan's abort event");
+        DebugErrorLine(L"Tresselry.Error: Creating the scan's abort event");
         return;
     }
     auto request = std::make_unique<ScanRequest>();
@@ -227,7 +224,7 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     HANDLE thread = ::CreateThread(nullptr, 0, JunctionScanThread, request.get(), 0, nullptr);
     if (thread == nullptr) {
         ScanAbortEvent.store(nullptr);
-        DebugLine(L"Tresselry.Error: Starting the scan");
+        DebugErrorLine(L"Tresselry.Error: Starting the scan");
         return;
     }
     request.release();  // the worker owns it now
@@ -455,7 +452,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     CreateSimpleStatusBar(dialog);
 
     DWORD recurse = 0;
-    ReadRecurseSetting(recurse);  // a failed read leaves 0: subfolders not searched
+    if (!ReadRecurseSetting(recurse)) recurse = 0;  // subfolders not searched
     ::CheckDlgButton(dialog, IDC_RECURSE, recurse != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     ::SetWindowTextW(dialog, kManagerCaption);

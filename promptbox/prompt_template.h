@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 #include "promptbox/prompt_box.h"
 #include "promptbox/prompt_layout.h"
 

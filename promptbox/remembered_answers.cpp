@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace {
 

@@ -1,70 +1,16 @@
 #include "relocate/access_scan.h"
 
-#include <commctrl.h>
-
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_globals.h"
-#include "app/debug_log.h"
-#include "app/srw_lock.h"
-#include "app/unique_resource.h"
-
-std::wstring ScanSourceFolder;
-std::atomic<bool> SystemFilesFound{false};
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "base/unique_resource.h"
 
 namespace {
-
-constexpr wchar_t kMovingText[] = L"Moving ...";
-
-// The dialog's thread reads nothing while it waits for the worker, so every text
-// posted during a scan queues up at once. Posting the latest path at most this
-// often, and never more than kMaxQueuedTexts of them, keeps the queue far below the
-// platform's limit of 10,000 posted messages and the memory flat for any tree; the
-// closing text (the failing path or "Moving ...") is always posted.
-constexpr ULONGLONG kProgressIntervalMs = 50;
-constexpr size_t kMaxQueuedTexts = 200;
-
-// Owns the texts whose messages are still queued for the status bar. Texts are
-// added by the worker and released by the dialog's thread after it has shown them.
-class ProgressTexts {
-public:
-    // Posts `text` unless the last post is too recent or too many are queued.
-    void Post(const std::wstring& text, bool closing) {
-        HWND statusBar = StatusBarWindow.load();
-        if (statusBar == nullptr) return;
-        const ULONGLONG now = ::GetTickCount64();
-        SrwExclusiveGuard guard(lock_);
-        if (!closing && (texts_.size() >= kMaxQueuedTexts || now - lastPost_ < kProgressIntervalMs)) return;
-        texts_.push_back(text);  // a deque never moves the elements it already holds
-        if (::PostMessageW(statusBar, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(texts_.back().c_str()))) {
-            lastPost_ = now;
-        } else {
-            texts_.pop_back();  // nothing will read it
-        }
-    }
-
-    void DeliverAndRelease() {
-        HWND statusBar = StatusBarWindow.load();
-        MSG message;
-        while (statusBar != nullptr && ::PeekMessageW(&message, statusBar, SB_SETTEXTW, SB_SETTEXTW, PM_REMOVE)) {
-            ::DispatchMessageW(&message);
-        }
-        SrwExclusiveGuard guard(lock_);
-        texts_.clear();
-        lastPost_ = 0;
-    }
-
-private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::deque<std::wstring> texts_;
-    ULONGLONG lastPost_ = 0;
-};
-
-ProgressTexts QueuedProgress;
 
 // A folder's identity on its volume, the same whichever path (or junction) led to it.
 struct FolderId {
@@ -95,10 +41,6 @@ bool ReadFolderId(const std::wstring& folder, FolderId& id) {
     return true;
 }
 
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 std::wstring ChildPath(const std::wstring& folder, const wchar_t* name) {
     std::wstring path = folder;
     if (!path.empty()) path += L'\\';
@@ -122,7 +64,8 @@ struct FolderEntries {
 // One scan of one tree: remembers every folder it has walked.
 class AccessScan {
 public:
-    explicit AccessScan(const std::wstring& mask) : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*") {}
+    AccessScan(const std::wstring& mask, AccessScanProgress& progress, AccessScanFindings& findings)
+        : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*"), progress_(progress), findings_(findings) {}
 
     bool ScanFolder(const std::wstring& folder) {
         FolderId id;
@@ -148,7 +91,7 @@ public:
 
 private:
     bool Fail(const std::wstring& path) {
-        QueuedProgress.Post(path, true);
+        progress_.OnStopped(path);
         return false;
     }
 
@@ -188,46 +131,76 @@ private:
 
     bool TestFile(const std::wstring& path, DWORD attributes) {
         DebugLineF(L"Scanning for access: %s", path.c_str());
-        QueuedProgress.Post(path, false);
+        progress_.OnTesting(path);
         // Exactly what the move will need: read and write, while others may share.
         HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
         if (file == INVALID_HANDLE_VALUE || file == nullptr) return Fail(path);
         ::CloseHandle(file);
-        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) SystemFilesFound = true;
+        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) findings_.systemFiles = true;
         return true;
     }
 
     std::wstring mask_;
     bool allFiles_;
+    AccessScanProgress& progress_;
+    AccessScanFindings& findings_;
     std::unordered_set<FolderId, FolderIdHash> walked_;
 };
 
+// What the scan's worker needs, handed to it as its start parameter; the starting
+// thread reads the results only after the worker has ended.
+struct ScanJob {
+    std::wstring folder;
+    AccessScanProgress* progress;
+    AccessScanFindings findings;
+    bool passed = false;
+};
+
+DWORD WINAPI ScanJobThread(void* parameter) {
+    ScanJob& job = *static_cast<ScanJob*>(parameter);
+    job.passed = ScanWholeTree(job.folder, *job.progress, job.findings);
+    return job.passed ? 1 : 0;
+}
+
 }  // namespace
 
-bool ScanForAccess(std::wstring folder, const std::wstring& mask) {
+bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, AccessScanFindings& findings) noexcept {
+    try {
+        if (!ScanForAccess(folder, L"*", progress, findings)) return false;
+        progress.OnPassed();
+        return true;
+    } catch (...) {
+        // Out of memory: the tree could not be checked, so it must not be moved.
+        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
+        return false;
+    }
+}
+
+bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
+                   AccessScanFindings& findings) {
+    findings = AccessScanFindings{};
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     // A missing source, or one that is a file, has nothing to test; the relocation
     // checks the source itself right after the scan and tells the user.
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
-    AccessScan scan(mask);
+    AccessScan scan(mask, progress, findings);
     return scan.ScanFolder(folder);
 }
 
-DWORD WINAPI AccessScanThread(void* /*parameter*/) {
-    try {
-        SystemFilesFound = false;
-        const std::wstring folder = ScanSourceFolder;
-        if (!ScanForAccess(folder, L"*")) return 0;
-        QueuedProgress.Post(kMovingText, true);
-        return 1;
-    } catch (...) {
-        // Out of memory: the tree could not be checked, so it must not be moved.
-        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
-        return 0;
+AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,
+                                AccessScanFindings& findings) {
+    auto job = std::make_unique<ScanJob>();
+    job->folder = folder;
+    job->progress = &progress;
+    UniqueHandle worker(::CreateThread(nullptr, 0, ScanJobThread, job.get(), 0, nullptr));
+    if (!worker) {
+        DebugErrorLine(L"Tressel.Error: the access scan could not be started");
+        return AccessScanOutcome::NotStarted;
     }
+    ::WaitForSingleObject(worker.get(), INFINITE);
+    findings = job->findings;
+    return job->passed ? AccessScanOutcome::Passed : AccessScanOutcome::Failed;
 }
-
-void DeliverScanProgress() { QueuedProgress.DeliverAndRelease(); }

@@ -1,26 +1,29 @@
 // The access scan: before a folder is moved, every file of its tree must open for
 // reading and writing with full sharing, or the move could strand some of them.
-// It runs on a worker thread while the dialog's thread waits for it.
+// It touches no window: it reports what it is doing through AccessScanProgress.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
-// The folder that the next scan walks. Written by the dialog's thread before it
-// starts the worker; the worker copies it as it starts.
-extern std::wstring ScanSourceFolder;
+// Where a scan reports, on the scan's own thread.
+class AccessScanProgress {
+public:
+    virtual ~AccessScanProgress() = default;
+    // About to test the file `path`.
+    virtual void OnTesting(const std::wstring& path) = 0;
+    // The scan stopped at `path`: a file that did not open, or a folder that could
+    // not be listed.
+    virtual void OnStopped(const std::wstring& path) = 0;
+    // Every file passed.
+    virtual void OnPassed() = 0;
+};
 
-// Set by the worker when a file that passed the test carries the SYSTEM attribute.
-// Cleared as each scan starts; read by the dialog once the worker has ended.
-extern std::atomic<bool> SystemFilesFound;
-
-// Thread procedure of the scan; its parameter is ignored. Exit code 1 when every
-// file of ScanSourceFolder's tree opened for reading and writing (the status bar is
-// then left showing "Moving ..."), 0 when one did not or a folder could not be
-// listed (the status bar is left showing that file's or folder's path).
-DWORD WINAPI AccessScanThread(void* parameter);
+// What a scan noticed besides passing or failing.
+struct AccessScanFindings {
+    bool systemFiles = false;  // a file that passed carries the SYSTEM attribute
+};
 
 // Tests every file of the tree below `folder` whose name matches `mask`, deeper
 // folders first. Folders reached through junctions are walked too, but no folder
@@ -28,10 +31,17 @@ DWORD WINAPI AccessScanThread(void* parameter);
 // endless. A `folder` that is missing or is not a folder passes: there is nothing
 // to test, and the caller reports it. False at the first file that does not open,
 // or at the first folder that cannot be listed.
-bool ScanForAccess(std::wstring folder, const std::wstring& mask);
+[[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
+                                 AccessScanFindings& findings);
 
-// Shows the progress texts that the last scan posted to StatusBarWindow, then frees
-// them. The worker posts while the dialog's thread is blocked waiting for it, so the
-// texts must outlive the worker; call this on the dialog's thread after the worker
-// has ended (and before the next scan starts).
-void DeliverScanProgress();
+// Every file of `folder`'s tree, on the calling thread; `progress` hears OnPassed
+// when all passed. Never throws: running out of memory fails the scan.
+[[nodiscard]] bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress,
+                                 AccessScanFindings& findings) noexcept;
+
+enum class AccessScanOutcome { Passed, Failed, NotStarted };
+
+// Scans `folder`'s whole tree on a worker thread of its own and waits for it; the
+// worker reports to `progress` while the calling thread waits.
+[[nodiscard]] AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,
+                                              AccessScanFindings& findings);

@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
-#include "app/debug_log.h"
-#include "app/unique_resource.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "base/unique_resource.h"
 
 namespace {
-
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
 
@@ -52,7 +49,7 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to) {
         // A folder cannot be renamed onto another volume: re-create it and move its
         // content. A junction is never walked into: its target's files are not ours.
         if (!IsPlainFolder(fromAttributes) || !::CreateDirectoryW(to.c_str(), nullptr)) {
-            DebugLineF(L"Tressel.Error: could not move back %s", from.c_str());
+            DebugErrorLine((L"Tressel.Error: could not move back " + from).c_str());
             return false;
         }
         ::SetFileAttributesW(to.c_str(), fromAttributes);

@@ -8,10 +8,10 @@
 
 // The names of `folder`'s entries, without "." and "..". False when the folder
 // cannot be listed to its end.
-bool ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& names);
+[[nodiscard]] bool ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& names);
 
 // True only when `folder` could be listed and holds no entry.
-bool FolderIsEmpty(const std::wstring& folder);
+[[nodiscard]] bool FolderIsEmpty(const std::wstring& folder);
 
 // The first of `names` that `folder` also holds, or an empty string.
 std::wstring FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wstring& folder);
@@ -20,4 +20,4 @@ std::wstring FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::
 // copying files and re-creating folders, merging into a folder of the same name that
 // `to` still holds. Never replaces a file, and never walks into a junction. Names
 // that `from` does not hold are skipped. True when none of `names` is left in `from`.
-bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names);
+[[nodiscard]] bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names);

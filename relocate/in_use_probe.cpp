@@ -1,6 +1,6 @@
 #include "relocate/in_use_probe.h"
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 
@@ -13,10 +13,12 @@ ProbeOutcome ProbeFolderInUse(const std::wstring& source, const std::wstring& pr
     if (!rename(source.c_str(), probe.c_str())) return ProbeOutcome::InUse;
     // Whatever briefly holds the renamed folder (an indexer, a virus scanner) is
     // given time to let go before the folder counts as stuck.
+    DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kRenameBackAttempts; ++attempt) {
         if (rename(probe.c_str(), source.c_str())) return ProbeOutcome::NotInUse;
+        error = ::GetLastError();
         ::Sleep(kRenameBackPauseMs);
     }
-    DebugLineF(L"Tressel.Error: the folder stays under the name %s", probe.c_str());
+    DebugErrorLine((L"Tressel.Error: the folder stays under the name " + probe).c_str(), error);
     return ProbeOutcome::StuckUnderProbeName;
 }

@@ -16,5 +16,5 @@ using RenameFunction = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to);
 
 // Renames `source` to `probe` and straight back. A failed rename back is retried
 // for a while before the folder counts as stuck under the probe name.
-ProbeOutcome ProbeFolderInUse(const std::wstring& source, const std::wstring& probe,
+[[nodiscard]] ProbeOutcome ProbeFolderInUse(const std::wstring& source, const std::wstring& probe,
                               RenameFunction rename = ::MoveFileW);

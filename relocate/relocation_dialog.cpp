@@ -4,9 +4,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "app/app_globals.h"
-#include "app/debug_log.h"
-#include "app/dialog_support.h"
+#include "ui/app_globals.h"
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "ui/dialog_support.h"
 #include "relocate/relocate_folder.h"
 #include "resources/resource.h"
 
@@ -31,9 +32,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     ::SetDlgItemTextW(dialog, IDC_SOURCE_PATH, startupPath != nullptr ? startupPath : L"");
     ::SetWindowTextW(dialog, kRelocationCaption);
 
-    wchar_t versionNotice[MAX_PATH] = L"";
-    ::LoadStringW(AppInstance, IDS_VERSION_NOTICE, versionNotice, MAX_PATH);
-    ::SetDlgItemTextW(dialog, IDC_VERSION_TEXT, versionNotice);
+    ::SetDlgItemTextW(dialog, IDC_VERSION_TEXT, LoadResourceString(AppInstance, IDS_VERSION_NOTICE).c_str());
     return TRUE;  // the source field, the first tab stop, takes the focus
 }
 

@@ -33,7 +33,7 @@ PathRelation RelatePaths(const std::wstring& fullSource, const std::wstring& ful
 
 // The full form of `path` (GetFullPathNameW). False when it cannot be formed or is
 // longer than `maxLength` characters: such a path is refused, never cut.
-bool FullPathWithin(const std::wstring& path, int maxLength, std::wstring& fullPath);
+[[nodiscard]] bool FullPathWithin(const std::wstring& path, int maxLength, std::wstring& fullPath);
 
 // "<source>_abc_in_use_test".
 std::wstring ProbeName(const std::wstring& source);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/srw_lock.h"
+#include "base/srw_lock.h"
 #include "app/startup_warning.h"
 #include "tests/driver/dialog_driver.h"
 

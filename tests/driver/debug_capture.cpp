@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/srw_lock.h"
+#include "base/srw_lock.h"
 
 namespace testing_driver {
 

@@ -5,6 +5,8 @@
 // same way. Names built from the input must survive a build/parse round trip.
 #include "junction/reparse_buffer.h"
 
+#include "base/text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -78,7 +80,7 @@ void FuzzPathText(const std::uint8_t* data, std::size_t size) {
     } else {
         Check(path[length] == 0);  // unchanged on refusal
     }
-    reparse::IsDotEntry(entry.data());
+    IsDotEntry(entry.data());
 }
 
 }  // namespace

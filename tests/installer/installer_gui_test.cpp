@@ -80,7 +80,8 @@ TEST_F(InstalledDirshift, ContextMenuEntriesOpenTheRightFaceForTheClickedFolderO
     const std::wstring plainLink = plainFolder + L"\\link";
     const std::wstring oddLink = oddFolder + L"\\link";
     const std::wstring driveLink = drive + L"\\Dirshift menu test link";
-    for (const auto& link : {plainLink, oddLink, driveLink}) ::RemoveJunction(link.c_str());
+    // Links an earlier run may have left behind; none is there on a fresh volume.
+    for (const auto& link : {plainLink, oddLink, driveLink}) static_cast<void>(::RemoveJunction(link.c_str()));
     for (const auto& folder : {plainFolder, oddFolder, backing}) ::CreateDirectoryW(folder.c_str(), nullptr);
     for (const auto& link : {plainLink, oddLink, driveLink}) ASSERT_TRUE(::CreateJunction(link.c_str(), backing.c_str()));
 

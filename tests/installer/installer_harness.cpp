@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <functional>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
 

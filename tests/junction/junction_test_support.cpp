@@ -1,6 +1,6 @@
 #include "tests/junction/junction_test_support.h"
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <atomic>
 

@@ -1,6 +1,8 @@
 // The mount-point reparse data and the walk's path text, byte for byte.
 #include "junction/reparse_buffer.h"
 
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -225,10 +227,10 @@ TEST(ParseReparseData, NameOf1023CharactersFitsAnd1024DoNot) {
 }
 
 TEST(WalkText, DotEntriesAreExactlyDotAndDotDot) {
-    EXPECT_TRUE(reparse::IsDotEntry(L"."));
-    EXPECT_TRUE(reparse::IsDotEntry(L".."));
+    EXPECT_TRUE(IsDotEntry(L"."));
+    EXPECT_TRUE(IsDotEntry(L".."));
     for (const wchar_t* name : {L"..x", L".x", L"...", L"x", L".cache", L"x.."}) {
-        EXPECT_FALSE(reparse::IsDotEntry(name)) << name;
+        EXPECT_FALSE(IsDotEntry(name)) << name;
     }
 }
 

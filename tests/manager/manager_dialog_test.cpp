@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
 #include "resources/resource.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "manager/settings.h"
 #include "junction/junction.h"
 #include "promptbox/remembered_answers.h"
 #include "resources/resource.h"

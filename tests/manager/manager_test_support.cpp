@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "app/app_globals.h"
-#include "app/settings.h"
+#include "ui/app_globals.h"
+#include "manager/settings.h"
 #include "manager/junction_manager_dialog.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"

@@ -5,8 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/app_globals.h"
-#include "relocate/access_scan.h"
+#include "ui/app_globals.h"
+#include "relocate/scan_status.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/scan_runner.h"

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/access_scan.h"
+#include "relocate/scan_status.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
@@ -34,7 +34,9 @@ protected:
         ASSERT_TRUE(CreateJunction((root_ + L"\\link").c_str(), outside_.path().c_str())) << "junction out of the tree";
     }
     void TearDown() override {
-        for (const wchar_t* link : {L"\\a\\loop", L"\\b\\again", L"\\link"}) RemoveJunction((root_ + link).c_str());
+        for (const wchar_t* link : {L"\\a\\loop", L"\\b\\again", L"\\link"}) {
+            EXPECT_TRUE(RemoveJunction((root_ + link).c_str())) << link;
+        }
     }
 
     ScratchFolder scratch_{kNtfsDrive};

@@ -2,8 +2,9 @@
 // to the old path and the user is told so, or told where they are.
 #include <gtest/gtest.h>
 
-#include "app/app_globals.h"
-#include "relocate/relocate_folder.h"
+#include "relocate/relocation_engine.h"
+#include "relocate/relocation_reporter.h"
+#include "ui/app_globals.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/ui_thread.h"
 #include "tests/relocate/file_tree.h"
@@ -17,7 +18,10 @@ using namespace testing_driver;
 // Runs the restore on a UI thread, answers its message box and returns its text.
 std::wstring RestoreAndReadReport(const std::wstring& source, const std::wstring& target,
                                   const std::vector<std::wstring>& moved, bool& restored) {
-    UiThreadCall run([&] { return static_cast<INT_PTR>(RestoreAfterJunctionFailure(source, target, moved)); });
+    UiThreadCall run([&] {
+        DialogRelocationReporter reporter(nullptr);
+        return static_cast<INT_PTR>(RestoreAfterJunctionFailure(source, target, moved, reporter));
+    });
     HWND box = run.WaitForWindow();
     EXPECT_NE(box, nullptr);
     if (box == nullptr) return L"";

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"

@@ -4,7 +4,7 @@
 // for exactly once, and the junction's bytes are read back from Linux.
 #include <gtest/gtest.h>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "relocate/relocation_dialog.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"

@@ -4,8 +4,8 @@
 
 #include <commctrl.h>
 
-#include "app/app_globals.h"
-#include "relocate/access_scan.h"
+#include "ui/app_globals.h"
+#include "relocate/scan_status.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 

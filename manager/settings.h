@@ -14,8 +14,8 @@ constexpr wchar_t kRecurseValueName[] = L"Recurse";
 // accepted whatever its registry type; a longer one fails and leaves 0. Creates the
 // key when it does not exist yet. True only if the value was read; each failure
 // writes the debug line "Tressel.Error: Registry".
-bool ReadRecurseSetting(DWORD& value);
+[[nodiscard]] bool ReadRecurseSetting(DWORD& value);
 
 // Stores `value` as the 4-byte REG_BINARY "Recurse". True only if it was stored;
 // each failure writes the debug line "Tressel.Error: Registry".
-bool WriteRecurseSetting(DWORD value);
+[[nodiscard]] bool WriteRecurseSetting(DWORD value);

@@ -24,16 +24,21 @@ public:
         return *this;
     }
 
-    Type get() const noexcept { return value_; }
-    bool valid() const noexcept { return value_ != Traits::Invalid(); }
+    [[nodiscard]] Type get() const noexcept { return value_; }
+    [[nodiscard]] bool valid() const noexcept { return value_ != Traits::Invalid(); }
     explicit operator bool() const noexcept { return valid(); }
 
     // Releases ownership without closing.
     Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
 
+    // Closing keeps the thread's last error: a failure path that closes its
+    // handles on the way out still reports the call that failed, not the close.
     void reset(Type value = Traits::Invalid()) noexcept {
         Type old = std::exchange(value_, value);
-        if (old != Traits::Invalid()) Traits::Close(old);
+        if (old == Traits::Invalid()) return;
+        const DWORD error = ::GetLastError();
+        Traits::Close(old);
+        ::SetLastError(error);
     }
 
     // For APIs that return a handle through an out parameter (RegOpenKeyExW...).

@@ -1,10 +1,10 @@
-#include "app/dialog_support.h"
+#include "ui/dialog_support.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "app/app_globals.h"
+#include "ui/app_globals.h"
 #include "resources/resource.h"
 
 void SetDialogIcons(HWND dialog) {
@@ -53,4 +53,13 @@ bool ReadControlText(HWND dialog, int controlId, wchar_t* buffer, int capacity) 
     if (::GetWindowTextLengthW(control) >= capacity) return false;
     ::GetWindowTextW(control, buffer, capacity);
     return true;
+}
+
+std::wstring ReadWholeControlText(HWND dialog, int controlId) {
+    HWND control = ::GetDlgItem(dialog, controlId);
+    if (control == nullptr) return std::wstring();
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    const int length = ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
 }

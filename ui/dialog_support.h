@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Sets icon 138 as the dialog's big and small icon.
 void SetDialogIcons(HWND dialog);
 
@@ -23,3 +25,6 @@ bool BrowseForFolder(const wchar_t* title, UINT flags, wchar_t (&path)[MAX_PATH]
 // Reads a control's whole text. False when it does not fit `capacity` characters
 // (terminator included): a path that would be cut is never used.
 bool ReadControlText(HWND dialog, int controlId, wchar_t* buffer, int capacity);
+
+// A control's whole text, however long.
+std::wstring ReadWholeControlText(HWND dialog, int controlId);

@@ -1,7 +1,7 @@
-#include "app/settings.h"
+#include "manager/settings.h"
 
-#include "app/debug_log.h"
-#include "app/unique_resource.h"
+#include "base/debug_log.h"
+#include "base/unique_resource.h"
 
 namespace {
 

@@ -1,0 +1,89 @@
+// The relocation itself, apart from any window: check the request, scan, probe,
+// move, verify, leave a junction, or roll back. It reports what happens through a
+// RelocationObserver, which decides how the user sees it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "relocate/access_scan.h"
+
+// Everything the user may be told or asked during a relocation.
+enum class RelocationMessage {
+    NoSource,
+    NoTarget,
+    SourceTooLong,
+    TargetTooLong,
+    SameFolder,
+    TargetInsideSource,
+    SourceInsideTarget,
+    NoReparseSupport,
+    WorkerFailed,
+    ScanFailed,
+    SystemFilesQuestion,
+    SourceNotFolder,
+    ReadOnlySource,
+    ProbeNameTaken,
+    SourceInUse,
+    StuckUnderProbeName,
+    NameClash,
+    MoveFailed,
+    Restored,
+    NotRestored,
+    JunctionFailedRestored,
+    JunctionFailedNotRestored,
+    Completed,
+    UnexpectedStop,
+};
+
+// What a message names.
+struct RelocationFacts {
+    std::wstring source;  // as the user named them
+    std::wstring target;
+    std::wstring probe;  // the in-use probe's name
+    std::wstring name;   // an entry that both folders hold
+    int limit = 0;       // the longest path accepted
+};
+
+class RelocationObserver {
+public:
+    virtual ~RelocationObserver() = default;
+    // Where the access scan reports; called on the scan's worker thread.
+    virtual AccessScanProgress& ScanProgress() = 0;
+    // The scan's worker has ended; back on the relocation's thread.
+    virtual void OnScanEnded() = 0;
+    // A question; true when the user answered Yes.
+    virtual bool Confirm(RelocationMessage question, const RelocationFacts& facts) = 0;
+    // A message; returns once the user has seen it.
+    virtual void Report(RelocationMessage message, const RelocationFacts& facts) = 0;
+};
+
+struct RelocationRequest {
+    // The two fields as typed; a text of MAX_PATH characters or more is too long.
+    std::wstring source;
+    std::wstring target;
+    // The window that the shell's progress window and questions belong to; the
+    // engine only hands it on. May be null.
+    HWND shellOwner = nullptr;
+};
+
+enum class RelocationResult {
+    Completed,     // the files are in the destination, a junction at the old path
+    NotStarted,    // refused or declined before anything moved
+    RolledBack,    // the files are back at the old path
+    NotRestored,   // some files could not go back; the user was told where they are
+    Interrupted,   // stopped unexpectedly (out of memory); the user was told to look
+};
+
+// Runs one relocation from start to end on the calling thread.
+[[nodiscard]] RelocationResult RunRelocation(const RelocationRequest& request, RelocationObserver& observer);
+
+// The files were moved but no junction could take the old path's place: every
+// program using that path would break. Moves the entries `movedNames` back from
+// `target` into `source` (re-created as a plain folder when missing) and reports
+// it. True when all came back.
+[[nodiscard]] bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
+                                               const std::vector<std::wstring>& movedNames,
+                                               RelocationObserver& observer);

@@ -1,0 +1,155 @@
+#include "relocate/relocation_messages.h"
+
+#include <cwchar>
+#include <iterator>
+
+namespace {
+
+using M = RelocationMessage;
+constexpr MessageBoxKind kSystem = MessageBoxKind::System;
+constexpr MessageBoxKind kPrompt = MessageBoxKind::Prompt;
+constexpr bool kDialog = true;
+constexpr bool kNoOwner = false;
+
+// The question about SYSTEM files names the program in its caption as a constant.
+constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
+
+const RelocationMessageStyle kMessages[] = {
+    {M::NoSource, L"Please supply a source directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::NoTarget, L"Please supply a destination directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SourceTooLong,
+     L"The path of the source folder is too long. Dirshift can relocate a folder whose full path has at most {limit} "
+     L"characters. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetTooLong,
+     L"The path of the destination folder is too long. Dirshift accepts a destination whose full path has at most "
+     L"{limit} characters. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SameFolder,
+     L"The source and the destination are the same folder. Please choose a destination outside the source folder. "
+     L"No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetInsideSource,
+     L"The destination folder lies inside the source folder. Please choose a destination outside the source folder. "
+     L"No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SourceInsideTarget,
+     L"The source folder lies inside the destination folder. Please choose a destination that does not contain the "
+     L"source folder. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::NoReparseSupport,
+     L"The source folder is on a drive that does not support junctions (reparse points), for example a drive "
+     L"formatted with FAT32. This folder can not be relocated. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::WorkerFailed, L"Critical error - No changes made", MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::ScanFailed,
+     L"One or more files are in use or insufficient rights exist. This folder can not be relocated.", MB_ICONERROR,
+     kDialog, kSystem, nullptr},
+    {M::SystemFilesQuestion,
+     L"One or more files have the SYSTEM attribute and may be system protected. You may need elevated rights or "
+     L"permissions to continue with them, but we'll try anyway. Click Yes if you want to try anyway.",
+     MB_YESNOCANCEL | MB_ICONQUESTION, kDialog, kSystem, kSystemFilesCaption},
+    {M::SourceNotFolder,
+     L"Either the source folder does not exist, is actually a file or link, or you do not have sufficient access to "
+     L"it. The opration can not continue.",
+     MB_ICONERROR, kNoOwner, kSystem, nullptr},
+    {M::ReadOnlySource, L"ERROR: The source directory is read-only and changing the attribute failed.", MB_ICONERROR,
+     kDialog, kSystem, nullptr},
+    {M::ProbeNameTaken,
+     L"ERROR: To test whether the source folder is in use, Dirshift renames it for a moment to\n{probe}\nbut "
+     L"something with that name already exists. Please rename or remove it first. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SourceInUse,
+     L"ERROR: It appears that there is either a file in use in this folder, or a permission issue exist. This folder "
+     L"can not be moved.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::StuckUnderProbeName,
+     L"ERROR: To test whether it is in use, the source folder was renamed to\n{probe}\nbut it could not be renamed "
+     L"back to\n{source}\nPlease rename it back yourself. Nothing else was changed.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::NameClash,
+     L"The destination folder already holds an item named \"{name}\", and so does the source folder. Please move or "
+     L"rename one of them first. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveFailed,
+     L"Moving of files failed. Automatic Dirshift could not be acccomplished Perhaps one or more files are in use or "
+     L"you are messing with system protected folders? Attempting to move files back.",
+     MB_ICONERROR, kNoOwner, kSystem, nullptr},
+    {M::Restored, L"Files restored.", MB_ICONINFORMATION, kDialog, kSystem, nullptr},
+    {M::NotRestored,
+     L"Files may not be fully restored. You may need to manually copy the files from the new destination back to the "
+     L"source directory.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JunctionFailedRestored,
+     L"{string:108}\n\n{source}\n ->\n{target}\n\nFiles restored: they are back in the source folder.", MB_ICONERROR,
+     kNoOwner, kPrompt, nullptr},
+    {M::JunctionFailedNotRestored,
+     L"{string:108}\n\n{source}\n ->\n{target}\n\nFiles may not be fully restored: whatever is missing from\n{source}"
+     L"\nis still in\n{target}",
+     MB_ICONERROR, kNoOwner, kPrompt, nullptr},
+    {M::Completed,
+     L"{string:107}\n\n{source}\n ->\n{target}\n\nREMEMBER: Deleting files from EITHER folder will delete BOTH "
+     L"instances since they are 'linked'",
+     MB_OK, kNoOwner, kPrompt, nullptr},
+    {M::UnexpectedStop,
+     L"ERROR: The relocation stopped unexpectedly (out of memory). Please check the source and the destination "
+     L"folder.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+};
+
+// The value of the placeholder `name`, or false when there is no such placeholder.
+bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
+                      const std::function<std::wstring(UINT)>& loadString, std::wstring& value) {
+    constexpr wchar_t kStringPrefix[] = L"string:";
+    constexpr size_t kStringPrefixLength = std::size(kStringPrefix) - 1;
+    if (name == L"source") {
+        value = facts.source;
+    } else if (name == L"target") {
+        value = facts.target;
+    } else if (name == L"probe") {
+        value = facts.probe;
+    } else if (name == L"name") {
+        value = facts.name;
+    } else if (name == L"limit") {
+        value = std::to_wstring(facts.limit);
+    } else if (name.size() > kStringPrefixLength && name.compare(0, kStringPrefixLength, kStringPrefix) == 0) {
+        value = loadString(static_cast<UINT>(std::wcstoul(name.c_str() + kStringPrefixLength, nullptr, 10)));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// One row per message, in the order of the enumeration: a row is found by its index.
+static_assert(std::size(kMessages) == static_cast<size_t>(RelocationMessage::UnexpectedStop) + 1,
+              "every relocation message needs its row");
+
+}  // namespace
+
+const RelocationMessageStyle& StyleOf(RelocationMessage message) {
+    const auto index = static_cast<size_t>(message);
+    return kMessages[index < std::size(kMessages) ? index : std::size(kMessages) - 1];
+}
+
+std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFacts& facts,
+                                   const std::function<std::wstring(UINT)>& loadString) {
+    const std::wstring pattern = StyleOf(message).text;
+    std::wstring text;
+    size_t at = 0;
+    while (at < pattern.size()) {
+        const size_t open = pattern.find(L'{', at);
+        const size_t close = open == std::wstring::npos ? open : pattern.find(L'}', open);
+        std::wstring value;
+        if (close == std::wstring::npos ||
+            !PlaceholderValue(pattern.substr(open + 1, close - open - 1), facts, loadString, value)) {
+            const size_t end = open == std::wstring::npos ? pattern.size() : open + 1;
+            text.append(pattern, at, end - at);
+            at = end;
+            continue;
+        }
+        text.append(pattern, at, open - at);
+        text += value;
+        at = close + 1;
+    }
+    return text;
+}

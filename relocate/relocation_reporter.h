@@ -1,0 +1,27 @@
+// The relocation dialog's side of a relocation: the access scan's progress on its
+// status bar, and every question and message in the box that the message table
+// names for it.
+#pragma once
+
+#include <windows.h>
+
+#include "relocate/relocation_engine.h"
+#include "relocate/scan_status.h"
+
+class DialogRelocationReporter : public RelocationObserver {
+public:
+    // `dialog` owns the boxes that the table gives an owner; it may be null.
+    explicit DialogRelocationReporter(HWND dialog) : dialog_(dialog) {}
+
+    AccessScanProgress& ScanProgress() override { return progress_; }
+    void OnScanEnded() override;
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override;
+    void Report(RelocationMessage message, const RelocationFacts& facts) override;
+
+private:
+    // Shows `message` as the table says; the button that closed the box.
+    int Show(RelocationMessage message, const RelocationFacts& facts);
+
+    HWND dialog_;
+    StatusBarScanProgress progress_;
+};
