@@ -57,7 +57,10 @@ run_volume_up() {
       rm -f "$run_volume_manifest" "$run_volume_folders"
       fresh=1
     fi
-    dirshift_mount_ntfs "$run_volume_image" "$run_volume_mount"
+    if ! dirshift_mount_ntfs "$run_volume_image" "$run_volume_mount"; then
+      echo "run volume: could not mount $run_volume_image; tools/run.sh --reset makes a fresh one" >&2
+      return 1
+    fi
     dirshift_restart_wine
   fi
   run_volume_map_drives

@@ -202,6 +202,9 @@ case "$face" in
       dirshift_desktop_stop 15
       echo "Dirshift did not relocate $folder (its messages are in the screenshots above)."
       run_report "$folder" || true
+      if run_is_sample "$folder"; then
+        echo "(tools/run.sh --reset '$run_sample' /create starts again from a fresh volume and sample.)"
+      fi
       exit 1
     fi
     dirshift_desktop_stop 15
