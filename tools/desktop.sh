@@ -37,22 +37,39 @@ dirshift_desktop_stop() {
   dirshift_desktop_pid=
 }
 
-# The captions of the program's windows that are on the screen now, one a line.
-# Wine gives each top-level window of a desktop an X window of its own, named by
-# the caption and classed by the program's file name.
-dirshift_windows() {
+# The program's windows that are on the screen now, one a line: its X window id
+# and its caption. Wine gives each top-level window of a desktop an X window of its
+# own, named by the caption and classed by the program's file name.
+dirshift_window_list() {
   local id title
   xwininfo -root -tree 2>/dev/null |
     sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": ("dirshift\.exe" .*/\1 \2/p' |
     while read -r id title; do
-      if [[ $(xwininfo -id "$id" 2>/dev/null) == *'Map State: IsViewable'* ]]; then
-        printf '%s\n' "$title"
-      fi
+      if dirshift_id_shown "$id"; then printf '%s %s\n' "$id" "$title"; fi
     done
 }
 
-# (Not `dirshift_windows | grep -q`: under pipefail, grep's early exit would turn a
-# window found into a failure.)
+dirshift_id_shown() {
+  [[ $(xwininfo -id "$1" 2>/dev/null) == *'Map State: IsViewable'* ]]
+}
+dirshift_id_gone() { ! dirshift_id_shown "$1"; }
+
+# The captions alone.
+dirshift_windows() {
+  dirshift_window_list | cut -d' ' -f2-
+}
+
+# The id of a window on the screen with this caption (empty when there is none).
+dirshift_window_id() {
+  local id title
+  while read -r id title; do
+    if [ "$title" = "$1" ]; then
+      echo "$id"
+      return 0
+    fi
+  done < <(dirshift_window_list)
+}
+
 dirshift_window_shown() {
   local windows
   windows=$(dirshift_windows)
@@ -72,8 +89,6 @@ dirshift_wait() {
 }
 
 dirshift_any_window() { [ -n "$(dirshift_windows)" ]; }
-dirshift_no_window() { [ -z "$(dirshift_windows)" ]; }
-dirshift_window_gone() { ! dirshift_window_shown "$1"; }
 
 # A window is on the screen before it has painted everything: the picture waits
 # this long.

@@ -168,10 +168,17 @@ dirshift_desktop_start "$exe" "$@"
 # A first start of a new prefix takes Wine a while.
 dirshift_wait 120 dirshift_any_window || fail "no window of Dirshift appeared"
 dirshift_settle
+# answer KEY: presses KEY for the message on the screen and waits until that very
+# window has closed (another message may take its place at once).
+answer() {
+  local id
+  id=$(dirshift_window_id "$dirshift_caption_message")
+  dirshift_press "$1"
+  [ -z "$id" ] || dirshift_wait 20 dirshift_id_gone "$id" || fail "the message did not close"
+}
 if message_shown; then
   shot start-up-warning "The start-up warning. The script answers Yes (Enter)."
-  dirshift_press Return
-  dirshift_wait 20 dirshift_window_gone "$dirshift_caption_message" || fail "the warning did not close"
+  answer Return
 fi
 
 case "$face" in
@@ -190,11 +197,10 @@ case "$face" in
       dirshift_settle
       answered=$((answered + 1))
       shot "message-$answered" "A message of Dirshift. The script answers it with Enter (its OK or Yes)."
-      dirshift_press Return
-      dirshift_wait 20 dirshift_window_gone "$dirshift_caption_message" || fail "the message did not close"
+      answer Return
       # One message can follow another: a failed move says so, then whether the
       # files came back.
-      dirshift_wait 3 message_or_end || true
+      dirshift_wait 5 message_or_end || true
     done
     if dirshift_window_shown "$dirshift_caption_relocation"; then
       shot dialog-still-open "The relocation dialog is still open: Dirshift did not relocate. The script presses Cancel (Escape)."
