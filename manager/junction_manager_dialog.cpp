@@ -382,6 +382,40 @@ void OnRemoveSelected(HWND dialog) {
     ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
 }
 
+// Someone who types a folder and presses Enter wants it scanned, not the dialog
+// closed: Enter in the folder box starts a scan. Everywhere else Enter still
+// presses the default button, OK.
+constexpr UINT_PTR kFolderBoxSubclass = 1;
+
+LRESULT CALLBACK FolderBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                               DWORD_PTR dialog) {
+    switch (message) {
+    case WM_GETDLGCODE: {
+        // Asked by the dialog manager before it turns Enter into the default button.
+        const MSG* key = reinterpret_cast<const MSG*>(lParam);
+        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+            return ::DefSubclassProc(box, message, wParam, lParam) | DLGC_WANTALLKEYS;
+        }
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_RETURN) {
+            ::PostMessageW(reinterpret_cast<HWND>(dialog), WM_STARTSCAN, 0, 0);
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L'\r') return 0;  // handled as a key: no beep
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(box, FolderBoxProc, kFolderBoxSubclass);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(box, message, wParam, lParam);
+}
+
 void StoreRecurseChoice(HWND dialog) {
     const DWORD recurse = ::IsDlgButtonChecked(dialog, IDC_RECURSE) == BST_CHECKED ? 1 : 0;
     if (!WriteRecurseSetting(recurse)) DebugLine(L"Tresselry.Error: Setting reg value");
@@ -465,6 +499,8 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
 
     ::SetWindowTextW(dialog, kManagerCaption);
     PrepareList(ListOf(dialog), DialogDpi(dialog));
+    ::SetWindowSubclass(::GetDlgItem(dialog, IDC_SCAN_FOLDER), FolderBoxProc, kFolderBoxSubclass,
+                        reinterpret_cast<DWORD_PTR>(dialog));
 
     // A folder named on the command line ("find junctions here" in Explorer) is
     // scanned at once; without one the first start shows "No folder selected".

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 
@@ -105,15 +106,8 @@ bool IsPlainName(const std::wstring& name) {
     return true;
 }
 
-// "X:\" or "X:\name\name...": a full path on a local drive letter, without "." or
-// ".." components. Anything else the journal names could not be checked before
-// acting on it.
-bool IsFullLocalPath(const std::wstring& path) {
-    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
-    const wchar_t drive = path[0];
-    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) return false;
-    if (path.size() == 3) return true;
-    size_t start = 3;
+// True when every component of `path` from `start` on is a plain name.
+bool ComponentsArePlain(const std::wstring& path, size_t start) {
     while (start <= path.size()) {
         const size_t end = std::min(path.find(L'\\', start), path.size());
         if (!IsPlainName(path.substr(start, end - start))) return false;
@@ -122,15 +116,17 @@ bool IsFullLocalPath(const std::wstring& path) {
     return true;
 }
 
-bool IsRelativePath(const std::wstring& path) {
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t end = std::min(path.find(L'\\', start), path.size());
-        if (!IsPlainName(path.substr(start, end - start))) return false;
-        start = end + 1;
-    }
-    return true;
+// "X:\" or "X:\name\name...": a full path on a local drive letter, without "." or
+// ".." components. Anything else the journal names could not be checked before
+// acting on it.
+bool IsFullLocalPath(const std::wstring& path) {
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+    const wchar_t drive = path[0];
+    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) return false;
+    return path.size() == 3 || ComponentsArePlain(path, 3);
 }
+
+bool IsRelativePath(const std::wstring& path) { return ComponentsArePlain(path, 0); }
 
 bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJournal& journal, bool& sawPhase) {
     if (key == L"phase") {

@@ -23,7 +23,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mv "$WINEPREFIX.new" "$WINEPREFIX"
 fi
 # Ends this prefix's Wine only (its own wineserver), however the script ends.
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; dirshift_stop_xvfb' EXIT
 
 set_scale() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1

@@ -247,6 +247,26 @@ TEST_F(ManagerDialog, FolderBoxTellsWhyNothingIsScanned) {
     ASSERT_TRUE(run.WaitForReturn());
 }
 
+TEST_F(ManagerDialog, EnterInTheFolderBoxScansWhatWasTypedAndOkStillCloses) {
+    const std::wstring root = UniquePath(kNtfsDrive, L"typed");
+    std::wstring target;
+    const std::wstring link = Junction(root, L"link", &target);
+
+    ManagerRun run;
+    ASSERT_NE(run.dialog(), nullptr);
+    HWND dialog = run.dialog();
+    SetControlText(dialog, IDC_SCAN_FOLDER, root);
+    PressEnterIn(dialog, IDC_SCAN_FOLDER);
+    ASSERT_TRUE(run.WaitForScanEnd(ProgramString(IDS_SCAN_COMPLETE)));
+    EXPECT_EQ(run.Rows(), (Rows{{link, target}}));
+    EXPECT_FALSE(run.WaitForReturn(300)) << "Enter in the folder box closed the dialog";
+    EXPECT_EQ(ControlText(dialog, IDC_SCAN_FOLDER), root);
+
+    PressButton(dialog, IDOK);
+    ASSERT_TRUE(run.WaitForReturn());
+    EXPECT_EQ(run.result(), IDOK);
+}
+
 TEST_F(ManagerDialog, CancelledFolderBrowserStillRescansTheFolderBox) {
     const std::wstring root = UniquePath(kNtfsDrive, L"browse");
     std::wstring target;
