@@ -18,8 +18,8 @@
 
 #include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/scan_status.h"
-#include "relocate/folder_move.h"
+#include "ui/scan_status.h"
+#include "engine/folder_move.h"
 
 namespace {
 
