@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,18 @@ enum class RelocationMessage {
     JunctionFailedNotRestored,
     Completed,
     UnexpectedStop,
+    // Moving a relocated folder's files back into the junction's place.
+    MoveBackQuestion,
+    MoveBackNotJunction,
+    MoveBackTargetNotLocal,
+    MoveBackScanFailed,
+    MoveBackNoRoom,
+    MoveBackHoldsLink,
+    MoveBackJunctionNotReplaced,
+    MoveBackFailedRestored,
+    MoveBackNotRestored,
+    MoveBackCompleted,
+    MoveBackTargetLeft,
 };
 
 // What a message names.
@@ -45,6 +58,8 @@ struct RelocationFacts {
     std::wstring probe;  // the in-use probe's name
     std::wstring name;   // an entry that both folders hold
     int limit = 0;       // the longest path accepted
+    std::uint64_t needed = 0;     // bytes to move
+    std::uint64_t available = 0;  // bytes free for this user on the receiving drive
 };
 
 class RelocationObserver {
@@ -58,6 +73,9 @@ public:
     virtual bool Confirm(RelocationMessage question, const RelocationFacts& facts) = 0;
     // A message; returns once the user has seen it.
     virtual void Report(RelocationMessage message, const RelocationFacts& facts) = 0;
+    // Files are about to move (true), or are where they will stay (false): in
+    // between, stopping the program (a log-off) would leave them split.
+    virtual void OnFilesMoving(bool /*moving*/) {}
 };
 
 struct RelocationRequest {

@@ -95,7 +95,56 @@ const RelocationMessageStyle kMessages[] = {
      L"ERROR: The relocation stopped unexpectedly (out of memory). Please check the source and the destination "
      L"folder.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackQuestion,
+     L"Move the files back and remove the junction?\n\nThe files of\n{target}\n({needed} bytes) move back to\n{source}"
+     L"\nwhich becomes a plain folder again. The folder\n{target}\nis removed once it is empty.",
+     MB_YESNO | MB_ICONQUESTION, kDialog, kSystem, nullptr},
+    {M::MoveBackNotJunction,
+     L"{source}\nis not a junction. Only the files of a junction's folder can be moved back. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackTargetNotLocal,
+     L"The junction\n{source}\npoints to\n{target}\nwhich is not a folder on a drive of this computer. Dirshift can "
+     L"only move files back from such a folder. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackScanFailed,
+     L"One or more files in\n{target}\nare in use or insufficient rights exist. The files can not be moved back. No "
+     L"changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackNoRoom,
+     L"The files to move back take {needed} bytes, but the drive of\n{source}\nhas only {available} bytes free. No "
+     L"changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackHoldsLink,
+     L"{target}\nholds \"{name}\", which is itself a link (a junction or symbolic link). Dirshift can not move it back "
+     L"safely. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackJunctionNotReplaced,
+     L"The junction\n{source}\ncould not be replaced by a plain folder. The junction is as it was and the files are "
+     L"still in\n{target}\nNo changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackFailedRestored,
+     L"Moving the files back failed. Perhaps a file is in use? The files are all in\n{target}\nagain, and the junction"
+     L"\n{source}\nis back as it was.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackNotRestored,
+     L"Moving the files back failed, and not everything could be put back as it was. Files may be in\n{source}\nand "
+     L"in\n{target}\nPlease check both folders: no file was deleted.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackCompleted,
+     L"The files are back in\n{source}\nwhich is a plain folder again. The junction and the emptied folder\n{target}"
+     L"\nare removed.",
+     MB_OK | MB_ICONINFORMATION, kDialog, kSystem, nullptr},
+    {M::MoveBackTargetLeft,
+     L"The files are back in\n{source}\nwhich is a plain folder again, and the junction is removed. The folder\n"
+     L"{target}\nis empty but could not be removed; you may remove it yourself.",
+     MB_OK | MB_ICONINFORMATION, kDialog, kSystem, nullptr},
 };
+
+std::wstring GroupedNumber(std::uint64_t number) {
+    std::wstring digits = std::to_wstring(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, L',');
+    return digits;
+}
 
 // The value of the placeholder `name`, or false when there is no such placeholder.
 bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
@@ -112,6 +161,10 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
         value = facts.name;
     } else if (name == L"limit") {
         value = std::to_wstring(facts.limit);
+    } else if (name == L"needed") {
+        value = GroupedNumber(facts.needed);
+    } else if (name == L"available") {
+        value = GroupedNumber(facts.available);
     } else if (name.size() > kStringPrefixLength && name.compare(0, kStringPrefixLength, kStringPrefix) == 0) {
         value = loadString(static_cast<UINT>(std::wcstoul(name.c_str() + kStringPrefixLength, nullptr, 10)));
     } else {
@@ -121,7 +174,7 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
 }
 
 // One row per message, in the order of the enumeration: a row is found by its index.
-static_assert(std::size(kMessages) == static_cast<size_t>(RelocationMessage::UnexpectedStop) + 1,
+static_assert(std::size(kMessages) == static_cast<size_t>(RelocationMessage::MoveBackTargetLeft) + 1,
               "every relocation message needs its row");
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "manager/junction_rows.h"
+#include "engine/move_back.h"
+#include "ui/relocation_reporter.h"
 #include "promptbox/prompt_box.h"
 #include "resources/resource.h"
 
@@ -89,6 +91,8 @@ ManagerState* StateOf(HWND dialog) {
 std::wstring LoadText(UINT id) { return LoadResourceString(AppInstance, id); }
 
 HWND ListOf(HWND dialog) { return ::GetDlgItem(dialog, IDC_JUNCTION_LIST); }
+
+void UpdateMoveBackButton(HWND dialog, const ManagerState& state);
 
 void SetStatus(HWND dialog, const wchar_t* text) { SetStatusText(::GetDlgItem(dialog, IDC_STATUS_BAR), text); }
 
@@ -243,6 +247,7 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     ::SetDlgItemTextW(dialog, IDC_SCAN, LoadText(IDS_PB_ABORT).c_str());
     SetStatus(dialog, LoadText(IDS_SCANNING).c_str());
     ::SetTimer(dialog, kRefreshTimer, kRefreshIntervalMs, nullptr);
+    UpdateMoveBackButton(dialog, state);
 }
 
 void OnStartScan(HWND dialog, ManagerState& state) {
@@ -255,6 +260,7 @@ void OnStartScan(HWND dialog, ManagerState& state) {
     }
 
     ::SendMessageW(ListOf(dialog), LVM_DELETEALLITEMS, 0, 0);
+    UpdateMoveBackButton(dialog, state);
 
     wchar_t folder[kJunctionPathCapacity] = L"";
     if (!ReadControlText(dialog, IDC_SCAN_FOLDER, folder, kJunctionPathCapacity)) {
@@ -306,6 +312,7 @@ void OnScanFinished(HWND dialog, ManagerState& state, bool stopped) {
     state.scanThread.reset();
     ::SetDlgItemTextW(dialog, IDC_SCAN, state.scanButtonText);
     ::EnableWindow(::GetDlgItem(dialog, IDC_SCAN), TRUE);
+    UpdateMoveBackButton(dialog, state);
 
     if (state.pendingClose != 0) {
         ::KillTimer(dialog, kCloseTimeoutTimer);
@@ -364,6 +371,47 @@ bool RemoveListedJunction(const ListedJunction& listed) {
         return false;
     }
     return RemoveJunction(listed.path.c_str());
+}
+
+// ---- moving a junction's files back ----------------------------------------------
+
+// The one selected row whose junction can have its files moved back, if any.
+bool MoveBackCandidate(HWND dialog, ListedJunction& candidate, int& selectedCount) {
+    const std::vector<ListedJunction> rows = SelectedRows(ListOf(dialog));
+    selectedCount = static_cast<int>(rows.size());
+    if (rows.size() != 1 || !rows.front().readable) return false;
+    candidate = rows.front();
+    MoveBackPlan plan;
+    return CanMoveBack(candidate.path, plan) &&
+           ::CompareStringOrdinal(plan.target.c_str(), -1, candidate.target.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The button's text, access key and enabled state follow the selection.
+void UpdateMoveBackButton(HWND dialog, const ManagerState& state) {
+    ListedJunction candidate;
+    int selectedCount = 0;
+    const bool usable = !ScanRunning(state) && state.pendingClose == 0 &&
+                        MoveBackCandidate(dialog, candidate, selectedCount);
+    HWND button = ::GetDlgItem(dialog, IDC_MOVE_BACK);
+    wchar_t shown[64] = L"";
+    const wchar_t* text = MoveBackButtonText(selectedCount);
+    ::GetWindowTextW(button, shown, 64);
+    if (::lstrcmpW(shown, text) != 0) ::SetWindowTextW(button, text);
+    ::EnableWindow(button, usable);
+}
+
+void OnMoveBack(HWND dialog, ManagerState& state) {
+    ListedJunction candidate;
+    int selectedCount = 0;
+    if (ScanRunning(state) || !MoveBackCandidate(dialog, candidate, selectedCount)) return;
+    ::EnableWindow(::GetDlgItem(dialog, IDC_MOVE_BACK), FALSE);
+    MoveBackRequest request;
+    request.junction = candidate.path;
+    request.owner = dialog;
+    DialogRelocationReporter reporter(dialog);
+    const MoveBackResult result = RunMoveBack(request, reporter);
+    DebugLineF(L"Tressel.Info: move back of %s ended with %d", candidate.path.c_str(), static_cast<int>(result));
+    ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
 }
 
 void OnRemoveSelected(HWND dialog) {
@@ -468,6 +516,9 @@ BOOL OnCommand(HWND dialog, ManagerState& state, WORD id) {
     case IDC_BROWSE_SCAN_FOLDER:
         if (state.pendingClose == 0) OnBrowse(dialog);
         return TRUE;
+    case IDC_MOVE_BACK:
+        if (state.pendingClose == 0) OnMoveBack(dialog, state);
+        return TRUE;
     default:
         return FALSE;
     }
@@ -548,6 +599,14 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         OnTimer(dialog, *state, wParam);
         return TRUE;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom == IDC_JUNCTION_LIST &&
+            header->code == LVN_ITEMCHANGED) {
+            UpdateMoveBackButton(dialog, *state);
+        }
+        return FALSE;
+    }
     case WM_DPICHANGED:
         OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return FALSE;  // the dialog manager re-lays out the controls

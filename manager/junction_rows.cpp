@@ -32,3 +32,7 @@ std::wstring FormatRemoveError(const std::wstring& junctionPath, const std::wstr
 std::wstring FormatScanningStatus(const wchar_t* prefix, const wchar_t* junctionPath) {
     return std::wstring(prefix != nullptr ? prefix : L"") + (junctionPath != nullptr ? junctionPath : L"");
 }
+
+const wchar_t* MoveBackButtonText(int selectedRows) {
+    return selectedRows > 1 ? L"Move &back: select one only" : L"Move files &back...";
+}

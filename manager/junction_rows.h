@@ -49,3 +49,7 @@ std::wstring FormatScanningStatus(const wchar_t* prefix, const wchar_t* junction
 
 // Width of each list column: 248 pixels at 96 DPI, sized for `dpi`.
 int ColumnWidthForDpi(UINT dpi);
+
+// The move-back button's text for `selectedRows` selected rows: it acts on exactly
+// one junction, and says so when several are selected.
+const wchar_t* MoveBackButtonText(int selectedRows);

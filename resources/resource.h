@@ -24,6 +24,7 @@
 #define IDC_SCAN                    1019
 #define IDC_SCAN_FOLDER             1022
 #define IDC_BROWSE_SCAN_FOLDER      1023
+#define IDC_MOVE_BACK               1024
 
 // Created at run time by both dialogs
 #define IDC_STATUS_BAR              4883

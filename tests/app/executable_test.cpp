@@ -488,6 +488,10 @@ TEST_F(ExecutableResources, ManagerDialogTemplateMatchesItsLayout) {
          L"To CREATE a junction simply right-click on a folder in Explorer (Windows)\nThis dialog is only for finding "
          L"and removing junctions.",
          7, 226, 246, 30, kChild | SS_LEFT, 0},
+        // Added below the check box, in the free corner beside OK; disabled until
+        // one junction is selected.
+        {IDC_MOVE_BACK, L"Button", L"Move files &back...", 256, 216, 115, 14,
+         kChild | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
     });
 }
 

@@ -78,4 +78,39 @@ TEST(StartupPath, RawCommandLinesChooseFaceAndPath) {
 
 TEST(StartupPath, NullCommandLineSelectsManager) { EXPECT_FALSE(CommandLineSelectsRelocation(nullptr)); }
 
+TEST(StartupPath, RestoreSelectsTheMoveBackUnlessCreateIsThere) {
+    const struct {
+        const wchar_t* raw;
+        bool moveBack;
+        const wchar_t* expectedPath;
+    } cases[] = {
+        {L"dirshift.exe \"D:\\Games\\Sample\" /restore", true, L"D:\\Games\\Sample"},
+        // A quoted trailing backslash makes the quote literal: the rest of the line
+        // joins the path (the backslash is taken as its escape), and is cut off there.
+        {L"dirshift.exe \"D:\\Games\\Sample\\\" /restore", true, L"D:\\Games\\Sample"},
+        {L"dirshift.exe D:\\Games /RESTORE", false, L"D:\\Games"},  // case-sensitive, like /create
+        {L"dirshift.exe D:\\Games", false, L"D:\\Games"},
+        {L"dirshift.exe D:\\Games /restore /create", false, L"D:\\Games"},  // /create keeps its meaning
+        {L"dirshift.exe /restore", true, L"/restore"},  // no path: refused as no junction
+    };
+    for (const auto& c : cases) {
+        int argc = 0;
+        LPWSTR* argv = ::CommandLineToArgvW(c.raw, &argc);
+        ASSERT_NE(argv, nullptr);
+        EXPECT_EQ(MoveBackPathFromArguments(argc, argv), c.expectedPath) << c.raw;
+        EXPECT_EQ(CommandLineSelectsMoveBack(c.raw), c.moveBack) << c.raw;
+        ::LocalFree(argv);
+    }
+    EXPECT_FALSE(CommandLineSelectsMoveBack(nullptr));
+}
+
+TEST(StartupPath, MoveBackExitCodes) {
+    EXPECT_EQ(MoveBackExitCode(MoveBackResult::Completed), 0);
+    EXPECT_EQ(MoveBackExitCode(MoveBackResult::Declined), 2);
+    for (const auto failed : {MoveBackResult::Refused, MoveBackResult::RolledBack, MoveBackResult::NotRestored,
+                              MoveBackResult::Interrupted}) {
+        EXPECT_EQ(MoveBackExitCode(failed), 1) << static_cast<int>(failed);
+    }
+}
+
 }  // namespace

@@ -10,7 +10,7 @@ using M = RelocationMessage;
 std::wstring NoStrings(UINT) { return L""; }
 
 TEST(RelocationMessages, EveryMessageHasItsOwnRowWithText) {
-    for (int i = 0; i <= static_cast<int>(M::UnexpectedStop); ++i) {
+    for (int i = 0; i <= static_cast<int>(M::MoveBackTargetLeft); ++i) {
         const auto message = static_cast<M>(i);
         EXPECT_EQ(StyleOf(message).message, message) << i;
         EXPECT_NE(std::wstring(StyleOf(message).text), L"") << i;
@@ -36,6 +36,21 @@ TEST(RelocationMessages, FactsAreFilledInWhereTheTextNamesThem) {
               L"ERROR: To test whether it is in use, the source folder was renamed to\nN:\\Games_abc_in_use_test\nbut it "
               L"could not be renamed back to\nN:\\Games\nPlease rename it back yourself. Nothing else was changed.");
     EXPECT_EQ(ComposeRelocationText(M::Restored, facts, NoStrings), L"Files restored.");
+}
+
+TEST(RelocationMessages, TheMoveBackQuestionNamesBothFoldersAndTheSizeInGroups) {
+    RelocationFacts facts;
+    facts.source = L"N:\\Games";
+    facts.target = L"M:\\Games {needed}";  // a fact is never read as a placeholder
+    facts.needed = 1234567;
+    facts.available = 999;
+    EXPECT_EQ(ComposeRelocationText(M::MoveBackQuestion, facts, NoStrings),
+              L"Move the files back and remove the junction?\n\nThe files of\nM:\\Games {needed}\n(1,234,567 bytes) "
+              L"move back to\nN:\\Games\nwhich becomes a plain folder again. The folder\nM:\\Games {needed}\nis "
+              L"removed once it is empty.");
+    EXPECT_NE(ComposeRelocationText(M::MoveBackNoRoom, facts, NoStrings).find(L"1,234,567 bytes, but the drive of\nN:"
+                                                                              L"\\Games\nhas only 999 bytes free"),
+              std::wstring::npos);
 }
 
 TEST(RelocationMessages, BracesInAFolderNameAreTextNotPlaceholders) {

@@ -1,0 +1,267 @@
+#include "engine/move_back.h"
+
+#include <vector>
+
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "base/unique_resource.h"
+#include "engine/folder_move.h"
+#include "engine/relocation_paths.h"
+#include "junction/junction.h"
+#include "junction/link_data.h"
+
+namespace {
+
+using M = RelocationMessage;
+
+constexpr wchar_t kNtPrefix[] = L"\\??\\";
+constexpr size_t kNtPrefixLength = 4;
+
+bool IsPlainFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// "D:\..." on a drive of this machine: not a network share, not a volume name, not
+// a CD.
+bool IsLocalDrivePath(const std::wstring& path) {
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    switch (::GetDriveTypeW(root)) {
+    case DRIVE_FIXED:
+    case DRIVE_REMOVABLE:
+    case DRIVE_RAMDISK:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Adds up the files below `folder`, links not followed. False when a folder cannot
+// be listed.
+bool MeasureTree(const std::wstring& folder, std::uint64_t& bytes, std::uint64_t& files) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                !MeasureTree(folder + L'\\' + entry.cFileName, bytes, files)) {
+                return false;
+            }
+            continue;
+        }
+        bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        ++files;
+    } while (::FindNextFileW(listing.get(), &entry));
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+std::wstring VolumeOf(const std::wstring& path) {
+    wchar_t volume[MAX_PATH] = L"";
+    if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return std::wstring();
+    return volume;
+}
+
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+    const std::wstring volumeA = VolumeOf(a);
+    const std::wstring volumeB = VolumeOf(b);
+    if (volumeA.empty() || volumeB.empty()) return false;
+    if (::CompareStringOrdinal(volumeA.c_str(), -1, volumeB.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+    // Two drive letters of one volume (a mounted folder, a subst drive) share its
+    // serial number.
+    DWORD serialA = 0;
+    DWORD serialB = 0;
+    return ::GetVolumeInformationW(volumeA.c_str(), nullptr, 0, &serialA, nullptr, nullptr, nullptr, 0) &&
+           ::GetVolumeInformationW(volumeB.c_str(), nullptr, 0, &serialB, nullptr, nullptr, nullptr, 0) &&
+           serialA != 0 && serialA == serialB;
+}
+
+// The parent folder of `path`, where the plain folder will stand.
+std::wstring ParentOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return path;
+    return path.substr(0, slash == 2 ? 3 : slash);  // keep "D:\"
+}
+
+class MoveBack {
+public:
+    MoveBack(const MoveBackRequest& request, RelocationObserver& observer) : request_(request), observer_(observer) {}
+
+    MoveBackResult Run() {
+        if (!ReadJunction() || !MeasureTarget()) return MoveBackResult::Refused;
+        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
+        if (!ScanPasses() || !SystemFilesAccepted() || !HasRoom() || !ListMovedEntries()) {
+            return MoveBackResult::Refused;
+        }
+        const MoveBackResult replaced = ReplaceJunctionByFolder();
+        if (replaced != MoveBackResult::Completed) return replaced;
+
+        observer_.OnFilesMoving(true);
+        const bool moved = MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target);
+        observer_.OnFilesMoving(false);
+        if (!moved) return PutBack();
+
+        if (!::RemoveDirectoryW(plan_.target.c_str())) {
+            DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
+            observer_.Report(M::MoveBackTargetLeft, facts_);
+        } else {
+            observer_.Report(M::MoveBackCompleted, facts_);
+        }
+        return MoveBackResult::Completed;
+    }
+
+private:
+    bool Refuse(RelocationMessage message) {
+        observer_.Report(message, facts_);
+        return false;
+    }
+
+    bool ReadJunction() {
+        std::wstring junction = request_.junction;
+        CleanRelocationPath(junction);
+        facts_.source = junction;
+        if (junction.empty() || junction.size() >= MAX_PATH) return Refuse(M::MoveBackNotJunction);
+        DWORD tag = 0;
+        if (ReadLinkData(junction.c_str(), true, linkData_, tag) != LinkKind::Junction) {
+            return Refuse(M::MoveBackNotJunction);
+        }
+        const std::wstring stored = LinkSubstituteName(linkData_);
+        plan_.junction = junction;
+        plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
+        facts_.target = plan_.target;
+        if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(::GetFileAttributesW(plan_.target.c_str()))) {
+            return Refuse(M::MoveBackTargetNotLocal);
+        }
+        return true;
+    }
+
+    bool MeasureTarget() {
+        if (!MeasureTree(plan_.target, plan_.bytes, plan_.files)) return Refuse(M::MoveBackScanFailed);
+        facts_.needed = plan_.bytes;
+        return true;
+    }
+
+    bool ScanPasses() {
+        const AccessScanOutcome outcome = RunAccessScan(plan_.target, observer_.ScanProgress(), findings_);
+        if (outcome != AccessScanOutcome::NotStarted) observer_.OnScanEnded();
+        switch (outcome) {
+        case AccessScanOutcome::NotStarted:
+            return Refuse(M::WorkerFailed);
+        case AccessScanOutcome::Failed:
+            return Refuse(M::MoveBackScanFailed);
+        case AccessScanOutcome::Passed:
+            break;
+        }
+        return true;
+    }
+
+    bool SystemFilesAccepted() {
+        return !findings_.systemFiles || observer_.Confirm(M::SystemFilesQuestion, facts_);
+    }
+
+    bool HasRoom() {
+        const std::wstring parent = ParentOf(plan_.junction);
+        ULARGE_INTEGER available = {};
+        if (!::GetDiskFreeSpaceExW(parent.c_str(), &available, nullptr, nullptr)) available.QuadPart = 0;
+        facts_.available = available.QuadPart;
+        if (!MoveBackHasRoom(plan_.bytes, facts_.available, SameVolume(parent, plan_.target))) {
+            return Refuse(M::MoveBackNoRoom);
+        }
+        return true;
+    }
+
+    // A link among the entries would be moved by renaming its path, which under
+    // Wine moves the folder it points to instead: such a folder is refused.
+    bool ListMovedEntries() {
+        if (!ListFolderEntries(plan_.target, movedNames_)) return Refuse(M::MoveBackScanFailed);
+        for (const auto& name : movedNames_) {
+            const DWORD attributes = ::GetFileAttributesW((plan_.target + L'\\' + name).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                facts_.name = name;
+                return Refuse(M::MoveBackHoldsLink);
+            }
+        }
+        return true;
+    }
+
+    // The junction goes, a plain folder takes its name. If that fails, the junction
+    // is made again from its own bytes.
+    // Completed when the plain folder stands in the junction's place.
+    MoveBackResult ReplaceJunctionByFolder() {
+        if (RemoveJunction(plan_.junction.c_str())) {
+            if (::CreateDirectoryW(plan_.junction.c_str(), nullptr)) return MoveBackResult::Completed;
+            DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
+            if (RecreateJunction()) {
+                Refuse(M::MoveBackJunctionNotReplaced);
+                return MoveBackResult::RolledBack;
+            }
+        } else if (JunctionUnchanged()) {
+            Refuse(M::MoveBackJunctionNotReplaced);
+            return MoveBackResult::Refused;
+        }
+        observer_.Report(M::MoveBackNotRestored, facts_);
+        return MoveBackResult::NotRestored;
+    }
+
+    bool JunctionUnchanged() {
+        ReparseBytes now;
+        DWORD tag = 0;
+        return ReadLinkData(plan_.junction.c_str(), true, now, tag) == LinkKind::Junction && now == linkData_;
+    }
+
+    bool RecreateJunction() {
+        return CreateLinkFromData(plan_.junction.c_str(), true, linkData_) && JunctionUnchanged();
+    }
+
+    // The move failed part-way: every entry goes back into the target, the plain
+    // folder goes, the junction comes back with the bytes it had.
+    MoveBackResult PutBack() {
+        const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
+        const bool restored = filesBack && ::RemoveDirectoryW(plan_.junction.c_str()) && RecreateJunction();
+        observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
+        return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;
+    }
+
+    const MoveBackRequest& request_;
+    RelocationObserver& observer_;
+    RelocationFacts facts_;
+    MoveBackPlan plan_;
+    ReparseBytes linkData_;
+    AccessScanFindings findings_;
+    std::vector<std::wstring> movedNames_;
+};
+
+}  // namespace
+
+bool MoveBackHasRoom(std::uint64_t bytes, std::uint64_t freeBytes, bool sameVolume) {
+    return sameVolume || bytes <= freeBytes;
+}
+
+bool CanMoveBack(const std::wstring& junction, MoveBackPlan& plan) {
+    plan = MoveBackPlan{};
+    ReparseBytes data;
+    DWORD tag = 0;
+    if (junction.empty() || ReadLinkData(junction.c_str(), true, data, tag) != LinkKind::Junction) return false;
+    const std::wstring stored = LinkSubstituteName(data);
+    if (stored.compare(0, kNtPrefixLength, kNtPrefix) != 0) return false;
+    plan.junction = junction;
+    plan.target = stored.substr(kNtPrefixLength);
+    return IsLocalDrivePath(plan.target) && IsPlainFolder(::GetFileAttributesW(plan.target.c_str()));
+}
+
+MoveBackResult RunMoveBack(const MoveBackRequest& request, RelocationObserver& observer) {
+    try {
+        return MoveBack(request, observer).Run();
+    } catch (...) {
+        DebugLine(L"Tressel.Error: the move back stopped unexpectedly.");
+        try {
+            observer.Report(RelocationMessage::UnexpectedStop, RelocationFacts{});
+        } catch (...) {
+        }
+        return MoveBackResult::Interrupted;
+    }
+}

@@ -1,0 +1,231 @@
+// Moving a relocated folder's files back, through the engine in this process: every
+// run ends with the files at the old path in a plain folder and the target gone, or
+// with the files all in the target and the junction back with the bytes it had.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "engine/move_back.h"
+#include "junction/junction.h"
+#include "tests/driver/host_view.h"
+#include "tests/driver/test_volumes.h"
+#include "tests/relocate/file_tree.h"
+#include "tests/relocate/relocation_session.h"
+
+namespace {
+
+using namespace relocation_testing;
+using namespace testing_driver;
+using M = RelocationMessage;
+
+class SilentProgress : public AccessScanProgress {
+public:
+    void OnTesting(const std::wstring&) override {}
+    void OnStopped(const std::wstring& path) override { stoppedAt = path; }
+    void OnPassed() override {}
+    std::wstring stoppedAt;
+};
+
+// Hears what the user would, answers every question as set, and runs `onMoving`
+// when the files start to move (to make the move fail part-way).
+class RecordingObserver : public RelocationObserver {
+public:
+    explicit RecordingObserver(bool answerYes = true) : answerYes_(answerYes) {}
+
+    AccessScanProgress& ScanProgress() override { return progress; }
+    void OnScanEnded() override {}
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
+        heard.push_back(question);
+        if (question == M::MoveBackQuestion) asked = facts;
+        return answerYes_;
+    }
+    void Report(RelocationMessage message, const RelocationFacts& facts) override {
+        heard.push_back(message);
+        lastFacts = facts;
+    }
+    void OnFilesMoving(bool moving) override {
+        if (moving && onMoving) onMoving();
+    }
+
+    std::vector<RelocationMessage> heard;
+    RelocationFacts asked;
+    RelocationFacts lastFacts;
+    SilentProgress progress;
+    std::function<void()> onMoving;
+
+private:
+    bool answerYes_;
+};
+
+const std::vector<TreeFile> kTree = {
+    {L"readme.txt", "top"},
+    {L"docs\\deep\\report.xls", std::string(70000, 'r')},
+    {L"hidden.dat", "hidden", FILE_ATTRIBUTE_HIDDEN},
+    {L"Musique d'ambiance\\Piste 01 \u2013 For\u00eat.ogg", std::string(3000, 'm')},
+};
+constexpr std::uint64_t kTreeBytes = 3 + 70000 + 6 + 3000;
+
+// A folder relocated by the engine itself: `source` a junction to `target`.
+struct Relocated {
+    Relocated(const std::wstring& sourceRoot, const std::wstring& targetRoot)
+        : source(sourceRoot + L"\\Games"), target(targetRoot + L"\\Games") {
+        MakeTree(source, kTree);
+        before = SnapshotTree(source);
+        RecordingObserver observer;
+        RelocationRequest request;
+        request.source = source;
+        request.target = target;
+        relocated = RunRelocation(request, observer) == RelocationResult::Completed;
+        linkBytes = ReadNtfsReparseData(source);
+    }
+    std::wstring source;
+    std::wstring target;
+    TreeSnapshot before;
+    bool relocated = false;
+    std::optional<Bytes> linkBytes;
+};
+
+MoveBackResult MoveBackFiles(const std::wstring& junction, RecordingObserver& observer) {
+    MoveBackRequest request;
+    request.junction = junction;
+    return RunMoveBack(request, observer);
+}
+
+// Nothing changed: the junction has its bytes, the files are all in the target.
+void ExpectUnchanged(const Relocated& folder) {
+    EXPECT_EQ(ReadNtfsReparseData(folder.source), folder.linkBytes);
+    EXPECT_EQ(SnapshotTree(folder.target), folder.before);
+    EXPECT_EQ(SnapshotTree(folder.source), folder.before) << "through the junction";
+}
+
+TEST(MoveBack, BringsEveryFileBackAndRemovesJunctionAndTarget) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+    ASSERT_TRUE(folder.linkBytes.has_value());
+
+    RecordingObserver observer;
+    // Typed as people type: a trailing separator.
+    EXPECT_EQ(MoveBackFiles(folder.source + L"\\", observer), MoveBackResult::Completed);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackCompleted}));
+    EXPECT_EQ(observer.asked.source, folder.source);
+    EXPECT_EQ(observer.asked.target, FullPath(folder.target));
+    EXPECT_EQ(observer.asked.needed, kTreeBytes);
+
+    EXPECT_FALSE(ReadNtfsReparseData(folder.source).has_value()) << "a plain folder again, seen from Linux";
+    EXPECT_TRUE(IsFolder(folder.source));
+    EXPECT_EQ(::GetFileAttributesW(folder.source.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_EQ(SnapshotTree(folder.source), folder.before);
+    EXPECT_EQ(::GetFileAttributesW((folder.source + L"\\hidden.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN,
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_FALSE(PathExists(folder.target));
+}
+
+TEST(MoveBack, DecliningChangesNothing) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    RecordingObserver observer(false);
+    EXPECT_EQ(MoveBackFiles(folder.source, observer), MoveBackResult::Declined);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackQuestion});
+    ExpectUnchanged(folder);
+}
+
+TEST(MoveBack, AFileHeldOpenInTheTargetIsRefusedBeforeAnythingChanges) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+    const std::wstring held = folder.target + L"\\docs\\deep\\report.xls";
+    HANDLE file = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+    RecordingObserver observer;
+    const MoveBackResult result = MoveBackFiles(folder.source, observer);
+    ::CloseHandle(file);
+    EXPECT_EQ(result, MoveBackResult::Refused);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackScanFailed}));
+    EXPECT_EQ(observer.progress.stoppedAt, FullPath(held));
+    ExpectUnchanged(folder);
+}
+
+// A file that something opens while the files move cannot follow: the files moved
+// so far go back, and the junction is made again from its own bytes.
+TEST(MoveBack, AMoveThatFailsPartWayPutsFilesAndJunctionBack) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    RecordingObserver observer;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    observer.onMoving = [&] {
+        // Opened after the scan: held without sharing, so it cannot be moved.
+        file = ::CreateFileW((folder.target + L"\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+    };
+    const MoveBackResult result = MoveBackFiles(folder.source, observer);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+    EXPECT_EQ(result, MoveBackResult::RolledBack);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackFailedRestored}));
+    ExpectUnchanged(folder);
+}
+
+TEST(MoveBack, RefusesWhatItCannotMoveBackAndSaysWhy) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+
+    const std::wstring plain = scratch / L"plain";
+    MakeTree(plain, {{L"a.txt", "a"}});
+    RecordingObserver notJunction;
+    EXPECT_EQ(MoveBackFiles(plain, notJunction), MoveBackResult::Refused);
+    EXPECT_EQ(notJunction.heard, std::vector<M>{M::MoveBackNotJunction});
+    EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
+
+    RecordingObserver missing;
+    EXPECT_EQ(MoveBackFiles(scratch / L"nothing here", missing), MoveBackResult::Refused);
+    EXPECT_EQ(missing.heard, std::vector<M>{M::MoveBackNotJunction});
+
+    RecordingObserver empty;
+    EXPECT_EQ(MoveBackFiles(L"", empty), MoveBackResult::Refused);
+    EXPECT_EQ(empty.heard, std::vector<M>{M::MoveBackNotJunction});
+
+    // A link among the target's entries would be moved by renaming it, which under
+    // Wine moves the folder it points to: refused with its name.
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+    const std::wstring innerLink = folder.target + L"\\shortcut";
+    ASSERT_TRUE(CreateJunction(innerLink.c_str(), plain.c_str()));
+    RecordingObserver holdsLink;
+    EXPECT_EQ(MoveBackFiles(folder.source, holdsLink), MoveBackResult::Refused);
+    EXPECT_EQ(holdsLink.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackHoldsLink}));
+    EXPECT_EQ(holdsLink.lastFacts.name, L"shortcut");
+    EXPECT_EQ(ReadNtfsReparseData(folder.source), folder.linkBytes);
+    EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
+    ASSERT_TRUE(RemoveJunction(innerLink.c_str()));
+}
+
+TEST(MoveBack, RoomIsNeededOnlyBetweenTwoVolumes) {
+    const struct {
+        std::uint64_t bytes;
+        std::uint64_t freeBytes;
+        bool sameVolume;
+        bool fits;
+    } cases[] = {
+        {100, 100, false, true},
+        {101, 100, false, false},
+        {0, 0, false, true},
+        {5'000'000'000ull, 1, true, true},  // a rename takes no room
+        {5'000'000'000ull, 4'999'999'999ull, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MoveBackHasRoom(c.bytes, c.freeBytes, c.sameVolume), c.fits) << c.bytes << " in " << c.freeBytes;
+    }
+}
+
+}  // namespace
