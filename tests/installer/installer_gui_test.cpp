@@ -153,6 +153,44 @@ HWND WaitForBoxWithButton(const AppProcess& app, int id, DWORD timeoutMs = 20000
     return found;
 }
 
+// "Move back and remove junction..." on a junction asks first (No ends with 2 and
+// keeps the junction); on a folder that is no junction it says so and ends with 1.
+TEST_F(InstalledDirshift, MoveBackEntryAsksForAJunctionAndRefusesAPlainFolder) {
+    const std::wstring drive = testing_driver::kNtfsDrive;
+    const std::wstring plainFolder = drive + L"\\Dirshift move back entry";
+    const std::wstring backing = drive + L"\\Dirshift move back entry backing";
+    const std::wstring link = plainFolder + L"\\link";
+    static_cast<void>(::RemoveJunction(link.c_str()));
+    for (const auto& folder : {plainFolder, backing}) ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CreateJunction(link.c_str(), backing.c_str()));
+
+    const auto command = ReadString(HKEY_LOCAL_MACHINE, std::wstring(kRestoreVerbKey) + L"\\command", L"");
+    ASSERT_TRUE(command.has_value());
+    const struct {
+        std::wstring itemPath;
+        int button;  // the button the box must have, pressed to answer it
+        DWORD exitCode;
+    } cases[] = {
+        {link, IDNO, 2},
+        {plainFolder, IDOK, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.itemPath);
+        const std::wstring commandLine = ExpandAsExplorer(*command, c.itemPath);
+        auto app = AppProcess::Start(ProgramOf(commandLine), commandLine);
+        ASSERT_NE(app, nullptr);
+        HWND box = WaitForBoxWithButton(*app, c.button);
+        ASSERT_NE(box, nullptr);
+        testing_driver::PressButton(box, c.button);
+        EXPECT_EQ(app->WaitForExit(), c.exitCode);
+    }
+    wchar_t target[kJunctionPathCapacity] = L"";
+    DWORD tag = 0;
+    EXPECT_TRUE(::ReadReparsePoint(link.c_str(), target, tag)) << "the declined junction stays";
+    EXPECT_TRUE(::RemoveJunction(link.c_str()));
+    for (const auto& folder : {plainFolder, backing}) ::RemoveDirectoryW(folder.c_str());
+}
+
 // An upgrade started while Dirshift runs: the installer asks the user to close it,
 // changes nothing meanwhile, and carries on once the program is closed and the user
 // chooses Retry.

@@ -160,7 +160,7 @@ std::optional<DWORD> RunQuietUninstall() {
 
 void RemoveEveryInstallation() {
     if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) RunQuietUninstall();
-    for (const wchar_t* key : {kRelocateVerbKey, kFindVerbKey, kDriveFindVerbKey, kUninstallKey})
+    for (const wchar_t* key : {kRelocateVerbKey, kFindVerbKey, kDriveFindVerbKey, kRestoreVerbKey, kUninstallKey})
         DeleteTree(HKEY_LOCAL_MACHINE, key);
     DeleteFolderTree(DefaultInstallFolder());
 }

@@ -18,6 +18,7 @@ constexpr wchar_t kFolderShellKey[] = L"Software\\Classes\\Directory\\shell";
 constexpr wchar_t kDriveShellKey[] = L"Software\\Classes\\Drive\\shell";
 constexpr wchar_t kRelocateVerbKey[] = L"Software\\Classes\\Directory\\shell\\Dirshift.Relocate";
 constexpr wchar_t kFindVerbKey[] = L"Software\\Classes\\Directory\\shell\\Dirshift.FindJunctions";
+constexpr wchar_t kRestoreVerbKey[] = L"Software\\Classes\\Directory\\shell\\Dirshift.MoveBack";
 constexpr wchar_t kDriveFindVerbKey[] = L"Software\\Classes\\Drive\\shell\\Dirshift.FindJunctions";
 constexpr wchar_t kSettingsKey[] = L"Software\\Dirshift";
 

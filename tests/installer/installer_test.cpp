@@ -79,6 +79,9 @@ TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
         {kFindVerbKey, L"", L"Find and remove junctions here\u2026"},
         {kFindVerbKey, L"Icon", exe + L",0"},
         {kDriveFindVerbKey, L"", L"Find and remove junctions here\u2026"},
+        {kRestoreVerbKey, L"", L"Move back and remove junction\u2026"},
+        {kRestoreVerbKey, L"Icon", exe + L",0"},
+        {kRestoreVerbKey, L"MultiSelectModel", L"Single"},
         {kDriveFindVerbKey, L"Icon", exe + L",0"},
         // One selected item at a time: never a burst of elevated copies.
         {kRelocateVerbKey, L"MultiSelectModel", L"Single"},
@@ -94,8 +97,10 @@ TEST_F(Installer, SilentInstallPutsTheProgramAndEveryRegistryValueInPlace) {
     const auto relocate = ReadString(HKEY_LOCAL_MACHINE, std::wstring(kRelocateVerbKey) + L"\\command", L"");
     const auto find = ReadString(HKEY_LOCAL_MACHINE, std::wstring(kFindVerbKey) + L"\\command", L"");
     const auto driveFind = ReadString(HKEY_LOCAL_MACHINE, std::wstring(kDriveFindVerbKey) + L"\\command", L"");
-    ASSERT_TRUE(relocate && find && driveFind);
-    for (const auto& command : {*relocate, *find, *driveFind}) {
+    const auto restore = ReadString(HKEY_LOCAL_MACHINE, std::wstring(kRestoreVerbKey) + L"\\command", L"");
+    ASSERT_TRUE(relocate && find && driveFind && restore);
+    EXPECT_EQ(*restore, L"\"" + exe + L"\" \"%1\" /restore");
+    for (const auto& command : {*relocate, *find, *driveFind, *restore}) {
         SCOPED_TRACE(command);
         EXPECT_EQ(command.rfind(L"\"" + exe + L"\" ", 0), 0u) << "starts with the installed program, quoted";
         EXPECT_NE(command.find(L"%1"), std::wstring::npos);
@@ -184,7 +189,7 @@ TEST_F(UninstallWithUserChanges, SilentUninstallRemovesExactlyWhatTheInstallAdde
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_FALSE(FileExists(InstalledExe()));
     EXPECT_FALSE(FileExists(Uninstaller()));
-    for (const wchar_t* key : {kRelocateVerbKey, kFindVerbKey, kDriveFindVerbKey})
+    for (const wchar_t* key : {kRelocateVerbKey, kFindVerbKey, kDriveFindVerbKey, kRestoreVerbKey})
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
     // What was not the installer's stays.
     EXPECT_TRUE(FileExists(userFolder_ + L"\\kept.txt"));
@@ -238,7 +243,7 @@ TEST_F(Installer, InstallingAgainLeavesOneInstallation) {
         // Exactly our verbs, once each.
         size_t ours = 0;
         for (const auto& name : SubkeyNames(HKEY_LOCAL_MACHINE, kFolderShellKey)) ours += name.rfind(L"Dirshift", 0) == 0;
-        EXPECT_EQ(ours, 2u);
+        EXPECT_EQ(ours, 3u);  // relocate, find, move back
 
         // One uninstall takes it all away.
         ASSERT_EQ(RunQuietUninstall(), 0u);

@@ -94,4 +94,13 @@ TEST(ColumnWidthForDpi, TwoHundredFortyEightPixelsAt96DpiScaled) {
     for (const auto& c : cases) EXPECT_EQ(ColumnWidthForDpi(c.first), c.second) << c.first << " DPI";
 }
 
+// One access key (B) whatever the selection; several rows get a text that says
+// why the button is off.
+TEST(MoveBackButtonText, NamesTheActionOrAsksForOneRow) {
+    EXPECT_STREQ(MoveBackButtonText(0), L"Move files &back...");
+    EXPECT_STREQ(MoveBackButtonText(1), L"Move files &back...");
+    EXPECT_STREQ(MoveBackButtonText(2), L"Move &back: select one only");
+    EXPECT_STREQ(MoveBackButtonText(500), L"Move &back: select one only");
+}
+
 }  // namespace

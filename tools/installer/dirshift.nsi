@@ -33,8 +33,10 @@ SetCompressor /SOLID lzma
 !define RELOCATE_VERB "${CLASSES}\Directory\shell\Dirshift.Relocate"
 !define FIND_VERB "${CLASSES}\Directory\shell\Dirshift.FindJunctions"
 !define DRIVE_FIND_VERB "${CLASSES}\Drive\shell\Dirshift.FindJunctions"
+!define RESTORE_VERB "${CLASSES}\Directory\shell\Dirshift.MoveBack"
 !define RELOCATE_LABEL "Move to another drive and leave a junction${U+2026}"
 !define FIND_LABEL "Find and remove junctions here${U+2026}"
+!define RESTORE_LABEL "Move back and remove junction${U+2026}"
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -189,6 +191,11 @@ Section "${PRODUCT}" SectionProgram
   WriteRegStr HKLM "${RELOCATE_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
   WriteRegStr HKLM "${RELOCATE_VERB}" "MultiSelectModel" "Single"
   WriteRegStr HKLM "${RELOCATE_VERB}\command" "" '"$INSTDIR\${EXE_NAME}" "%1" /create'
+  ; On any folder: the program tells a folder that is no junction that it is none.
+  WriteRegStr HKLM "${RESTORE_VERB}" "" "${RESTORE_LABEL}"
+  WriteRegStr HKLM "${RESTORE_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
+  WriteRegStr HKLM "${RESTORE_VERB}" "MultiSelectModel" "Single"
+  WriteRegStr HKLM "${RESTORE_VERB}\command" "" '"$INSTDIR\${EXE_NAME}" "%1" /restore'
   WriteRegStr HKLM "${FIND_VERB}" "" "${FIND_LABEL}"
   WriteRegStr HKLM "${FIND_VERB}" "Icon" "$INSTDIR\${EXE_NAME},0"
   WriteRegStr HKLM "${FIND_VERB}" "MultiSelectModel" "Single"
@@ -236,6 +243,7 @@ Section "Uninstall"
 
   DeleteRegKey HKLM "${RELOCATE_VERB}"
   DeleteRegKey HKLM "${FIND_VERB}"
+  DeleteRegKey HKLM "${RESTORE_VERB}"
   DeleteRegKey HKLM "${DRIVE_FIND_VERB}"
   ; The class keys exist on every Windows; where the installer had to create them
   ; they go again, and only when nothing else was put there since.
