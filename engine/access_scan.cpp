@@ -59,6 +59,7 @@ struct FolderEntries {
     std::vector<std::wstring> subFolders;
     std::wstring fileNames;
     std::vector<DWORD> fileAttributes;
+    std::vector<std::uint64_t> fileSizes;
 };
 
 // One scan of one tree: remembers every folder it has walked.
@@ -68,6 +69,7 @@ public:
         : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*"), progress_(progress), findings_(findings) {}
 
     bool ScanFolder(const std::wstring& folder) {
+        if (Cancelled()) return false;
         FolderId id;
         if (!ReadFolderId(folder, id)) return Fail(folder);
         if (!walked_.insert(id).second) return true;  // already tested through another path
@@ -82,8 +84,8 @@ public:
         }
         if (!allFiles_) return ScanMatchingFiles(folder);
         const wchar_t* name = entries.fileNames.c_str();
-        for (DWORD attributes : entries.fileAttributes) {
-            if (!TestFile(ChildPath(folder, name), attributes)) return false;
+        for (size_t i = 0; i < entries.fileAttributes.size(); ++i) {
+            if (!TestFile(ChildPath(folder, name), entries.fileAttributes[i], entries.fileSizes[i])) return false;
             name += std::char_traits<wchar_t>::length(name) + 1;
         }
         return true;
@@ -93,6 +95,16 @@ private:
     bool Fail(const std::wstring& path) {
         progress_.OnStopped(path);
         return false;
+    }
+
+    bool Cancelled() {
+        if (!progress_.StopRequested()) return false;
+        findings_.cancelled = true;
+        return true;
+    }
+
+    static std::uint64_t SizeOf(const WIN32_FIND_DATAW& entry) {
+        return (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
     }
 
     static bool ListFolder(const std::wstring& folder, bool withFiles, FolderEntries& entries) {
@@ -109,6 +121,7 @@ private:
                 entries.fileNames.append(entry.cFileName);
                 entries.fileNames.push_back(L'\0');
                 entries.fileAttributes.push_back(entry.dwFileAttributes);
+                entries.fileSizes.push_back(SizeOf(entry));
             }
         } while (::FindNextFileW(listing.get(), &entry));
         return ::GetLastError() == ERROR_NO_MORE_FILES;
@@ -123,13 +136,14 @@ private:
         }
         do {
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes)) return false;
+            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, SizeOf(entry))) return false;
         } while (::FindNextFileW(listing.get(), &entry));
         if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
         return true;
     }
 
-    bool TestFile(const std::wstring& path, DWORD attributes) {
+    bool TestFile(const std::wstring& path, DWORD attributes, std::uint64_t bytes) {
+        if (Cancelled()) return false;
         DebugLineF(L"Scanning for access: %s", path.c_str());
         progress_.OnTesting(path);
         // Exactly what the move will need: read and write, while others may share.
@@ -139,6 +153,7 @@ private:
         if (file == INVALID_HANDLE_VALUE || file == nullptr) return Fail(path);
         ::CloseHandle(file);
         if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) findings_.systemFiles = true;
+        progress_.OnFilePassed(bytes);
         return true;
     }
 
@@ -200,7 +215,10 @@ AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& 
         DebugErrorLine(L"Tressel.Error: the access scan could not be started");
         return AccessScanOutcome::NotStarted;
     }
-    ::WaitForSingleObject(worker.get(), INFINITE);
+    progress.WaitForWorker(worker.get());
     findings = job->findings;
-    return job->passed ? AccessScanOutcome::Passed : AccessScanOutcome::Failed;
+    // A stop asked for just as the last file passed still stops: nothing has moved.
+    if (progress.StopRequested()) findings.cancelled = true;
+    if (job->passed && !findings.cancelled) return AccessScanOutcome::Passed;
+    return findings.cancelled ? AccessScanOutcome::Cancelled : AccessScanOutcome::Failed;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // Where a scan reports, on the scan's own thread.
@@ -18,11 +19,20 @@ public:
     virtual void OnStopped(const std::wstring& path) = 0;
     // Every file passed.
     virtual void OnPassed() = 0;
+    // The file just tested passed; it holds `bytes`.
+    virtual void OnFilePassed(std::uint64_t /*bytes*/) {}
+    // Asked before each folder and each file: true stops the scan there, with
+    // nothing failed (AccessScanFindings::cancelled).
+    virtual bool StopRequested() { return false; }
+    // Called by RunAccessScan on the starting thread: returns once the scan's
+    // worker has ended. A dialog keeps answering meanwhile by pumping its messages.
+    virtual void WaitForWorker(HANDLE worker) { ::WaitForSingleObject(worker, INFINITE); }
 };
 
 // What a scan noticed besides passing or failing.
 struct AccessScanFindings {
     bool systemFiles = false;  // a file that passed carries the SYSTEM attribute
+    bool cancelled = false;    // stopped because StopRequested said so
 };
 
 // Tests every file of the tree below `folder` whose name matches `mask`, deeper
@@ -39,9 +49,9 @@ struct AccessScanFindings {
 [[nodiscard]] bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress,
                                  AccessScanFindings& findings) noexcept;
 
-enum class AccessScanOutcome { Passed, Failed, NotStarted };
+enum class AccessScanOutcome { Passed, Failed, NotStarted, Cancelled };
 
-// Scans `folder`'s whole tree on a worker thread of its own and waits for it; the
-// worker reports to `progress` while the calling thread waits.
+// Scans `folder`'s whole tree on a worker thread of its own and waits for it
+// (progress.WaitForWorker); the worker reports to `progress` meanwhile.
 [[nodiscard]] AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,
                                               AccessScanFindings& findings);

@@ -94,7 +94,8 @@ public:
     MoveBackResult Run() {
         if (!ReadJunction() || !MeasureTarget()) return MoveBackResult::Refused;
         if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
-        if (!ScanPasses() || !SystemFilesAccepted() || !HasRoom() || !ListMovedEntries()) {
+        if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
+        if (!SystemFilesAccepted() || !HasRoom() || !ListMovedEntries()) {
             return MoveBackResult::Refused;
         }
         const MoveBackResult replaced = ReplaceJunctionByFolder();
@@ -153,6 +154,9 @@ private:
             return Refuse(M::WorkerFailed);
         case AccessScanOutcome::Failed:
             return Refuse(M::MoveBackScanFailed);
+        case AccessScanOutcome::Cancelled:
+            scanCancelled_ = true;
+            return false;  // stopped by the user, nothing changed; the dialog shows it
         case AccessScanOutcome::Passed:
             break;
         }
@@ -233,6 +237,7 @@ private:
     ReparseBytes linkData_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
+    bool scanCancelled_ = false;
 };
 
 }  // namespace

@@ -95,6 +95,8 @@ private:
             return Refuse(RelocationMessage::WorkerFailed);
         case AccessScanOutcome::Failed:
             return Refuse(RelocationMessage::ScanFailed);
+        case AccessScanOutcome::Cancelled:
+            return false;  // stopped by the user, nothing changed; the dialog shows it
         case AccessScanOutcome::Passed:
             break;
         }

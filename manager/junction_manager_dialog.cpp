@@ -18,6 +18,7 @@
 #include "junction/junction.h"
 #include "manager/junction_rows.h"
 #include "engine/move_back.h"
+#include "ui/live_scan.h"
 #include "ui/relocation_reporter.h"
 #include "promptbox/prompt_box.h"
 #include "resources/resource.h"
@@ -502,6 +503,11 @@ void OnEndSession(HWND dialog, ManagerState& state, bool ending) {
 }
 
 BOOL OnCommand(HWND dialog, ManagerState& state, WORD id) {
+    if (DialogScanRunning()) {
+        // A move back's access scan runs: Cancel stops it; nothing else starts.
+        if (id == IDCANCEL) CancelDialogScan();
+        return TRUE;
+    }
     switch (id) {
     case IDOK:
     case IDCANCEL:

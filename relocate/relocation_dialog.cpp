@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "ui/dialog_support.h"
 #include "relocate/relocate_folder.h"
+#include "ui/live_scan.h"
 #include "resources/resource.h"
 
 namespace {
@@ -53,6 +54,12 @@ void OnBrowseSource(HWND dialog) {
 }
 
 BOOL OnCommand(HWND dialog, WORD id) {
+    if (DialogScanRunning()) {
+        // The dialog answers while the access scan runs: Cancel (Esc, the close
+        // box) stops the scan and the dialog stays; nothing else starts.
+        if (id == IDCANCEL) CancelDialogScan();
+        return TRUE;
+    }
     switch (id) {
     case IDOK:
     case IDC_RELOCATE:

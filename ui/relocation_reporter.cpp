@@ -2,9 +2,11 @@
 
 #include "base/text.h"
 #include "promptbox/prompt_box.h"
+#include "ui/scan_status.h"
 #include "engine/relocation_messages.h"
 #include "ui/app_globals.h"
 
+// The live progress posts nothing; texts an older scan may have posted go now.
 void DialogRelocationReporter::OnScanEnded() { DeliverScanProgress(); }
 
 bool DialogRelocationReporter::Confirm(RelocationMessage question, const RelocationFacts& facts) {

@@ -6,12 +6,12 @@
 #include <windows.h>
 
 #include "engine/relocation_engine.h"
-#include "ui/scan_status.h"
+#include "ui/live_scan.h"
 
 class DialogRelocationReporter : public RelocationObserver {
 public:
     // `dialog` owns the boxes that the table gives an owner; it may be null.
-    explicit DialogRelocationReporter(HWND dialog) : dialog_(dialog) {}
+    explicit DialogRelocationReporter(HWND dialog) : dialog_(dialog), progress_(dialog) {}
 
     AccessScanProgress& ScanProgress() override { return progress_; }
     void OnScanEnded() override;
@@ -23,5 +23,5 @@ private:
     int Show(RelocationMessage message, const RelocationFacts& facts);
 
     HWND dialog_;
-    StatusBarScanProgress progress_;
+    LiveScanProgress progress_;
 };

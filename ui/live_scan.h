@@ -1,0 +1,52 @@
+// The access scan as a dialog shows it while the dialog keeps answering: the
+// dialog's thread pumps its messages while the worker scans, the status bar shows
+// the files tested, their bytes and the current path a few times a second, and
+// Cancel (Esc, the close box) stops the scan. Every control but Cancel is
+// disabled meanwhile.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "base/srw_lock.h"
+#include "engine/access_scan.h"
+
+// "Scanning: 1,234 files tested (56,789,012 bytes) - N:\Games\a.dat".
+std::wstring FormatScanProgress(std::uint64_t files, std::uint64_t bytes, const std::wstring& path);
+
+// Shown when the user stopped the scan.
+constexpr wchar_t kScanCancelledText[] = L"Scan cancelled: nothing was changed.";
+
+// True while a dialog's thread waits for a scan (pumping its messages): the
+// dialog's Cancel then stops the scan instead of closing the dialog, and its other
+// commands are not run.
+bool DialogScanRunning();
+// Stops the running scan at its next file; nothing when none runs.
+void CancelDialogScan();
+
+class LiveScanProgress : public AccessScanProgress {
+public:
+    // `dialog` is the dialog whose status bar (IDC_STATUS_BAR) shows the progress;
+    // null: the wait only waits.
+    explicit LiveScanProgress(HWND dialog) : dialog_(dialog) {}
+
+    void OnTesting(const std::wstring& path) override;
+    void OnStopped(const std::wstring& path) override;
+    void OnPassed() override;
+    void OnFilePassed(std::uint64_t bytes) override;
+    bool StopRequested() override;
+    void WaitForWorker(HANDLE worker) override;
+
+private:
+    void ShowProgress();
+
+    HWND dialog_;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::wstring current_;     // the file being tested; under lock_
+    std::wstring closingText_;  // set once the scan ends; under lock_
+    std::atomic<std::uint64_t> files_{0};
+    std::atomic<std::uint64_t> bytes_{0};
+};
