@@ -2,8 +2,26 @@
 
 #include "base/text.h"
 #include "promptbox/prompt_box.h"
+#include "relocate/relocate_folder.h"
 #include "relocate/relocation_messages.h"
 #include "ui/app_globals.h"
+
+namespace {
+
+constexpr wchar_t kShutdownReason[] =
+    L"Dirshift is moving a folder. Stopping now could leave its files split between two places.";
+
+}  // namespace
+
+void DialogRelocationReporter::OnFilesMoving(bool moving) {
+    SetFilesMoving(moving);
+    if (dialog_ == nullptr) return;
+    if (moving) {
+        ::ShutdownBlockReasonCreate(dialog_, kShutdownReason);
+    } else {
+        ::ShutdownBlockReasonDestroy(dialog_);
+    }
+}
 
 void DialogRelocationReporter::OnScanEnded() { DeliverScanProgress(); }
 

@@ -4,7 +4,10 @@
 #      so junctions on it are real NTFS reparse points on disk;
 #   M: a folder ("second") of that same volume under a second drive letter, so a
 #      move between N: and M: is a rename, as between two folders of one volume;
-#   T: a tmpfs mount: a file system without reparse-point support.
+#   T: a tmpfs mount: a file system without reparse-point support;
+#   R: a folder ("rootdrive") of the NTFS volume as a drive of its own, whose root
+#      can be a relocation's destination;
+#   S: a tiny tmpfs mount (1 MB): a destination drive without room.
 # Usage: ntfs-volume.sh up|down|status
 # "up" always starts from a fresh, empty volume (a stale or dead mount from an
 # earlier run is unmounted first); "down" unmounts everything and removes the links.
@@ -18,6 +21,7 @@ volumes="$DIRSHIFT_BUILD_DIR/test-volumes"
 image="$volumes/ntfs.img"
 ntfs_mount="$volumes/ntfs"
 plain_mount="$volumes/plain"
+small_mount="$volumes/small"
 image_size=512M
 dosdevices="$WINEPREFIX/dosdevices"
 
@@ -48,15 +52,17 @@ wait_unmounted() {
 }
 
 unlink_drives() {
-  rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:"
+  rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:" "$dosdevices/r:" "$dosdevices/s:"
 }
 
 down() {
   unlink_drives
   release "$ntfs_mount"
   release "$plain_mount"
+  release "$small_mount"
   wait_unmounted "$ntfs_mount"
   wait_unmounted "$plain_mount"
+  wait_unmounted "$small_mount"
   rm -f "$image"
 }
 
@@ -66,7 +72,7 @@ up() {
   done
   [ -e /dev/fuse ] || { echo "ntfs-volume: /dev/fuse is missing" >&2; exit 1; }
   down
-  mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$dosdevices"
+  mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$small_mount" "$dosdevices"
 
   truncate -s "$image_size" "$image"
   if ! mkntfs --fast --force --quiet --label DIRSHIFT "$image" >"$volumes/mkntfs.log" 2>&1; then
@@ -75,14 +81,19 @@ up() {
   fi
   as_root ntfs-3g "$image" "$ntfs_mount"
   as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
+  as_root mount -t tmpfs -o size=1m,mode=0777 dirshift-small "$small_mount"
   mountpoint -q "$ntfs_mount" || { echo "ntfs-volume: mounting $image failed" >&2; exit 1; }
   mountpoint -q "$plain_mount" || { echo "ntfs-volume: mounting tmpfs failed" >&2; exit 1; }
-  mkdir -p "$ntfs_mount/second"
+  mountpoint -q "$small_mount" || { echo "ntfs-volume: mounting the small tmpfs failed" >&2; exit 1; }
+  mkdir -p "$ntfs_mount/second" "$ntfs_mount/rootdrive"
 
   ln -sfn "$ntfs_mount" "$dosdevices/n:"
   ln -sfn "$ntfs_mount/second" "$dosdevices/m:"
   ln -sfn "$plain_mount" "$dosdevices/t:"
-  echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)"
+  ln -sfn "$ntfs_mount/rootdrive" "$dosdevices/r:"
+  ln -sfn "$small_mount" "$dosdevices/s:"
+  echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)," \
+       "R: -> $ntfs_mount/rootdrive, S: -> $small_mount (tmpfs, 1 MB)"
   restart_wine
 }
 
@@ -100,10 +111,10 @@ restart_wine() {
 }
 
 status() {
-  for dir in "$ntfs_mount" "$plain_mount"; do
+  for dir in "$ntfs_mount" "$plain_mount" "$small_mount"; do
     if mountpoint -q "$dir" 2>/dev/null; then echo "mounted: $dir"; else echo "not mounted: $dir"; fi
   done
-  ls -l "$dosdevices" 2>/dev/null | grep -E ' [nmt]: ' || true
+  ls -l "$dosdevices" 2>/dev/null | grep -E ' [nmtrs]: ' || true
 }
 
 case "${1:-}" in

@@ -5,7 +5,10 @@
 
 #include <vector>
 
+#include "junction/junction.h"
+#include "junction/wine_host.h"
 #include "relocate/relocation_engine.h"
+#include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/relocation_session.h"
@@ -174,6 +177,247 @@ TEST(RelocationEngine, AMoveThatLeavesItemsBehindIsRolledBack) {
     EXPECT_EQ(SnapshotTree(source), before);
     EXPECT_EQ(SnapshotTree(target), targetBefore);
     EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
+}
+
+// Sets reparse data on the empty folder `path` from Linux, as other tools do, and
+// waits until the kernel shows it as a link (it keeps the plain folder it had
+// cached until a look at it fails).
+void MakeLinkFromLinux(const std::wstring& path, const Bytes& data) {
+    ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << path;
+    ASSERT_EQ(WriteNtfsReparseData(path, data), 0) << path;
+    for (int attempt = 0; attempt < 20 && HostTypeOf(path) != HostType::Symlink; ++attempt) ::Sleep(50);
+    ASSERT_EQ(HostTypeOf(path), HostType::Symlink) << path;
+}
+
+std::wstring NtName(const std::wstring& path) { return L"\\??\\" + FullPath(path); }
+
+TEST(RelocationEngine, DestinationsAndSourcesThatAreNoPlainFoldersAreRefused) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring source = scratch / L"src";
+    MakeTree(source, kTree);
+    MakeTree(elsewhere.path(), {{L"Data", "the user's own file"}, {L"real\\kept.txt", "kept"}});
+    ASSERT_TRUE(CreateJunction((elsewhere / L"link").c_str(), (elsewhere / L"real").c_str()));
+    ASSERT_TRUE(CreateJunction((scratch / L"linked source").c_str(), source.c_str()));
+    const TreeSnapshot before = SnapshotTree(scratch.path());
+    const TreeSnapshot elsewhereBefore = SnapshotTree(elsewhere.path());
+
+    struct Case {
+        std::wstring source;
+        std::wstring target;
+        RelocationMessage message;
+    };
+    const Case cases[] = {
+        {source, elsewhere / L"Data", M::TargetIsFile},
+        {source, elsewhere / L"Data\\", M::TargetIsFile},
+        {source, elsewhere / L"link", M::TargetIsLink},
+        {source, elsewhere / L"CON", M::TargetIsDevice},
+        {source, L"NUL", M::TargetIsDevice},
+        {source, L"\\\\server\\share\\Games", M::TargetNotLocal},
+        {source, L"\\\\?\\UNC\\server\\share\\Games", M::TargetNotLocal},
+        {scratch / L"linked source", elsewhere / L"new", M::SourceIsLink},
+        {std::wstring(kNtfsDrive) + L"\\", elsewhere / L"new", M::SourceIsDriveRoot},
+        {kNtfsDrive, elsewhere / L"new", M::SourceIsDriveRoot},
+    };
+    for (const Case& c : cases) {
+        RecordingObserver observer;
+        EXPECT_EQ(Relocate(c.source, c.target, observer), RelocationResult::NotStarted) << c.target;
+        EXPECT_EQ(observer.heard, std::vector<M>{c.message}) << c.source << L" -> " << c.target;
+    }
+    EXPECT_EQ(SnapshotTree(scratch.path()), before);
+    EXPECT_EQ(SnapshotTree(elsewhere.path()), elsewhereBefore);
+    EXPECT_EQ(OnDiskJunctionTarget(scratch / L"linked source"), NtName(source)) << "the linked source is untouched";
+    EXPECT_FALSE(PathExists(scratch / L"linked source_abc_in_use_test"));
+    EXPECT_FALSE(PathExists(elsewhere / L"new"));
+    EXPECT_TRUE(RemoveJunction((elsewhere / L"link").c_str()));
+    EXPECT_TRUE(RemoveJunction((scratch / L"linked source").c_str()));
+}
+
+TEST(RelocationEngine, ADriveRootStaysARootUpToTheJunction) {
+    ScratchFolder scratch(kNtfsDrive);
+    const std::wstring source = scratch / L"Games";
+    MakeTree(source, kTree);
+    const TreeSnapshot before = SnapshotTree(source);
+    const std::wstring root = std::wstring(kRootDrive) + L"\\";
+
+    // Typed as the root, and as the bare letter, which would otherwise name the
+    // current folder on that drive.
+    for (const std::wstring& typed : {root, std::wstring(kRootDrive)}) {
+        RecordingObserver observer;
+        EXPECT_EQ(Relocate(source, typed, observer), RelocationResult::Completed) << typed;
+        EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
+        EXPECT_EQ(observer.lastFacts.target, root);
+        EXPECT_EQ(OnDiskJunctionTarget(source), L"\\??\\" + root);
+        EXPECT_EQ(SnapshotTree(root), before);
+        EXPECT_EQ(SnapshotTree(source), before) << "through the old path";
+
+        // Back to a plain folder for the next round.
+        ASSERT_TRUE(RemoveJunction(source.c_str()));
+        MakeTree(source, kTree);
+        for (const auto& file : kTree) ::DeleteFileW((root + file.relativePath).c_str());
+        RemoveTree(root + L"docs");
+    }
+}
+
+// A tree with links in it: one the program made pointing out of the tree, one
+// pointing into the tree below a sub-folder, and a junction and a directory
+// symbolic link written from Linux, standing for what other tools make.
+class LinksInside : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeTree(source_, kTree);
+        MakeTree(source_, {{L"data\\inner.txt", "inside"}});
+        MakeTree(outside_.path(), {{L"theirs.txt", "not part of the move"}, {L"sub\\deep.txt", "deep"}});
+        ASSERT_TRUE(CreateJunction((source_ + L"\\Application Data").c_str(), outside_.path().c_str()));
+        ASSERT_TRUE(CreateJunction((source_ + L"\\docs\\to data").c_str(), (source_ + L"\\data").c_str()));
+        MakeLinkFromLinux(source_ + L"\\from linux",
+                          MountPointData(NtName(outside_ / L"sub"), FullPath(outside_ / L"sub"), true));
+        MakeLinkFromLinux(source_ + L"\\symlink",
+                          SymbolicLinkData(NtName(outside_.path()), FullPath(outside_.path()), false));
+        for (const wchar_t* link : kLinks) bytesBefore_.push_back(*ReadNtfsReparseData(source_ + L"\\" + link));
+        before_ = SnapshotTree(source_);
+        outsideBefore_ = SnapshotTree(outside_.path());
+        // Four own files; through the links two, one, one and two more.
+        ASSERT_EQ(before_.size(), 10u);
+    }
+
+    // The links below `root` carry exactly the bytes they had (the junction into
+    // the tree aside).
+    void ExpectLinksAsBefore(const std::wstring& root) {
+        for (size_t i = 0; i < std::size(kLinks); ++i) {
+            EXPECT_EQ(ReadNtfsReparseData(root + L"\\" + kLinks[i]), bytesBefore_[i]) << kLinks[i];
+        }
+    }
+
+    static constexpr const wchar_t* kLinks[] = {L"Application Data", L"from linux", L"symlink"};
+    ScratchFolder outside_{kNtfsDrive, L"outside"};
+    ScratchFolder scratch_{kNtfsDrive};
+    std::wstring source_ = scratch_ / L"Local";
+    std::vector<Bytes> bytesBefore_;
+    TreeSnapshot before_;
+    TreeSnapshot outsideBefore_;
+};
+
+TEST_F(LinksInside, TravelAsLinksWithinAVolume) {
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring target = elsewhere / L"Local";
+
+    RecordingObserver observer;
+    EXPECT_EQ(Relocate(source_, target, observer), RelocationResult::Completed);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
+    EXPECT_EQ(OnDiskJunctionTarget(source_), NtName(target));
+    ExpectLinksAsBefore(target);
+    EXPECT_EQ(OnDiskJunctionTarget(target + L"\\docs\\to data"), NtName(target + L"\\data")) << "re-pointed";
+    EXPECT_EQ(SnapshotTree(target), before_);
+    EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_) << "nothing outside the source changes";
+    EXPECT_EQ(HostTypeOf(outside_.path()), HostType::Directory);
+}
+
+TEST_F(LinksInside, ComeBackAsLinksWhenTheMoveIsUndone) {
+    // Between two file systems Wine's shell leaves sub-folders behind: the move is
+    // undone, and the links must stand where they stood.
+    ScratchFolder plain(kPlainDrive);
+    const std::wstring target = plain / L"Local";
+
+    RecordingObserver observer;
+    EXPECT_EQ(Relocate(source_, target, observer), RelocationResult::RolledBack);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveFailed, M::Restored}));
+    ExpectLinksAsBefore(source_);
+    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data"));
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_);
+    EXPECT_EQ(HostTypeOf(source_), HostType::Directory);
+}
+
+// Reparse data of a Microsoft tag that is no link (deduplicated files carry one):
+// the tag, the payload's length, and the payload.
+Bytes MicrosoftData(std::uint32_t tag, const Bytes& payload) {
+    Bytes data(8, 0);
+    for (int i = 0; i < 4; ++i) data[i] = static_cast<std::uint8_t>(tag >> (8 * i));
+    Poke16(data, 4, static_cast<std::uint16_t>(payload.size()));
+    data.insert(data.end(), payload.begin(), payload.end());
+    return data;
+}
+
+// Windows lists such reparse points and the scan refuses them by name. Wine 8 on
+// ntfs-3g sees them as links to nowhere and shows nothing at all; the relocation
+// must then still end with every file in one place, as the user is told.
+TEST_F(LinksInside, AReparsePointOfAnotherKindStopsEverything) {
+    for (const auto& [where, data] : {std::pair<std::wstring, Bytes>{L"deduplicated",
+                                                                     MicrosoftData(0x80000013, Bytes(16, 3))},
+                                      {L"vendor", ThirdPartyData(0x00001234, Bytes{1, 2, 3, 4})}}) {
+        SCOPED_TRACE(testing::PrintToString(where));
+        const std::wstring foreign = source_ + L"\\" + where;
+        ASSERT_TRUE(::CreateDirectoryW(foreign.c_str(), nullptr));
+        ASSERT_EQ(WriteNtfsReparseData(foreign, data), 0);
+        for (int attempt = 0; attempt < 5; ++attempt) HostTypeOf(foreign);  // the kernel drops its cached folder
+        ScratchFolder elsewhere(kSecondDrive);
+        const std::wstring target = elsewhere / L"Local";
+
+        RecordingObserver observer;
+        const RelocationResult result = Relocate(source_, target, observer);
+        if (::GetFileAttributesW(foreign.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            EXPECT_EQ(result, RelocationResult::NotStarted);
+            EXPECT_EQ(observer.heard, std::vector<M>{M::ForeignReparsePoint});
+            EXPECT_EQ(observer.lastFacts.name, foreign);
+            EXPECT_FALSE(PathExists(target));
+        } else {
+            // Left behind by the move, it keeps the emptied folder from becoming
+            // the junction: everything goes back.
+            EXPECT_EQ(result, RelocationResult::RolledBack);
+            EXPECT_EQ(observer.heard, std::vector<M>{M::JunctionFailedRestored});
+            EXPECT_EQ(ReadNtfsReparseData(foreign), data);
+        }
+        ExpectLinksAsBefore(source_);
+        EXPECT_EQ(SnapshotTree(source_), before_);
+        EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_);
+        EXPECT_EQ(wine_host::Unlink(UnixPathOf(foreign).c_str()), 0);
+    }
+}
+
+TEST(RelocationEngine, ADriveTooSmallIsRefusedWithBothFigures) {
+    ScratchFolder scratch(kNtfsDrive);
+    const std::wstring source = scratch / L"big";
+    MakeTree(source, {{L"a.bin", std::string(1500000, 'a')}, {L"sub\\b.bin", std::string(600000, 'b')}});
+    const TreeSnapshot before = SnapshotTree(source);
+    const std::wstring target = std::wstring(kSmallDrive) + L"\\big";
+
+    RecordingObserver observer;
+    EXPECT_EQ(Relocate(source, target, observer), RelocationResult::NotStarted);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::NotEnoughRoom});
+    EXPECT_EQ(observer.lastFacts.needed, 2100000u);
+    EXPECT_LT(observer.lastFacts.available, 2100000u);
+    EXPECT_GT(observer.lastFacts.available, 0u);
+    EXPECT_EQ(SnapshotTree(source), before);
+    EXPECT_FALSE(PathExists(target));
+}
+
+TEST(RelocationEngine, PathsTheShellCannotMoveAreNamedBeforeAnythingMoves) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring source = scratch / L"deep";
+    // A tree whose deepest file ends 10 characters short of the limit in the source.
+    const std::wstring fill(MAX_PATH - 1 - 10 - FullPath(source).size() - 8, L'd');
+    MakeTree(source, {{fill + L"\\a.txt", "deep"}, {L"top.txt", "top"}});
+    const TreeSnapshot before = SnapshotTree(source);
+
+    RecordingObserver longer;
+    const std::wstring longTarget = elsewhere / std::wstring(40, L'x');
+    EXPECT_EQ(Relocate(source, longTarget, longer), RelocationResult::NotStarted);
+    EXPECT_EQ(longer.heard, std::vector<M>{M::PathTooLongInTarget});
+    EXPECT_EQ(longer.lastFacts.name, FullPath(longTarget) + L"\\" + fill + L"\\a.txt");
+
+    // One folder deeper, past the limit already in the source: reached through the
+    // verbatim form, as other tools make such trees.
+    const std::wstring tooDeep = source + L"\\" + fill + L"\\" + std::wstring(20, L'e');
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + FullPath(tooDeep)).c_str(), nullptr));
+    RecordingObserver deeper;
+    EXPECT_EQ(Relocate(source, elsewhere / L"deep", deeper), RelocationResult::NotStarted);
+    EXPECT_EQ(deeper.heard, std::vector<M>{M::PathTooLongInside});
+    EXPECT_EQ(deeper.lastFacts.name, tooDeep);
+    EXPECT_EQ(SnapshotTree(source), before);
+    EXPECT_FALSE(PathExists(elsewhere / L"deep"));
+    ::RemoveDirectoryW((L"\\\\?\\" + FullPath(tooDeep)).c_str());
 }
 
 }  // namespace
