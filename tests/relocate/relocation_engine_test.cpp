@@ -42,8 +42,10 @@ public:
         heard.push_back(message);
         lastFacts = facts;
     }
+    void OnFilesMoving(bool isMoving) override { moving.push_back(isMoving); }
 
     std::vector<RelocationMessage> heard;
+    std::vector<bool> moving;  // each OnFilesMoving call
     RelocationFacts lastFacts;
     SilentProgress progress;
     int scansEnded = 0;
@@ -80,6 +82,7 @@ TEST(RelocationEngine, MovesEverythingAndLeavesAJunctionOnDisk) {
     EXPECT_EQ(observer.lastFacts.source, source);
     EXPECT_EQ(observer.lastFacts.target, target);
     EXPECT_EQ(observer.scansEnded, 1);
+    EXPECT_EQ(observer.moving, (std::vector<bool>{true, false})) << "log-off held off while files move";
     EXPECT_EQ(SnapshotTree(target), before);
     EXPECT_EQ(OnDiskJunctionTarget(source), L"\\??\\" + FullPath(target));
     EXPECT_EQ(SnapshotTree(source), before) << "through the old path";
@@ -117,6 +120,7 @@ TEST(RelocationEngine, RefusalsChangeNothingAndSayWhy) {
         RecordingObserver observer;
         EXPECT_EQ(Relocate(c.source, c.target, observer), RelocationResult::NotStarted) << c.source;
         EXPECT_EQ(observer.heard, std::vector<M>{c.message}) << c.source << L" -> " << c.target;
+        EXPECT_TRUE(observer.moving.empty()) << "nothing moved";
     }
     EXPECT_EQ(SnapshotTree(scratch.path()), before);
     EXPECT_FALSE(PathExists(scratch / L"x"));
@@ -174,6 +178,7 @@ TEST(RelocationEngine, AMoveThatLeavesItemsBehindIsRolledBack) {
     RecordingObserver observer;
     EXPECT_EQ(Relocate(source, target, observer), RelocationResult::RolledBack);
     EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveFailed, M::Restored}));
+    EXPECT_EQ(observer.moving, (std::vector<bool>{true, false}));
     EXPECT_EQ(SnapshotTree(source), before);
     EXPECT_EQ(SnapshotTree(target), targetBefore);
     EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
