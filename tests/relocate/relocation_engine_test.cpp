@@ -425,4 +425,34 @@ TEST(RelocationEngine, PathsTheShellCannotMoveAreNamedBeforeAnythingMoves) {
     ::RemoveDirectoryW((L"\\\\?\\" + FullPath(tooDeep)).c_str());
 }
 
+// A SYSTEM file at the top of the folder is moved on its own by the shell (a
+// sub-folder is renamed whole, with whatever it holds). Alone or hidden too, it
+// must end moved with the rest, or back with the rest as the user is told.
+TEST(RelocationEngine, ASystemFileAtTheTopEndsMovedOrRestoredAsTold) {
+    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_SYSTEM}, DWORD{FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN}}) {
+        SCOPED_TRACE(attributes);
+        ScratchFolder scratch(kNtfsDrive);
+        ScratchFolder elsewhere(kSecondDrive);
+        const std::wstring source = scratch / L"sys";
+        const std::wstring target = elsewhere / L"sys";
+        MakeTree(source, {{L"desktop.ini", "[.ShellClassInfo]", attributes}, {L"a.txt", "a"}, {L"sub\\b.txt", "b"}});
+        ASSERT_TRUE(::GetFileAttributesW((source + L"\\desktop.ini").c_str()) & FILE_ATTRIBUTE_SYSTEM);
+        const TreeSnapshot before = SnapshotTree(source);
+
+        RecordingObserver observer(true);
+        const RelocationResult result = Relocate(source, target, observer);
+        if (result == RelocationResult::Completed) {
+            EXPECT_EQ(observer.heard, (std::vector<M>{M::SystemFilesQuestion, M::Completed}));
+            EXPECT_EQ(SnapshotTree(target), before);
+            EXPECT_EQ(OnDiskJunctionTarget(source), NtName(target));
+            EXPECT_TRUE(RemoveJunction(source.c_str()));
+        } else {
+            EXPECT_EQ(result, RelocationResult::RolledBack);
+            EXPECT_EQ(observer.heard, (std::vector<M>{M::SystemFilesQuestion, M::MoveFailed, M::Restored}));
+            EXPECT_EQ(SnapshotTree(source), before);
+            EXPECT_TRUE(SnapshotTree(target).empty());
+        }
+    }
+}
+
 }  // namespace
