@@ -59,8 +59,8 @@ LinkKind ReadLinkData(const wchar_t* path, bool folder, ReparseBytes& data, DWOR
         returned < reparse::kReparseHeaderSize || returned > block.size()) {
         return LinkKind::Unreadable;
     }
-    block.resize(returned);
-    data.swap(block);
+    // Kept for the length of a relocation, one per link: only the bytes returned.
+    data.assign(block.begin(), block.begin() + returned);
     tag = TagOf(data);
     if (tag == reparse::kMountPointTag) return LinkKind::Junction;
     if (tag == reparse::kSymlinkTag) return LinkKind::SymbolicLink;

@@ -65,9 +65,9 @@ public:
             !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries()) {
             return RelocationResult::NotStarted;
         }
-        ::CreateDirectoryW(facts_.target.c_str(), nullptr);
         MovingFiles moving(observer_);
         if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
+        ::CreateDirectoryW(facts_.target.c_str(), nullptr);
         if (!MoveContent()) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
             return RollBack();
@@ -120,6 +120,8 @@ private:
     }
 
     bool RequestCanEndWell() {
+        // A drive cannot be moved away; said before it reads as "holds the destination".
+        if (IsDriveRoot(facts_.source)) return Refuse(RelocationMessage::SourceIsDriveRoot);
         switch (RelatePaths(fullSource_, fullTarget_)) {
         case PathRelation::Same:
             return Refuse(RelocationMessage::SameFolder);
@@ -136,10 +138,9 @@ private:
         return true;
     }
 
-    // A drive cannot be moved away, and a link's files are not its own: what the
-    // source is, is settled before anything reads or renames it.
+    // A link's files are not its own: what the source is, is settled before
+    // anything reads or renames it.
     bool SourceIsPlainFolder() {
-        if (IsDriveRoot(facts_.source)) return Refuse(RelocationMessage::SourceIsDriveRoot);
         const DWORD attributes = ::GetFileAttributesW(facts_.source.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return Refuse(RelocationMessage::SourceIsLink);

@@ -223,6 +223,7 @@ TEST(RelocationEngine, DestinationsAndSourcesThatAreNoPlainFoldersAreRefused) {
         {scratch / L"linked source", elsewhere / L"new", M::SourceIsLink},
         {std::wstring(kNtfsDrive) + L"\\", elsewhere / L"new", M::SourceIsDriveRoot},
         {kNtfsDrive, elsewhere / L"new", M::SourceIsDriveRoot},
+        {std::wstring(kNtfsDrive) + L"\\", scratch / L"new", M::SourceIsDriveRoot},
     };
     for (const Case& c : cases) {
         RecordingObserver observer;
@@ -250,7 +251,7 @@ TEST(RelocationEngine, ADriveRootStaysARootUpToTheJunction) {
     for (const std::wstring& typed : {root, std::wstring(kRootDrive)}) {
         RecordingObserver observer;
         EXPECT_EQ(Relocate(source, typed, observer), RelocationResult::Completed) << typed;
-        EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
+        EXPECT_EQ(observer.heard, std::vector<M>{M::Completed}) << observer.lastFacts.name;
         EXPECT_EQ(observer.lastFacts.target, root);
         EXPECT_EQ(OnDiskJunctionTarget(source), L"\\??\\" + root);
         EXPECT_EQ(SnapshotTree(root), before);
