@@ -294,7 +294,7 @@ private:
     bool TakeLinksOutOfSource() {
         bool putBack = true;
         if (TakeLinksOut(facts_.source, findings_.links, facts_.name, putBack)) return true;
-        observer_.Report(putBack ? RelocationMessage::LinkNotTakenOut : RelocationMessage::NotRestored, facts_);
+        observer_.Report(putBack ? RelocationMessage::LinkNotTakenOut : RelocationMessage::LinksNotPutBack, facts_);
         return false;
     }
 

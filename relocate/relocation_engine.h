@@ -43,6 +43,7 @@ enum class RelocationMessage {
     NameClash,
     NameUnreadable,
     LinkNotTakenOut,
+    LinksNotPutBack,
     MoveFailed,
     LinkNotRecreated,
     Restored,

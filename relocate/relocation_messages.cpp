@@ -122,6 +122,11 @@ const RelocationMessageStyle kMessages[] = {
      L"The link\n{name}\ninside the source folder could not be taken out for the move. The links taken out before "
      L"it were put back. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinksNotPutBack,
+     L"The link\n{name}\ninside the source folder could not be taken out for the move, and the links taken out "
+     L"before it could not all be made again in the source folder. No files were moved; the folders those links "
+     L"pointed to are unchanged.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveFailed,
      L"Moving of files failed. Automatic Dirshift could not be acccomplished Perhaps one or more files are in use or "
      L"you are messing with system protected folders? Attempting to move files back.",
