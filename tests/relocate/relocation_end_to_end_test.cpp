@@ -317,12 +317,24 @@ TEST_F(RelocationEndToEnd, DestinationsAndSourcesThatCannotTakeTheMoveAreRefused
     std::wstring freeText = std::to_wstring(free.QuadPart);
     for (size_t at = freeText.size(); at > 3; at -= 3) freeText.insert(at - 3, 1, L',');
 
+    // A tree that other tools made deeper than the shell can move.
+    const std::wstring deepSource = sourceParent_ / L"Deep";
+    const std::wstring fits = deepSource + L"\\" + std::wstring(250 - FullPath(deepSource).size() - 1, L'd');
+    const std::wstring deepFolder = fits + L"\\" + std::wstring(20, L'e');
+    MakeTree(deepSource, {{L"top.txt", "top"}});
+    ASSERT_TRUE(::CreateDirectoryW(fits.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + FullPath(deepFolder)).c_str(), nullptr));
+
     const struct {
         const char* name;
         std::wstring source;
         std::wstring target;
         std::wstring message;
     } cases[] = {
+        {"a path inside longer than the shell can move", deepSource, target_,
+         L"The source folder holds\n" + deepFolder +
+             L"\nwhose full path is longer than 259 characters. The Windows shell can not move such a path. Please "
+             L"shorten it first. No changes were made."},
         {"destination is a file", source_, targetParent_ / L"Data",
          L"The destination\n" + (targetParent_ / L"Data") +
              L"\nis a file, not a folder. Please choose a folder that does not exist yet or an existing folder. No "
@@ -364,6 +376,38 @@ TEST_F(RelocationEndToEnd, DestinationsAndSourcesThatCannotTakeTheMoveAreRefused
     EXPECT_FALSE(PathExists(small));
     EXPECT_TRUE(RemoveJunction(link.c_str()));
     EXPECT_TRUE(RemoveJunction(linkedSource.c_str()));
+    EXPECT_TRUE(PathExists(L"\\\\?\\" + FullPath(deepFolder)));
+    ::RemoveDirectoryW((L"\\\\?\\" + FullPath(deepFolder)).c_str());
+}
+
+// To another file system Wine's shell leaves sub-folders behind: the move is
+// undone, and the links stand where they stood, byte for byte.
+TEST_F(RelocationEndToEnd, LinksComeBackAsLinksWhenTheMoveIsUndone) {
+    ScratchFolder outside(Drive(kNtfsDrive), L"outside");
+    ScratchFolder otherVolume(Drive(kPlainDrive));
+    const std::wstring target = otherVolume / L"Games moved";
+    MakeTree(outside.path(), {{L"theirs.txt", "not part of the move"}});
+    MakeTree(source_, UserTree());
+    const std::wstring outward = source_ + L"\\docs\\Application Data";
+    ASSERT_TRUE(CreateJunction(outward.c_str(), outside.path().c_str()));
+    const auto bytes = ReadNtfsReparseData(outward);
+    ASSERT_TRUE(bytes.has_value());
+    const TreeSnapshot before = SnapshotTree(source_);
+    const TreeSnapshot outsideBefore = SnapshotTree(outside.path());
+
+    RelocationSession session(source_, target);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kMoveFailed));
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kRestored));
+    EXPECT_EQ(session.Cancel(), 2u);
+
+    ExpectUnchanged(source_, before);
+    EXPECT_EQ(ReadNtfsReparseData(outward), bytes);
+    EXPECT_EQ(HostTypeOf(outward), HostType::Symlink);
+    EXPECT_EQ(SnapshotTree(outside.path()), outsideBefore);
+    EXPECT_TRUE(SnapshotTree(target).empty());
+    EXPECT_TRUE(RemoveJunction(outward.c_str()));
 }
 
 // Links inside the folder (one the program made, pointing out of the tree, and one
