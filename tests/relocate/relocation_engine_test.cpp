@@ -3,6 +3,7 @@
 // all files at the old path, and the observer hears exactly what the user would.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "junction/junction.h"
@@ -453,6 +454,66 @@ TEST(RelocationEngine, ASystemFileAtTheTopEndsMovedOrRestoredAsTold) {
             EXPECT_EQ(SnapshotTree(source), before);
             EXPECT_TRUE(SnapshotTree(target).empty());
         }
+    }
+}
+
+// A program that holds the source folder open (sharing its deletion, as indexers
+// do) keeps the removed folder's name taken until it lets go: the junction waits
+// for the name instead of failing on it.
+TEST(RelocationEngine, ASourceFolderThatLingersIsWaitedFor) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring source = scratch / L"held";
+    const std::wstring target = elsewhere / L"held";
+    MakeTree(source, kTree);
+    const TreeSnapshot before = SnapshotTree(source);
+    HANDLE holder = ::CreateFileW(source.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // Lets go a second after the relocation starts, well within the wait.
+    std::thread release([&] {
+        ::Sleep(1000);
+        ::CloseHandle(holder);
+    });
+
+    RecordingObserver observer;
+    const RelocationResult result = Relocate(source, target, observer);
+    release.join();
+    EXPECT_EQ(result, RelocationResult::Completed) << testing::PrintToString(observer.heard);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
+    EXPECT_EQ(OnDiskJunctionTarget(source), NtName(target));
+    EXPECT_EQ(SnapshotTree(target), before);
+    EXPECT_TRUE(RemoveJunction(source.c_str()));
+}
+
+// Held past the wait, the folder never frees its name: no junction can stand
+// there, and every file ends in one place, as the user is told.
+TEST(RelocationEngine, ASourceFolderThatStaysHeldEndsWithEveryFileInOnePlace) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring source = scratch / L"held";
+    const std::wstring target = elsewhere / L"held";
+    MakeTree(source, kTree);
+    const TreeSnapshot before = SnapshotTree(source);
+    HANDLE holder = ::CreateFileW(source.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    RecordingObserver observer;
+    const RelocationResult result = Relocate(source, target, observer);
+    ::CloseHandle(holder);
+    EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
+    if (result == RelocationResult::RolledBack) {
+        EXPECT_EQ(observer.heard, std::vector<M>{M::JunctionFailedRestored});
+        EXPECT_EQ(SnapshotTree(source), before) << "also once the holder has let go";
+        EXPECT_TRUE(SnapshotTree(target).empty());
+    } else {
+        // Windows refuses to put anything into a folder that is being deleted.
+        EXPECT_EQ(result, RelocationResult::NotRestored);
+        EXPECT_EQ(observer.heard, std::vector<M>{M::JunctionFailedNotRestored});
+        EXPECT_EQ(Union(SnapshotTree(source), SnapshotTree(target)), before);
     }
 }
 
