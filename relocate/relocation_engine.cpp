@@ -61,7 +61,7 @@ public:
 
     RelocationResult Run() {
         if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() || !ScanPasses() ||
-            !SystemFilesAccepted() || !SourceIsFolder() || !PathsFitInTarget() || !TargetHasRoom() ||
+            !SystemFilesAccepted() || !SourceIsFolder() || !PathsFitInTarget() || !TargetCanHoldLinks() || !TargetHasRoom() ||
             !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries()) {
             return RelocationResult::NotStarted;
         }
@@ -207,6 +207,14 @@ private:
         facts_.name = deepest;
         facts_.limit = MAX_PATH - 1;
         return Refuse(RelocationMessage::PathTooLongInTarget);
+    }
+
+    // Links travel as links: a destination drive that cannot hold them would only
+    // be found out after every file had been copied there.
+    bool TargetCanHoldLinks() {
+        if (findings_.links.empty() || VolumeSupportsReparsePoints(fullTarget_.c_str())) return true;
+        facts_.name = JoinPath(facts_.source, findings_.links.front().relativePath);
+        return Refuse(RelocationMessage::LinksNeedReparseTarget);
     }
 
     // Between volumes the files are copied: the destination's drive must have room

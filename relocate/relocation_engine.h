@@ -33,6 +33,7 @@ enum class RelocationMessage {
     ForeignReparsePoint,
     PathTooLongInside,
     PathTooLongInTarget,
+    LinksNeedReparseTarget,
     NotEnoughRoom,
     SystemFilesQuestion,
     SourceNotFolder,

@@ -84,6 +84,11 @@ const RelocationMessageStyle kMessages[] = {
      L"In the destination the path of\n{name}\nwould be longer than {limit} characters, which the Windows shell "
      L"can not move. Please choose a shorter destination. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinksNeedReparseTarget,
+     L"The source folder holds junctions or symbolic links, for example\n{name}\nbut the drive of the destination\n"
+     L"{target}\ncan not hold them (it does not support reparse points, for example a drive formatted with FAT32 or "
+     L"exFAT). No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::NotEnoughRoom,
      L"The files to move take {needed} bytes, but the drive of the destination\n{target}\nhas only {available} "
      L"bytes free. No changes were made.",

@@ -320,20 +320,17 @@ TEST_F(LinksInside, TravelAsLinksWithinAVolume) {
     EXPECT_EQ(HostTypeOf(outside_.path()), HostType::Directory);
 }
 
-TEST_F(LinksInside, ComeBackAsLinksWhenTheMoveIsUndone) {
-    // Between two file systems Wine's shell leaves sub-folders behind: the move is
-    // undone, and the links must stand where they stood.
+TEST_F(LinksInside, NeedADestinationThatCanHoldThem) {
     ScratchFolder plain(kPlainDrive);
     const std::wstring target = plain / L"Local";
 
     RecordingObserver observer;
-    EXPECT_EQ(Relocate(source_, target, observer), RelocationResult::RolledBack);
-    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveFailed, M::Restored}));
+    EXPECT_EQ(Relocate(source_, target, observer), RelocationResult::NotStarted);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::LinksNeedReparseTarget});
+    EXPECT_EQ(observer.lastFacts.name, source_ + L"\\Application Data");
     ExpectLinksAsBefore(source_);
-    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data"));
     EXPECT_EQ(SnapshotTree(source_), before_);
-    EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_);
-    EXPECT_EQ(HostTypeOf(source_), HostType::Directory);
+    EXPECT_FALSE(PathExists(target));
 }
 
 // Reparse data of a Microsoft tag that is no link (deduplicated files carry one):
@@ -492,10 +489,21 @@ TEST(RelocationEngine, ASourceFolderThatLingersIsWaitedFor) {
 TEST(RelocationEngine, ASourceFolderThatStaysHeldEndsWithEveryFileInOnePlace) {
     ScratchFolder scratch(kNtfsDrive);
     ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder outside(kNtfsDrive, L"outside");
     const std::wstring source = scratch / L"held";
     const std::wstring target = elsewhere / L"held";
     MakeTree(source, kTree);
+    MakeTree(outside.path(), {{L"theirs.txt", "not part of the move"}});
+    // Links out of the tree and into it travel apart from the files, and must
+    // come back as they were.
+    const std::wstring outward = source + L"\\Application Data";
+    const std::wstring inward = source + L"\\docs\\to deep";
+    ASSERT_TRUE(CreateJunction(outward.c_str(), outside.path().c_str()));
+    ASSERT_TRUE(CreateJunction(inward.c_str(), (source + L"\\docs\\deep").c_str()));
+    const auto outwardBytes = ReadNtfsReparseData(outward);
+    const auto inwardBytes = ReadNtfsReparseData(inward);
     const TreeSnapshot before = SnapshotTree(source);
+    const TreeSnapshot outsideBefore = SnapshotTree(outside.path());
     HANDLE holder = ::CreateFileW(source.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -504,11 +512,16 @@ TEST(RelocationEngine, ASourceFolderThatStaysHeldEndsWithEveryFileInOnePlace) {
     RecordingObserver observer;
     const RelocationResult result = Relocate(source, target, observer);
     ::CloseHandle(holder);
+    EXPECT_EQ(SnapshotTree(outside.path()), outsideBefore);
     EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
     if (result == RelocationResult::RolledBack) {
         EXPECT_EQ(observer.heard, std::vector<M>{M::JunctionFailedRestored});
         EXPECT_EQ(SnapshotTree(source), before) << "also once the holder has let go";
+        EXPECT_EQ(ReadNtfsReparseData(outward), outwardBytes);
+        EXPECT_EQ(ReadNtfsReparseData(inward), inwardBytes);
         EXPECT_TRUE(SnapshotTree(target).empty());
+        EXPECT_TRUE(RemoveJunction(outward.c_str()));
+        EXPECT_TRUE(RemoveJunction(inward.c_str()));
     } else {
         // Windows refuses to put anything into a folder that is being deleted.
         EXPECT_EQ(result, RelocationResult::NotRestored);
