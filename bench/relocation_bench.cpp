@@ -20,9 +20,9 @@
 
 #include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/access_scan.h"
-#include "relocate/scan_status.h"
-#include "relocate/folder_move.h"
+#include "engine/access_scan.h"
+#include "ui/scan_status.h"
+#include "engine/folder_move.h"
 
 namespace {
 

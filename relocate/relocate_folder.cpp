@@ -3,16 +3,15 @@
 #include <atomic>
 
 #include "base/debug_log.h"
-#include "relocate/relocation_engine.h"
-#include "relocate/relocation_reporter.h"
+#include "engine/relocation_engine.h"
+#include "ui/relocation_reporter.h"
 #include "resources/resource.h"
 #include "ui/dialog_support.h"
 
 namespace {
 
-// Only the dialog's thread runs relocations; the flags are atomic all the same.
+// Only the dialog's thread runs relocations; the flag is atomic all the same.
 std::atomic<bool> Running{false};
-std::atomic<bool> Moving{false};
 
 // Marks a relocation as running for as long as it lives.
 class RunningRelocation {
@@ -26,8 +25,6 @@ public:
 }  // namespace
 
 bool RelocationRunning() { return Running; }
-bool FilesMoving() { return Moving; }
-void SetFilesMoving(bool moving) { Moving = moving; }
 
 void RelocateFolder(HWND dialog) {
     if (Running) return;  // pressed again from within the first one's message box

@@ -13,7 +13,3 @@ void RelocateFolder(HWND dialog);
 // shell's progress window keep the dialog's messages flowing): a second command
 // then waits for none and is ignored.
 bool RelocationRunning();
-
-// True while files are on their way; the dialog then refuses to let the session end.
-bool FilesMoving();
-void SetFilesMoving(bool moving);

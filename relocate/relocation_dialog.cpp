@@ -10,6 +10,7 @@
 #include "ui/dialog_support.h"
 #include "relocate/relocate_folder.h"
 #include "resources/resource.h"
+#include "ui/relocation_reporter.h"
 
 namespace {
 

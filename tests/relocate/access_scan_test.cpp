@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "ui/app_globals.h"
-#include "relocate/scan_status.h"
+#include "ui/scan_status.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/scan_runner.h"

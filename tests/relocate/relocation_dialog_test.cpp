@@ -12,7 +12,7 @@
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
-#include "relocate/relocate_folder.h"
+#include "ui/relocation_reporter.h"
 #include "relocate/relocation_dialog.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/relocation_engine.h"
 #include "junction/junction.h"
 #include "junction/wine_host.h"
-#include "relocate/relocation_engine.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"

@@ -1,11 +1,11 @@
-#include "relocate/folder_move.h"
+#include "engine/folder_move.h"
 
 #include <windows.h>
 
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
-#include "relocate/relocation_paths.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
-#include "relocate/relocation_reporter.h"
+#include "ui/relocation_reporter.h"
+
+#include <atomic>
 
 #include "base/text.h"
 #include "promptbox/prompt_box.h"
-#include "relocate/relocate_folder.h"
-#include "relocate/relocation_messages.h"
+#include "engine/relocation_messages.h"
 #include "ui/app_globals.h"
 
 namespace {
@@ -11,7 +12,14 @@ namespace {
 constexpr wchar_t kShutdownReason[] =
     L"Dirshift is moving a folder. Stopping now could leave its files split between two places.";
 
+// Only the dialog's thread runs relocations and answers the session's end; the
+// flag is atomic all the same.
+std::atomic<bool> Moving{false};
+
 }  // namespace
+
+bool FilesMoving() { return Moving; }
+void SetFilesMoving(bool moving) { Moving = moving; }
 
 void DialogRelocationReporter::OnFilesMoving(bool moving) {
     SetFilesMoving(moving);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "relocate/access_scan.h"
+#include "engine/access_scan.h"
 
 // Removes each of `links` below `root`, in order. When one cannot be removed, the
 // ones removed before it are made again, `failedPath` names it and false is

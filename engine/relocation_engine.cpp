@@ -1,14 +1,14 @@
-#include "relocate/relocation_engine.h"
+#include "engine/relocation_engine.h"
 
 #include <shellapi.h>
 
 #include "base/debug_log.h"
 #include "base/unique_resource.h"
 #include "junction/junction.h"
-#include "relocate/folder_move.h"
-#include "relocate/moved_links.h"
-#include "relocate/in_use_probe.h"
-#include "relocate/relocation_paths.h"
+#include "engine/folder_move.h"
+#include "engine/in_use_probe.h"
+#include "engine/moved_links.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "relocate/moved_links.h"
+#include "engine/moved_links.h"
 
 #include <windows.h>
 
 #include "base/debug_log.h"
 #include "junction/link_data.h"
-#include "relocate/folder_move.h"
-#include "relocate/relocation_paths.h"
+#include "engine/folder_move.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "relocate/relocation_engine.h"
-#include "relocate/scan_status.h"
+#include "engine/relocation_engine.h"
+#include "ui/scan_status.h"
 
 class DialogRelocationReporter : public RelocationObserver {
 public:
@@ -28,3 +28,8 @@ private:
     HWND dialog_;
     StatusBarScanProgress progress_;
 };
+
+// True while files are on their way between the two folders (set through
+// OnFilesMoving); the dialog then refuses to let the session end.
+bool FilesMoving();
+void SetFilesMoving(bool moving);
