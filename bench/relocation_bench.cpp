@@ -5,6 +5,11 @@
 // the large tree holds a junction out of the tree as well, which the scan records
 // with its reparse data (and never enters).
 //
+// Then the same scan as the dialog runs it now, pumping its messages while it
+// waits, with another thread sending the window a message every few milliseconds:
+// the worst round trip and the scan's time against the same baseline. Last, the
+// relocated tree is moved back through the engine (by rename, within one volume).
+//
 // Usage: relocation_bench [file count (default 50000)] [drive (default N:)]
 // The destination is the second drive letter of the same volume (M:).
 #include <windows.h>
@@ -13,6 +18,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -23,6 +29,8 @@
 #include "engine/access_scan.h"
 #include "ui/scan_status.h"
 #include "engine/folder_move.h"
+#include "engine/move_back.h"
+#include "ui/live_scan.h"
 
 namespace {
 
@@ -118,6 +126,69 @@ public:
     void OnPassed() override {}
 };
 
+// Sends `window` a message every few milliseconds from its own thread until told to
+// stop, keeping the slowest answer.
+struct RoundTripProbe {
+    HWND window = nullptr;
+    std::atomic<bool> stop{false};
+    double worstMs = 0;
+    int sent = 0;
+};
+
+DWORD WINAPI ProbeThread(void* parameter) {
+    RoundTripProbe& probe = *static_cast<RoundTripProbe*>(parameter);
+    while (!probe.stop.load()) {
+        const double sent = NowMs();
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(probe.window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        probe.worstMs = std::max(probe.worstMs, NowMs() - sent);
+        ++probe.sent;
+        ::Sleep(10);
+    }
+    return 0;
+}
+
+// The scan as the dialog runs it: the window's thread pumps while the worker scans.
+// With a null `probe` nothing else talks to the window: the scan's own time.
+double LiveScanMs(HWND window, const std::wstring& root, RoundTripProbe* probe, bool& passed) {
+    LiveScanProgress progress(window);
+    AccessScanFindings findings;
+    HANDLE thread = nullptr;
+    if (probe != nullptr) {
+        probe->window = window;
+        probe->stop = false;
+        thread = ::CreateThread(nullptr, 0, ProbeThread, probe, 0, nullptr);
+    }
+    const double start = NowMs();
+    passed = RunAccessScan(root, progress, findings) == AccessScanOutcome::Passed;
+    const double elapsed = NowMs() - start;
+    if (probe != nullptr) probe->stop = true;
+    if (thread != nullptr) {
+        // The probe's last message needs this thread to answer it.
+        while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+        }
+        ::CloseHandle(thread);
+    }
+    return elapsed;
+}
+
+// Answers Yes to every question and prints every message of the move back.
+class BenchObserver : public RelocationObserver {
+public:
+    explicit BenchObserver(HWND window) : progress_(window) {}
+    AccessScanProgress& ScanProgress() override { return progress_; }
+    void OnScanEnded() override {}
+    bool Confirm(RelocationMessage, const RelocationFacts&) override { return true; }
+    void Report(RelocationMessage message, const RelocationFacts&) override {
+        std::wprintf(L"  (move back message %d)\n", static_cast<int>(message));
+    }
+
+private:
+    LiveScanProgress progress_;
+};
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -192,6 +263,24 @@ int wmain(int argc, wchar_t** argv) {
     std::wprintf(L"  bare open+close loop: %.0f ms (%.1f us/file)\n", bareMs, 1000.0 * bareMs / fileCount);
     std::wprintf(L"  access scan:          %.0f ms (%.1f us/file)  ratio %.2fx\n", scanMs,
                  1000.0 * scanMs / fileCount, scanMs / bareMs);
+    std::vector<double> live;
+    double worstRoundTripMs = 0;
+    int probes = 0;
+    std::vector<double> probed;
+    for (int round = 0; round < 3; ++round) {
+        bool livePassed = false;
+        live.push_back(LiveScanMs(host, tree, nullptr, livePassed));
+        RoundTripProbe probe;
+        probed.push_back(LiveScanMs(host, tree, &probe, livePassed));
+        if (!livePassed) std::wprintf(L"  the live scan failed\n");
+        worstRoundTripMs = std::max(worstRoundTripMs, probe.worstMs);
+        probes += probe.sent;
+    }
+    const double liveMs = Median(live);
+    std::wprintf(L"  live scan (pumping):  %.0f ms (%.1f us/file)  ratio %.2fx\n", liveMs, 1000.0 * liveMs / fileCount,
+                 liveMs / bareMs);
+    std::wprintf(L"  live scan, probed:    %.0f ms; worst round trip %.1f ms over %d messages (one every 10 ms)\n",
+                 Median(probed), worstRoundTripMs, probes);
     SilentProgress progress;
     AccessScanFindings findings;
     const bool passed = ScanForAccess(tree, L"*", progress, findings);
@@ -235,9 +324,20 @@ int wmain(int argc, wchar_t** argv) {
                  scanMs, moveMs, moveResult, checkMs, empty ? L"empty" : L"NOT EMPTY", junctionMs,
                  junction ? L"made" : L"FAILED");
 
-    if (junction && !RemoveJunction(tree.c_str())) std::wprintf(L"  the junction could not be removed\n");
+    bool movedBack = false;
+    if (junction) {
+        BenchObserver observer(host);
+        MoveBackRequest request;
+        request.junction = tree;
+        start = NowMs();
+        movedBack = RunMoveBack(request, observer) == MoveBackResult::Completed;
+        std::wprintf(L"  move back by rename: %.0f ms (%ls)\n", NowMs() - start, movedBack ? L"done" : L"FAILED");
+    }
+    if (junction && !movedBack && !RemoveJunction(tree.c_str())) {
+        std::wprintf(L"  the junction could not be removed\n");
+    }
     RemoveTree(target);
     RemoveTree(work);
     ::DestroyWindow(host);
-    return moveResult == 0 && empty && junction ? 0 : 1;
+    return moveResult == 0 && empty && junction && movedBack ? 0 : 1;
 }

@@ -391,7 +391,7 @@ bool MoveBackCandidate(HWND dialog, ListedJunction& candidate, int& selectedCoun
 void UpdateMoveBackButton(HWND dialog, const ManagerState& state) {
     ListedJunction candidate;
     int selectedCount = 0;
-    const bool usable = !ScanRunning(state) && state.pendingClose == 0 &&
+    const bool usable = !ScanRunning(state) && !DialogScanRunning() && state.pendingClose == 0 &&
                         MoveBackCandidate(dialog, candidate, selectedCount);
     HWND button = ::GetDlgItem(dialog, IDC_MOVE_BACK);
     wchar_t shown[64] = L"";
@@ -594,7 +594,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         return OnCommand(dialog, *state, LOWORD(wParam));
     case WM_STARTSCAN:
-        OnStartScan(dialog, *state);
+        // A move back's access scan lets messages through; the move back scans the
+        // list again when it ends.
+        if (!DialogScanRunning()) OnStartScan(dialog, *state);
         return TRUE;
     case WM_JUNCTIONFOUND:
         OnJunctionFoundMessage(dialog, *state, *reinterpret_cast<const FoundJunction*>(lParam));
