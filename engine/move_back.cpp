@@ -95,16 +95,15 @@ public:
         if (!ReadJunction() || !MeasureTarget()) return MoveBackResult::Refused;
         if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
-        if (!SystemFilesAccepted() || !HasRoom() || !ListMovedEntries()) {
-            return MoveBackResult::Refused;
-        }
-        const MoveBackResult replaced = ReplaceJunctionByFolder();
-        if (replaced != MoveBackResult::Completed) return replaced;
+        if (!SystemFilesAccepted()) return MoveBackResult::Declined;
+        if (!HasRoom() || !ListMovedEntries()) return MoveBackResult::Refused;
 
+        // From the junction's removal until everything stands where it ends, a
+        // stopped program would leave the files split.
         observer_.OnFilesMoving(true);
-        const bool moved = MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target);
+        const MoveBackResult moved = ReplaceAndMove();
         observer_.OnFilesMoving(false);
-        if (!moved) return PutBack();
+        if (moved != MoveBackResult::Completed) return moved;
 
         if (!::RemoveDirectoryW(plan_.target.c_str())) {
             DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
@@ -190,6 +189,15 @@ private:
             }
         }
         return true;
+    }
+
+    MoveBackResult ReplaceAndMove() {
+        const MoveBackResult replaced = ReplaceJunctionByFolder();
+        if (replaced != MoveBackResult::Completed) return replaced;
+        if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target)) {
+            return MoveBackResult::Completed;
+        }
+        return PutBack();
     }
 
     // The junction goes, a plain folder takes its name. If that fails, the junction

@@ -21,7 +21,7 @@ struct MoveBackPlan {
 
 enum class MoveBackResult {
     Completed,    // the files are back, the junction and the target folder gone
-    Declined,     // the user answered No to the confirmation, or cancelled the scan
+    Declined,     // the user answered No (to the confirmation or the SYSTEM question) or cancelled the scan
     Refused,      // a check failed before anything changed; the user was told why
     RolledBack,   // it failed part-way; files and junction are as they were
     NotRestored,  // it failed and not all could be put back; the user was told where
