@@ -529,8 +529,11 @@ DWORD WINAPI JunctionScanThread(void* parameter) {
     std::unique_ptr<ScanRequest> request(static_cast<ScanRequest*>(parameter));
     bool stopped = false;
     try {
-        stopped = FindJunctions(request->folder.c_str(), OnJunctionFound,
-                                reinterpret_cast<std::uintptr_t>(request->dialog), request->recurse) == -1;
+        // Several threads list folders at once; each found junction reaches the
+        // dialog by a synchronous message, so the visitor is safe on any of them.
+        // Every one of them has ended when the walk returns.
+        stopped = FindJunctionsPooled(request->folder.c_str(), OnJunctionFound,
+                                      reinterpret_cast<std::uintptr_t>(request->dialog), request->recurse) == -1;
     } catch (...) {
         DebugLine(L"Tresselry.Error: unexpected failure in the scan.");
     }
