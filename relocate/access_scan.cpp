@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/debug_log.h"
 #include "base/text.h"
+#include "base/srw_lock.h"
 #include "base/unique_resource.h"
+#include "base/work_pool.h"
 
 namespace {
 
@@ -53,46 +56,122 @@ UniqueFindHandle OpenListing(const std::wstring& pattern, WIN32_FIND_DATAW& entr
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
 }
 
-// What one listing of a folder found. File names are kept in one buffer, each
-// followed by its NUL, so a folder of many files costs one allocation, not one each.
-struct FolderEntries {
-    std::vector<std::wstring> subFolders;
-    std::wstring fileNames;
-    std::vector<DWORD> fileAttributes;
+// Names of files of one folder, each followed by its NUL in one buffer, with
+// their attributes: a batch costs one allocation, not one per file.
+struct FileBatch {
+    std::wstring names;
+    std::vector<DWORD> attributes;
 };
 
-// One scan of one tree: remembers every folder it has walked.
+// What one listing of a folder found.
+struct FolderEntries {
+    std::vector<std::wstring> subFolders;
+    std::vector<FileBatch> fileBatches;
+};
+
+// A folder of many files is tested by several threads at once, in batches of
+// this many files.
+constexpr std::size_t kFilesPerBatch = 64;
+
+// One piece of a scan's work: list a folder, test a batch of its files, or test
+// the files of a folder that match a mask other than "*".
+struct ScanItem {
+    enum class Kind { Folder, Files, MatchingFiles };
+    Kind kind = Kind::Folder;
+    std::wstring folder;
+    FileBatch files;  // Files only
+};
+
+// Everything a scan found, from every thread's own share.
+void MergeFindings(AccessScanFindings& into, const AccessScanFindings& from) {
+    into.systemFiles = into.systemFiles || from.systemFiles;
+}
+
+// One scan of one tree on a pool of threads. Each thread lists one folder or
+// tests one batch of files at a time; a listing hands the folder's sub-folders
+// and file batches to the pool. The pool takes the newest piece first and a
+// listing adds its files below its sub-folders, so with one thread the order is
+// the depth-first one: deeper folders first, siblings and files in listing order.
+//
+// The first failure ends the scan: it is reported, the pool stops, and no thread
+// reports anything after it. Reports reach `progress` one at a time, whichever
+// thread makes them, so a progress need not be safe to call from several threads.
 class AccessScan {
 public:
-    AccessScan(const std::wstring& mask, AccessScanProgress& progress, AccessScanFindings& findings)
-        : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*"), progress_(progress), findings_(findings) {}
+    AccessScan(const std::wstring& mask, AccessScanProgress& progress, int threads)
+        : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*"), progress_(progress), threads_(threads),
+          findings_(static_cast<std::size_t>(threads)) {}
 
-    bool ScanFolder(const std::wstring& folder) {
-        FolderId id;
-        if (!ReadFolderId(folder, id)) return Fail(folder);
-        if (!walked_.insert(id).second) return true;  // already tested through another path
+    // False at the first failure. Throws std::bad_alloc when memory ran out.
+    bool Run(const std::wstring& folder, AccessScanFindings& findings) {
+        ScanItem root;
+        root.folder = folder;
+        pool_.Add(std::move(root));
+        const PoolOutcome outcome = pool_.Run(threads_, *this);
+        if (outcome == PoolOutcome::Failed) throw std::bad_alloc();
+        for (const AccessScanFindings& own : findings_) MergeFindings(findings, own);
+        return outcome == PoolOutcome::Finished;
+    }
 
-        // Listing a folder is what costs most besides the opens (every entry's
-        // attributes are read), so one listing serves both passes when every file
-        // is to be tested. No listing stays open while deeper levels run.
-        FolderEntries entries;
-        if (!ListFolder(folder, allFiles_, entries)) return Fail(folder);
-        for (const auto& name : entries.subFolders) {
-            if (!ScanFolder(ChildPath(folder, name.c_str()))) return false;
+    // The pool's handler: one piece of work on thread `worker`.
+    void operator()(const ScanItem& item, int worker) {
+        AccessScanFindings& own = findings_[static_cast<std::size_t>(worker)];
+        switch (item.kind) {
+        case ScanItem::Kind::Folder:
+            ScanFolder(item.folder);
+            break;
+        case ScanItem::Kind::Files:
+            TestFiles(item.folder, item.files, own);
+            break;
+        case ScanItem::Kind::MatchingFiles:
+            ScanMatchingFiles(item.folder, own);
+            break;
         }
-        if (!allFiles_) return ScanMatchingFiles(folder);
-        const wchar_t* name = entries.fileNames.c_str();
-        for (DWORD attributes : entries.fileAttributes) {
-            if (!TestFile(ChildPath(folder, name), attributes)) return false;
-            name += std::char_traits<wchar_t>::length(name) + 1;
-        }
-        return true;
     }
 
 private:
-    bool Fail(const std::wstring& path) {
-        progress_.OnStopped(path);
-        return false;
+    void ScanFolder(const std::wstring& folder) {
+        FolderId id;
+        if (!ReadFolderId(folder, id)) {
+            Fail(folder);
+            return;
+        }
+        if (!FirstVisit(id)) return;  // already tested through another path
+
+        // Listing a folder is what costs most besides the opens (every entry's
+        // attributes are read), so one listing serves both when every file is to
+        // be tested. No listing stays open while other pieces run.
+        FolderEntries entries;
+        if (!ListFolder(folder, allFiles_, entries)) {
+            Fail(folder);
+            return;
+        }
+        // Newest first: files below the sub-folders, each in listing order.
+        if (allFiles_) {
+            for (auto batch = entries.fileBatches.rbegin(); batch != entries.fileBatches.rend(); ++batch) {
+                ScanItem files;
+                files.kind = ScanItem::Kind::Files;
+                files.folder = folder;
+                files.files = std::move(*batch);
+                pool_.Add(std::move(files));
+            }
+        } else {
+            ScanItem matching;
+            matching.kind = ScanItem::Kind::MatchingFiles;
+            matching.folder = folder;
+            pool_.Add(std::move(matching));
+        }
+        for (auto name = entries.subFolders.rbegin(); name != entries.subFolders.rend(); ++name) {
+            ScanItem sub;
+            sub.folder = ChildPath(folder, name->c_str());
+            pool_.Add(std::move(sub));
+        }
+    }
+
+    // True for the first path that reaches the folder `id`.
+    bool FirstVisit(const FolderId& id) {
+        SrwExclusiveGuard guard(walkedLock_);
+        return walked_.insert(id).second;
     }
 
     static bool ListFolder(const std::wstring& folder, bool withFiles, FolderEntries& entries) {
@@ -106,47 +185,101 @@ private:
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                 if (!IsDotEntry(entry.cFileName)) entries.subFolders.emplace_back(entry.cFileName);
             } else if (withFiles) {
-                entries.fileNames.append(entry.cFileName);
-                entries.fileNames.push_back(L'\0');
-                entries.fileAttributes.push_back(entry.dwFileAttributes);
+                if (entries.fileBatches.empty() || entries.fileBatches.back().attributes.size() == kFilesPerBatch) {
+                    entries.fileBatches.emplace_back();
+                }
+                FileBatch& batch = entries.fileBatches.back();
+                batch.names.append(entry.cFileName);
+                batch.names.push_back(L'\0');
+                batch.attributes.push_back(entry.dwFileAttributes);
             }
         } while (::FindNextFileW(listing.get(), &entry));
         return ::GetLastError() == ERROR_NO_MORE_FILES;
     }
 
-    bool ScanMatchingFiles(const std::wstring& folder) {
+    void TestFiles(const std::wstring& folder, const FileBatch& batch, AccessScanFindings& own) {
+        const wchar_t* name = batch.names.c_str();
+        for (DWORD attributes : batch.attributes) {
+            if (!TestFile(ChildPath(folder, name), attributes, own)) return;
+            name += std::char_traits<wchar_t>::length(name) + 1;
+        }
+    }
+
+    void ScanMatchingFiles(const std::wstring& folder, AccessScanFindings& own) {
         WIN32_FIND_DATAW entry;
         UniqueFindHandle listing = OpenListing(ChildPath(folder, mask_.c_str()), entry);
         if (!listing) {
-            if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // nothing matches the mask
-            return Fail(folder);
+            if (::GetLastError() != ERROR_FILE_NOT_FOUND) Fail(folder);  // else nothing matches the mask
+            return;
         }
         do {
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes)) return false;
+            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, own)) return;
         } while (::FindNextFileW(listing.get(), &entry));
-        if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
-        return true;
+        if (::GetLastError() != ERROR_NO_MORE_FILES) Fail(folder);
     }
 
-    bool TestFile(const std::wstring& path, DWORD attributes) {
-        DebugLineF(L"Scanning for access: %s", path.c_str());
-        progress_.OnTesting(path);
+    // False once the scan has stopped (this file failed, or another thread's did).
+    bool TestFile(const std::wstring& path, DWORD attributes, AccessScanFindings& own) {
+        if (!ReportTesting(path)) return false;
         // Exactly what the move will need: read and write, while others may share.
         HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
-        if (file == INVALID_HANDLE_VALUE || file == nullptr) return Fail(path);
-        ::CloseHandle(file);
-        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) findings_.systemFiles = true;
+        const bool opened = file != INVALID_HANDLE_VALUE && file != nullptr;
+        if (opened) ::CloseHandle(file);
+        if (!ReportTested(path, opened)) return false;
+        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) own.systemFiles = true;
         return true;
+    }
+
+    // ---- reports, one at a time -----------------------------------------------
+
+    bool ReportTesting(const std::wstring& path) {
+        SrwExclusiveGuard guard(reportLock_);
+        if (failed_) return false;
+        progress_.OnTesting(path);
+        return true;
+    }
+
+    // The debug line names a file once its test is done, so the failing file's
+    // line is the last the scan writes. False once the scan has stopped.
+    bool ReportTested(const std::wstring& path, bool opened) {
+        {
+            SrwExclusiveGuard guard(reportLock_);
+            if (failed_) return false;
+            DebugLineF(L"Scanning for access: %s", path.c_str());
+            if (opened) return true;
+            failed_ = true;
+            progress_.OnStopped(path);
+        }
+        pool_.Stop();
+        return false;
+    }
+
+    // Reports `path` unless another failure was reported first, and stops the pool.
+    void Fail(const std::wstring& path) {
+        {
+            SrwExclusiveGuard guard(reportLock_);
+            if (failed_) return;
+            failed_ = true;
+            progress_.OnStopped(path);
+        }
+        pool_.Stop();
     }
 
     std::wstring mask_;
     bool allFiles_;
     AccessScanProgress& progress_;
-    AccessScanFindings& findings_;
-    std::unordered_set<FolderId, FolderIdHash> walked_;
+    int threads_;
+    WorkPool<ScanItem> pool_;
+    std::vector<AccessScanFindings> findings_;  // one per thread, merged at the end
+
+    SRWLOCK reportLock_ = SRWLOCK_INIT;
+    bool failed_ = false;  // guarded by reportLock_
+
+    SRWLOCK walkedLock_ = SRWLOCK_INIT;
+    std::unordered_set<FolderId, FolderIdHash> walked_;  // guarded by walkedLock_
 };
 
 // What the scan's worker needs, handed to it as its start parameter; the starting
@@ -174,15 +307,17 @@ DWORD WINAPI ScanJobThread(void* parameter) {
 }  // namespace
 
 bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                   AccessScanFindings& findings) {
+                   AccessScanFindings& findings, int threads) {
     findings = AccessScanFindings{};
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     // A missing source, or one that is a file, has nothing to test; the relocation
     // checks the source itself right after the scan and tells the user.
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
-    AccessScan scan(mask, progress, findings);
-    return scan.ScanFolder(folder);
+    if (threads <= 0) threads = PoolThreadCount();
+    if (threads > kMaxPoolThreads) threads = kMaxPoolThreads;
+    AccessScan scan(mask, progress, threads);
+    return scan.Run(folder, findings);
 }
 
 AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,

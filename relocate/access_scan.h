@@ -7,7 +7,8 @@
 
 #include <string>
 
-// Where a scan reports, on the scan's own thread.
+// Where a scan reports. The calls come from any of the scan's threads, but
+// never two at once, and none after OnStopped.
 class AccessScanProgress {
 public:
     virtual ~AccessScanProgress() = default;
@@ -25,14 +26,19 @@ struct AccessScanFindings {
     bool systemFiles = false;  // a file that passed carries the SYSTEM attribute
 };
 
-// Tests every file of the tree below `folder` whose name matches `mask`, deeper
-// folders first. Folders reached through junctions are walked too, but no folder
-// is walked twice, so a junction pointing back up the tree cannot make the walk
-// endless. A `folder` that is missing or is not a folder passes: there is nothing
-// to test, and the caller reports it. False at the first file that does not open,
-// or at the first folder that cannot be listed.
+// Tests every file of the tree below `folder` whose name matches `mask`, on a pool
+// of `threads` threads (0: PoolThreadCount()) that list folders and open files at
+// once. Folders reached through junctions are walked too, but no folder is walked
+// twice, so a junction pointing back up the tree cannot make the walk endless. A
+// `folder` that is missing or is not a folder passes: there is nothing to test,
+// and the caller reports it. False at the first failure found: a file that does
+// not open, or a folder that cannot be listed; when several would fail, which one
+// is found first depends on the threads' timing. With one thread the order is
+// fixed: deeper folders first, then each folder's files in listing order. Every
+// thread of the scan has ended when it returns. Throws std::bad_alloc when memory
+// runs out.
 [[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                                 AccessScanFindings& findings);
+                                 AccessScanFindings& findings, int threads = 0);
 
 enum class AccessScanOutcome { Passed, Failed, NotStarted };
 
