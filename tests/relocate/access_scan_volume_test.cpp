@@ -45,23 +45,31 @@ protected:
 };
 
 TEST_F(AccessScanOnVolume, EndsAndTestsEachFileOnceThroughJunctionLoops) {
-    const ScanResult result = RunScan(root_);
-    EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_EQ(result.status, L"Moving ...");
-    ASSERT_EQ(result.tested.size(), 3u) << "file1, file2 and the file reached through the junction out of the tree";
-    std::vector<std::wstring> names;
-    for (const auto& path : result.tested) names.push_back(path.substr(path.find_last_of(L'\\') + 1));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"file1.txt", L"file2.txt", L"o.txt"}));
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(root_);
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_EQ(result.status, L"Moving ...");
+        ASSERT_EQ(result.tested.size(), 3u) << "file1, file2 and the file reached through the junction out of the tree";
+        std::vector<std::wstring> names;
+        for (const auto& path : result.tested) names.push_back(path.substr(path.find_last_of(L'\\') + 1));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::wstring>{L"file1.txt", L"file2.txt", L"o.txt"}));
+    }
 }
 
 TEST_F(AccessScanOnVolume, FileReachedThroughAJunctionIsTestedToo) {
     HANDLE held = ::CreateFileW((outside_ / L"o.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const ScanResult result = RunScan(root_);
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(root_);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.status, root_ + L"\\link\\o.txt");
+    }
     ::CloseHandle(held);
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(result.status, root_ + L"\\link\\o.txt");
 }
 
 }  // namespace
