@@ -25,3 +25,10 @@ function(dirshift_wide_entry target)
     target_link_options(${target} PRIVATE -municode)
   endif()
 endfunction()
+
+# Source file properties belong to the directory that sets them, so each directory
+# that compiles the resource script says that the manifest, the icon and the ids
+# beside it are part of it: a changed manifest or icon then rebuilds its programs.
+function(dirshift_track_resources)
+  set_property(SOURCE ${DIRSHIFT_RESOURCE_SCRIPT} APPEND PROPERTY OBJECT_DEPENDS ${DIRSHIFT_RESOURCE_DEPENDS})
+endfunction()

@@ -10,6 +10,7 @@
 
 #include "ui/app_globals.h"
 #include "base/debug_log.h"
+#include "base/dpi.h"
 #include "base/text.h"
 #include "ui/dialog_support.h"
 #include "manager/settings.h"
@@ -48,7 +49,6 @@ constexpr wchar_t kFolderTooLong[] = L"The folder path is too long to scan.";
 constexpr UINT kRemoveErrorStyle = MB_OK | MB_ICONHAND | PB_DONTSHOWAGAIN;
 constexpr UINT kRemovedStyle = MB_OK | PB_DONTTELLAGAIN;
 
-constexpr int kColumnWidth = 248;
 constexpr DWORD kListExtendedStyle = LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE |
                                      LVS_EX_INFOTIP | LVS_EX_UNDERLINEHOT;
 const wchar_t* const kColumnTitles[] = {L"Virtual folder", L"Backing (real) folder", nullptr};
@@ -98,7 +98,7 @@ bool ScanRunning(const ManagerState& state) { return state.scanThread.valid(); }
 
 // ---- the list -----------------------------------------------------------------
 
-void PrepareList(HWND list) {
+void PrepareList(HWND list, UINT dpi) {
     // The dialog keeps the rows in order itself (SortedInsertIndex): the control's
     // own sorted insertion compares the new row with every row before it.
     const LONG_PTR style = ::GetWindowLongPtrW(list, GWL_STYLE);
@@ -109,11 +109,19 @@ void PrepareList(HWND list) {
         LVCOLUMNW info = {};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM | LVCF_ORDER;
         info.fmt = LVCFMT_LEFT;
-        info.cx = kColumnWidth;
+        info.cx = ColumnWidthForDpi(dpi);
         info.pszText = const_cast<wchar_t*>(kColumnTitles[column]);
         info.iSubItem = column;
         info.iOrder = column;
         ::SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
+    }
+}
+
+// Keeps each column's share of the list, also one the user has widened, at the new scale.
+void RescaleColumns(HWND list, UINT fromDpi, UINT toDpi) {
+    for (int column = 0; kColumnTitles[column] != nullptr; ++column) {
+        const int width = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(RescaleForDpi(width, fromDpi, toDpi), 0));
     }
 }
 
@@ -385,6 +393,40 @@ void OnRemoveSelected(HWND dialog) {
     ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
 }
 
+// Someone who types a folder and presses Enter wants it scanned, not the dialog
+// closed: Enter in the folder box starts a scan. Everywhere else Enter still
+// presses the default button, OK.
+constexpr UINT_PTR kFolderBoxSubclass = 1;
+
+LRESULT CALLBACK FolderBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                               DWORD_PTR dialog) {
+    switch (message) {
+    case WM_GETDLGCODE: {
+        // Asked by the dialog manager before it turns Enter into the default button.
+        const MSG* key = reinterpret_cast<const MSG*>(lParam);
+        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+            return ::DefSubclassProc(box, message, wParam, lParam) | DLGC_WANTALLKEYS;
+        }
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_RETURN) {
+            ::PostMessageW(reinterpret_cast<HWND>(dialog), WM_STARTSCAN, 0, 0);
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L'\r') return 0;  // handled as a key: no beep
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(box, FolderBoxProc, kFolderBoxSubclass);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(box, message, wParam, lParam);
+}
+
 void StoreRecurseChoice(HWND dialog) {
     const DWORD recurse = ::IsDlgButtonChecked(dialog, IDC_RECURSE) == BST_CHECKED ? 1 : 0;
     if (!WriteRecurseSetting(recurse)) DebugLine(L"Tresselry.Error: Setting reg value");
@@ -467,7 +509,9 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     ::CheckDlgButton(dialog, IDC_RECURSE, recurse != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     ::SetWindowTextW(dialog, kManagerCaption);
-    PrepareList(ListOf(dialog));
+    PrepareList(ListOf(dialog), DialogDpi(dialog));
+    ::SetWindowSubclass(::GetDlgItem(dialog, IDC_SCAN_FOLDER), FolderBoxProc, kFolderBoxSubclass,
+                        reinterpret_cast<DWORD_PTR>(dialog));
 
     // A folder named on the command line ("find junctions here" in Explorer) is
     // scanned at once; without one the first start shows "No folder selected".
@@ -476,10 +520,16 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     return TRUE;
 }
 
+void OnDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested) {
+    const UINT oldDpi = OnDialogDpiChanged(dialog, newDpi, suggested);
+    RescaleColumns(ListOf(dialog), oldDpi, DialogDpi(dialog));
+}
+
 void OnDestroy(HWND dialog) {
     std::unique_ptr<ManagerState> state(StateOf(dialog));
     ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
     if (state) AbandonScan(*state);
+    ReleaseDialogResources(dialog);
 }
 
 INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -509,6 +559,12 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         OnTimer(dialog, *state, wParam);
         return TRUE;
+    case WM_DPICHANGED:
+        OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return FALSE;  // the dialog manager re-lays out the controls
+    case WM_SIZE:
+        FitStatusBar(dialog);
+        return FALSE;
     case WM_DESTROY:
         OnDestroy(dialog);
         return FALSE;

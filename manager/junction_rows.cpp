@@ -2,6 +2,16 @@
 
 #include <windows.h>
 
+#include "base/dpi.h"
+
+namespace {
+
+constexpr int kColumnWidthAt96Dpi = 248;
+
+}  // namespace
+
+int ColumnWidthForDpi(UINT dpi) { return ScaleForDpi(kColumnWidthAt96Dpi, dpi); }
+
 const wchar_t* StripNtPrefix(const wchar_t* path) {
     constexpr size_t kPrefixLength = (sizeof(kNtPathPrefix) / sizeof(wchar_t)) - 1;
     if (path == nullptr) return nullptr;

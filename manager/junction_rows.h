@@ -3,6 +3,8 @@
 // may be removed.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // The NT form in which a junction stores its target ("\??\D:\Data").
@@ -44,3 +46,6 @@ std::wstring FormatRemoveError(const std::wstring& junctionPath, const std::wstr
 
 // "Scanning folder: " (as loaded) followed directly by the junction path.
 std::wstring FormatScanningStatus(const wchar_t* prefix, const wchar_t* junctionPath);
+
+// Width of each list column: 248 pixels at 96 DPI, sized for `dpi`.
+int ColumnWidthForDpi(UINT dpi);

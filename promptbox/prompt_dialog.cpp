@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi.h"
 #include "promptbox/prompt_template.h"
 #include "promptbox/prompt_text.h"
 #include "promptbox/remembered_answers.h"
@@ -98,9 +99,47 @@ void PlaceBox(HWND box, const CPromptTemplate& prompt) {
     ::MoveWindow(box, left, top, width, height, TRUE);
 }
 
+// Puts every control on its pixel rectangle of the current layout and gives the
+// box the layout's client size: at `topLeft` when given, else around the centre
+// it has now (where the dialog manager centred it).
+void ApplyLayout(HWND box, const CPromptTemplate& prompt, const POINT* topLeft) {
+    for (int i = 0; i < prompt.ItemCount(); ++i) {
+        HWND control = ::GetDlgItem(box, prompt.items[i]->id);
+        if (control == nullptr) continue;
+        const RECT r = prompt.ItemRect(i);
+        ::MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
+    }
+    RECT window{};
+    RECT client{};
+    ::GetWindowRect(box, &window);
+    ::GetClientRect(box, &client);
+    const int width = prompt.ClientSize().cx + (window.right - window.left) - client.right;
+    const int height = prompt.ClientSize().cy + (window.bottom - window.top) - client.bottom;
+    const int left = topLeft != nullptr ? topLeft->x : (window.left + window.right) / 2 - width / 2;
+    const int top = topLeft != nullptr ? topLeft->y : (window.top + window.bottom) / 2 - height / 2;
+    ::SetWindowPos(box, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(box, nullptr, TRUE);
+}
+
+// The message font and the icon of the current layout, to the controls that show them.
+void ApplyFontAndIcon(HWND box, const CPromptTemplate& prompt) {
+    for (int i = 0; i < prompt.ItemCount(); ++i) {
+        if (prompt.items[i]->id == kPromptIconId) continue;
+        SendFont(::GetDlgItem(box, prompt.items[i]->id), prompt.font.get());
+    }
+    if (HWND iconControl = ::GetDlgItem(box, kPromptIconId)) {
+        ::SetWindowLongPtrW(iconControl, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(prompt.icon));
+    }
+}
+
 INT_PTR OnInitDialog(HWND box, CPromptTemplate* prompt) {
     ::SetWindowLongPtrW(box, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(prompt));
     if (prompt == nullptr) return TRUE;
+    // The box lays itself out for its DPI, also when it changes.
+    KeepDialogManagerFromRescaling(box);
+    PromptRetired retired;
+    const UINT boxDpi = DpiForWindow(box);
+    if (boxDpi != prompt->Dpi()) retired = prompt->RelayOutForDpi(boxDpi, ::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST));
     const HFONT font = prompt->font.get();
 
     for (UINT id = kPromptFirstMessageId; id < prompt->nextStaticId; ++id) {
@@ -133,6 +172,8 @@ INT_PTR OnInitDialog(HWND box, CPromptTemplate* prompt) {
             ::SetWindowLongPtrW(iconControl, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(prompt->icon));
         }
     }
+
+    ApplyLayout(box, *prompt, nullptr);
 
     if (prompt->style & MB_TOPMOST) ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     if (prompt->style & MB_SETFOREGROUND) ::SetForegroundWindow(box);
@@ -270,6 +311,26 @@ void OnDisabledTick(HWND box, CPromptTemplate& prompt) {
     ::RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
+// The outer size of the box laid out for `dpi`, in a frame of that DPI.
+SIZE WindowSizeForDpi(HWND box, const CPromptTemplate& prompt, UINT dpi) {
+    const SIZE client = prompt.ClientSizeForDpi(dpi, ::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST));
+    RECT frame{0, 0, client.cx, client.cy};
+    AdjustWindowRectForDpi(frame, static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_STYLE)),
+                           static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_EXSTYLE)), dpi);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The box went to a monitor of another scale: laid out anew for it, at the
+// rectangle Windows suggests.
+void OnDpiChanged(HWND box, CPromptTemplate& prompt, UINT newDpi, const RECT& suggested) {
+    const PromptRetired retired = prompt.RelayOutForDpi(newDpi, ::MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST));
+    ApplyFontAndIcon(box, prompt);
+    ::SetWindowPos(box, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const POINT topLeft{suggested.left, suggested.top};
+    ApplyLayout(box, prompt, &topLeft);
+}
+
 INT_PTR HandlePromptMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) return OnInitDialog(box, reinterpret_cast<CPromptTemplate*>(lParam));
     // Messages that arrive before WM_INITDIALOG find no template: default handling.
@@ -290,6 +351,14 @@ INT_PTR HandlePromptMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam
             if (wParam == kTimeoutTimer) OnTimeoutTick(box, *prompt);
             if (wParam == kDisabledTimer) OnDisabledTick(box, *prompt);
             return FALSE;
+        case WM_DPICHANGED:
+            OnDpiChanged(box, *prompt, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return TRUE;
+        case kWmGetDpiScaledSize:
+            // Windows asks before the change, so that its suggested rectangle fits the new layout.
+            *reinterpret_cast<SIZE*>(lParam) = WindowSizeForDpi(box, *prompt, static_cast<UINT>(wParam));
+            ::SetWindowLongPtrW(box, DWLP_MSGRESULT, TRUE);
+            return TRUE;
         default:
             return FALSE;
     }
@@ -358,8 +427,9 @@ LRESULT CALLBACK IconStaticProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_PAINT: {
             PAINTSTRUCT paint{};
             HDC dc = ::BeginPaint(window, &paint);
+            // At the icon's own size, which the box chose for its DPI.
             if (auto icon = reinterpret_cast<HICON>(::GetWindowLongPtrW(window, GWLP_USERDATA))) {
-                ::DrawIcon(dc, 0, 0, icon);
+                ::DrawIconEx(dc, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
             }
             ::EndPaint(window, &paint);
             return 0;

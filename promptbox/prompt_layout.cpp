@@ -83,13 +83,24 @@ int DefaultButtonNumber(UINT style) {
     }
 }
 
-int PromptButtonWidth(int textWidth, const PromptMetrics& metrics, bool hasTimeout) {
-    return std::max(textWidth + 20, metrics.minButtonWidth) + (hasTimeout ? metrics.countdownWidth : 0);
+PromptBaseUnits BaseUnitsForDpi(PromptBaseUnits system, UINT systemDpi, UINT dpi) {
+    return {RescaleForDpi(system.x, systemDpi, dpi), RescaleForDpi(system.y, systemDpi, dpi)};
 }
 
-int MessageWrapWidth(int screenWidth, bool modernLook, bool narrow, bool iconInStyle, int iconWidth) {
-    int width = narrow ? screenWidth / 3 : (modernLook ? screenWidth / 2 - 10 : screenWidth / 2 + 80);
-    if (iconInStyle) width -= iconWidth + 16;
+PromptMetrics ScalePromptMetrics(const PromptMetrics& at96Dpi, UINT dpi) {
+    return {ScaleForDpi(at96Dpi.minButtonWidth, dpi), ScaleForDpi(at96Dpi.buttonHeight, dpi),
+            ScaleForDpi(at96Dpi.countdownWidth, dpi), ScaleForDpi(at96Dpi.checkBoxHeight, dpi)};
+}
+
+int PromptButtonWidth(int textWidth, const PromptMetrics& metrics, bool hasTimeout, UINT dpi) {
+    return std::max(textWidth + ScaleForDpi(20, dpi), metrics.minButtonWidth) + (hasTimeout ? metrics.countdownWidth : 0);
+}
+
+int MessageWrapWidth(int screenWidth, bool modernLook, bool narrow, bool iconInStyle, int iconWidth, UINT dpi) {
+    int width = narrow       ? screenWidth / 3
+                : modernLook ? screenWidth / 2 - ScaleForDpi(10, dpi)
+                             : screenWidth / 2 + ScaleForDpi(80, dpi);
+    if (iconInStyle) width -= iconWidth + ScaleForDpi(16, dpi);
     return width;
 }
 
@@ -213,47 +224,50 @@ UINT CheckBoxResultBit(UINT dialogFlags) {
 }
 
 PromptLayout LayOutPrompt(const PromptLayoutInput& in) {
+    // A margin of `pixels` at 96 DPI.
+    auto m = [&in](int pixels) { return ScaleForDpi(pixels, in.dpi); };
     PromptLayout out;
-    const int top = in.modernLook ? 32 : 16;
-    const int bottomPad = in.modernLook ? 61 : 29;
-    out.messageRect = {16, top, in.textWidth + 28, in.textHeight + bottomPad};
-    int width = in.textWidth + 28 + (in.modernLook ? 16 : 0);
+    const int top = in.modernLook ? m(32) : m(16);
+    const int bottomPad = in.modernLook ? m(61) : m(29);
+    out.messageRect = {m(16), top, in.textWidth + m(28), in.textHeight + bottomPad};
+    int width = in.textWidth + m(28) + (in.modernLook ? m(16) : 0);
 
     if (in.hasIcon) {
-        const int d = in.modernLook ? 24 : 8;
+        const int d = in.modernLook ? m(24) : m(8);
         ::OffsetRect(&out.messageRect, in.iconWidth + d, 0);
-        width = out.messageRect.right + (in.modernLook ? 24 : 8);
-        out.iconRect = {d, d, d + in.iconWidth + 2, d + in.iconHeight + 2};
+        width = out.messageRect.right + (in.modernLook ? m(24) : m(8));
+        out.iconRect = {d, d, d + in.iconWidth + m(2), d + in.iconHeight + m(2)};
         // A text of several lines starts level with the icon's top.
         if (in.modernLook && in.textHeight > in.lineHeight) {
             ::OffsetRect(&out.messageRect, 0, out.iconRect.top - out.messageRect.top);
         }
     }
 
+    const int gap = m(6);
     int rowWidth = 0;
     for (int buttonWidth : in.buttonWidths) rowWidth += buttonWidth;
-    if (!in.buttonWidths.empty()) rowWidth += 6 * (static_cast<int>(in.buttonWidths.size()) - 1);
+    if (!in.buttonWidths.empty()) rowWidth += gap * (static_cast<int>(in.buttonWidths.size()) - 1);
 
-    out.rowTop = std::max(out.messageRect.bottom, out.iconRect.bottom) + 5;
-    if (in.hasIcon || in.hasBackground) out.rowTop += 9;
-    out.height = out.rowTop + in.buttonHeight + 12;
+    out.rowTop = std::max(out.messageRect.bottom, out.iconRect.bottom) + m(5);
+    if (in.hasIcon || in.hasBackground) out.rowTop += m(9);
+    out.height = out.rowTop + in.buttonHeight + m(12);
 
-    width = std::max(width, rowWidth + 32);
+    width = std::max(width, rowWidth + m(32));
     // The check box's needs are settled before the row is placed, so right-aligned
     // buttons keep their margin and centred ones stay centred.
-    if (in.checkWidth > 0) width = std::max(width, in.checkWidth + 17);
+    if (in.checkWidth > 0) width = std::max(width, in.checkWidth + m(17));
     out.width = width;
 
-    int left = in.rightButtons ? width - rowWidth - 16 : (width - rowWidth) / 2;
+    int left = in.rightButtons ? width - rowWidth - m(16) : (width - rowWidth) / 2;
     for (int buttonWidth : in.buttonWidths) {
         out.buttonLefts.push_back(left);
-        left += buttonWidth + 6;
+        left += buttonWidth + gap;
     }
 
     if (in.checkWidth > 0) {
-        const int checkTop = out.rowTop + in.buttonHeight + 12;
-        out.checkBoxRect = {17, checkTop, 17 + in.checkWidth, checkTop + in.checkBoxHeight};
-        out.height = out.checkBoxRect.bottom + 8;
+        const int checkTop = out.rowTop + in.buttonHeight + m(12);
+        out.checkBoxRect = {m(17), checkTop, m(17) + in.checkWidth, checkTop + in.checkBoxHeight};
+        out.height = out.checkBoxRect.bottom + m(8);
     }
     return out;
 }

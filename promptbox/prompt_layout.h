@@ -1,7 +1,11 @@
 // The message box's pure logic: the button-label table, the button sets, the
 // metrics and the layout arithmetic. Nothing here needs a window or a screen, so
 // every rule is tested with plain numbers (base units, text extent, screen width,
-// icon size).
+// icon size, DPI).
+//
+// Every fixed margin is a number of pixels at 96 DPI and is scaled for the DPI of
+// the monitor the box appears on, as are the base units, the font and the icon the
+// caller measures with; so a box at 200 % is the box at 100 % twice the size.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi.h"
 #include "promptbox/prompt_box.h"
 
 // Button and check-box labels, by index into the label table.
@@ -66,14 +71,28 @@ struct PromptMetrics {
 };
 PromptMetrics ComputePromptMetrics(int baseUnitX, int baseUnitY, bool modernLook);
 
+// Dialog base units: the average width and the height of the system font.
+struct PromptBaseUnits {
+    int x;
+    int y;
+};
+// The base units at `dpi`, from those at the system DPI (rounded to the nearest).
+PromptBaseUnits BaseUnitsForDpi(PromptBaseUnits system, UINT systemDpi, UINT dpi);
+
+// Metrics worked out at 96 DPI, sized for `dpi`. Whole base units at other DPIs
+// would round the box's proportions (9 x 1.25 is 11.25, not 11).
+PromptMetrics ScalePromptMetrics(const PromptMetrics& at96Dpi, UINT dpi);
+
 // Ordinal (1 to 6) of the default button named by the style's MB_DEFBUTTONn bits.
 int DefaultButtonNumber(UINT style);
 
 // Width of a push button for a label whose text is `textWidth` pixels wide.
-int PromptButtonWidth(int textWidth, const PromptMetrics& metrics, bool hasTimeout);
+int PromptButtonWidth(int textWidth, const PromptMetrics& metrics, bool hasTimeout, UINT dpi = kBaseDpi);
 
-// The side of the square the message text is wrapped in.
-int MessageWrapWidth(int screenWidth, bool modernLook, bool narrow, bool iconInStyle, int iconWidth);
+// The side of the square the message text is wrapped in: a share of the width of
+// the monitor (in its own pixels), less the icon's column.
+int MessageWrapWidth(int screenWidth, bool modernLook, bool narrow, bool iconInStyle, int iconWidth,
+                     UINT dpi = kBaseDpi);
 
 // Bits of CPromptTemplate::dialogFlags.
 constexpr UINT DF_ASKAGAIN = 0x01;
@@ -120,9 +139,10 @@ int CheckBoxLabelIndex(UINT checkBoxFlag);
 // The result bit a ticked check box of that kind adds.
 UINT CheckBoxResultBit(UINT dialogFlags);
 
-// Everything the layout depends on, in pixels.
+// Everything the layout depends on, in pixels at `dpi`.
 struct PromptLayoutInput {
-    int textWidth = 0;   // wrapped message extent
+    UINT dpi = kBaseDpi;  // the fixed margins are scaled for it
+    int textWidth = 0;    // wrapped message extent
     int textHeight = 0;
     int lineHeight = 0;  // one line of the message font
     bool hasIcon = false;

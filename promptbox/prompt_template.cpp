@@ -88,6 +88,43 @@ bool WriteDialogTemplate(const DLGTEMPLATE& header, const wchar_t* title, size_t
     return ok;
 }
 
+namespace {
+
+// The dialog base units of the system font at the system DPI. Wine 8 reports the
+// height scaled for the DPI twice above 96 DPI (62 instead of 31 at 192), so the
+// height is taken from the font itself, which is what Windows reports too.
+PromptBaseUnits SystemFontBaseUnits() {
+    const LONG units = ::GetDialogBaseUnits();
+    PromptBaseUnits base{LOWORD(units) != 0 ? LOWORD(units) : 8, HIWORD(units) != 0 ? HIWORD(units) : 16};
+    HDC screen = ::GetDC(nullptr);
+    if (screen != nullptr) {
+        const HGDIOBJ previous = ::SelectObject(screen, ::GetStockObject(SYSTEM_FONT));
+        TEXTMETRICW metrics{};
+        if (::GetTextMetricsW(screen, &metrics) && metrics.tmHeight > 0) base.y = metrics.tmHeight;
+        ::SelectObject(screen, previous);
+        ::ReleaseDC(nullptr, screen);
+    }
+    return base;
+}
+
+// Where a box of this owner or position appears: the owner's monitor, the one at
+// the requested position, or the primary monitor, where the dialog manager centres
+// a box without owner.
+HMONITOR MonitorOfBox(HWND owner, int x, int y) {
+    if (owner != nullptr && ::IsWindow(owner)) return ::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST);
+    if (x != 0 || y != 0) return ::MonitorFromPoint(POINT{x, y}, MONITOR_DEFAULTTONEAREST);
+    return ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+}
+
+int MonitorWidth(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (monitor != nullptr && ::GetMonitorInfoW(monitor, &info)) return info.rcMonitor.right - info.rcMonitor.left;
+    return ::GetSystemMetrics(SM_CXSCREEN);
+}
+
+}  // namespace
+
 CPromptTemplate::CPromptTemplate(HWND ownerWindow, const wchar_t* textArg, const wchar_t* captionArg, UINT styleBits,
                                  const PromptBoxParams& params)
     : text(new wchar_t[kPromptTextLength]()), caption(new wchar_t[kPromptTextLength]()) {
@@ -100,11 +137,6 @@ CPromptTemplate::CPromptTemplate(HWND ownerWindow, const wchar_t* textArg, const
         baseUnitX_ = LOWORD(baseUnits);
         baseUnitY_ = HIWORD(baseUnits);
     }
-    const PromptMetrics metrics = ComputePromptMetrics(baseUnitX_, baseUnitY_, modernLook);
-    minButtonWidth = metrics.minButtonWidth;
-    buttonHeight = metrics.buttonHeight;
-    countdownWidth = metrics.countdownWidth;
-    checkBoxHeight = metrics.checkBoxHeight;
     defaultButtonNumber = DefaultButtonNumber(style);
 
     wchar_t reportLabel[kPromptLabelLength] = {};
@@ -115,15 +147,65 @@ CPromptTemplate::CPromptTemplate(HWND ownerWindow, const wchar_t* textArg, const
                          return ::LoadStringW(strings, id, buffer, capacity) > 0;
                      });
 
-    // Everything is measured in the font the controls will show.
-    UniqueDc dc(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
-    NONCLIENTMETRICSW metricsInfo{};
-    // The size without the padded-border field, which every version accepts.
-    metricsInfo.cbSize = static_cast<UINT>(offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth));
-    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metricsInfo.cbSize, &metricsInfo, 0)) {
-        font.reset(::CreateFontIndirectW(&metricsInfo.lfMessageFont));
+    // Resource numbers are 16 bits; a larger id would be taken for a string pointer.
+    iconId_ = params.iconId <= 0xFFFF ? params.iconId : 0;
+    CopyBounded(iconName_, kPromptFieldLength, params.iconName);
+
+    row_ = BuildButtonRow(style, customButtons, reportCallback != nullptr);
+    dialogFlags |= row_.escapeFlags;
+    if (defaultButtonNumber > static_cast<int>(row_.buttons.size())) defaultButtonNumber = 1;
+    const UINT checkFlag = CheckBoxFlag(style);
+    dialogFlags |= checkFlag;
+    checkLabel_ = CheckBoxLabelIndex(checkFlag);
+
+    // The box is laid out for the DPI of the monitor it is going to appear on.
+    monitor_ = MonitorOfBox(owner, x, y);
+    const UINT boxDpi = owner != nullptr && ::IsWindow(owner) ? DpiForWindow(owner) : DpiForMonitor(monitor_);
+    Scaled scaled = Measure(boxDpi, monitor_);
+    hasIconItem_ = static_cast<bool>(scaled.icon);
+    laidOut_ = true;
+    Adopt(scaled);
+
+    const std::vector<RECT> rects = ItemRects(scaled);
+    size_t next = 0;
+    if (hasIconItem_) AppendItem(kStaticClassAtom, kChildStyle, kPromptIconId, rects[next++], L"");
+    messageStaticId = nextStaticId++;
+    // The message is shown as written: an "&" in a path is not an access key.
+    AppendItem(kStaticClassAtom, kChildStyle | SS_NOPREFIX, static_cast<WORD>(messageStaticId), rects[next++],
+               text.get());
+    for (size_t i = 0; i < row_.buttons.size(); ++i) {
+        const PromptButtonSpec& button = row_.buttons[i];
+        const RECT& r = rects[next++];
+        if (button.labelIndex >= 0) {
+            AddButton(button.labelIndex, button.id, r.left, r.top);
+        } else {
+            AddButtonWithText(button.customText.c_str(), r.right - r.left, button.id, r.left, r.top);
+        }
     }
-    HGDIOBJ previousFont = (dc && font) ? ::SelectObject(dc.get(), font.get()) : nullptr;
+    if (checkLabel_ >= 0) {
+        AppendItem(kButtonClassAtom, kCheckBoxStyle, kPromptCheckBoxId, rects[next++], labels[checkLabel_]);
+    }
+
+    header.style = kBoxStyle | ((style & MB_SYSTEMMODAL) ? DS_SYSMODAL : 0);
+    header.dwExtendedStyle = 0;
+    header.cdit = static_cast<WORD>(itemCount_);
+    header.x = 0;
+    header.y = 0;
+    header.cx = ToShort(PixelsToDialogUnitsX(clientSize_.cx, baseUnitX_));
+    header.cy = ToShort(PixelsToDialogUnitsY(clientSize_.cy, baseUnitY_));
+}
+
+CPromptTemplate::Scaled CPromptTemplate::Measure(UINT dpi, HMONITOR monitor) const {
+    Scaled scaled;
+    scaled.dpi = dpi != 0 ? dpi : kBaseDpi;
+    const PromptBaseUnits at96Dpi = BaseUnitsForDpi(SystemFontBaseUnits(), SystemDpi(), kBaseDpi);
+    scaled.metrics = ScalePromptMetrics(ComputePromptMetrics(at96Dpi.x, at96Dpi.y, modernLook), scaled.dpi);
+
+    // Everything is measured in the font the controls will show.
+    NONCLIENTMETRICSW fonts{};
+    if (NonClientFontsForDpi(scaled.dpi, fonts)) scaled.font.reset(::CreateFontIndirectW(&fonts.lfMessageFont));
+    UniqueDc dc(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+    HGDIOBJ previousFont = (dc && scaled.font) ? ::SelectObject(dc.get(), scaled.font.get()) : nullptr;
     auto textWidth = [&dc](const wchar_t* s) {
         SIZE extent{};
         if (dc) ::GetTextExtentPoint32W(dc.get(), s, static_cast<int>(std::wcslen(s)), &extent);
@@ -132,12 +214,13 @@ CPromptTemplate::CPromptTemplate(HWND ownerWindow, const wchar_t* textArg, const
 
     const bool hasTimeout = timeoutSeconds != 0;
     for (int i = 0; i < kPromptLabelTableSize; ++i) {
-        buttonWidths[i] = PromptButtonWidth(textWidth(labels[i]), metrics, hasTimeout);
+        scaled.buttonWidths[i] = PromptButtonWidth(textWidth(labels[i]), scaled.metrics, hasTimeout, scaled.dpi);
     }
 
+    const int iconSize = SystemMetricForDpi(SM_CXICON, scaled.dpi);
     const bool iconInStyle = (style & MB_ICONMASK) != 0;
-    const int wrapWidth = MessageWrapWidth(::GetSystemMetrics(SM_CXSCREEN), modernLook, narrow, iconInStyle,
-                                           ::GetSystemMetrics(SM_CXICON));
+    const int wrapWidth = MessageWrapWidth(MonitorWidth(monitor != nullptr ? monitor : monitor_), modernLook, narrow,
+                                           iconInStyle, iconSize, scaled.dpi);
     RECT textRect{0, 0, wrapWidth, wrapWidth};
     SIZE lineExtent{};
     if (dc) {
@@ -145,66 +228,86 @@ CPromptTemplate::CPromptTemplate(HWND ownerWindow, const wchar_t* textArg, const
         ::GetTextExtentPoint32W(dc.get(), L"My", 2, &lineExtent);
     }
 
-    LoadIconForStyle(params);
-
-    const PromptButtonRow row = BuildButtonRow(style, customButtons, reportCallback != nullptr);
-    dialogFlags |= row.escapeFlags;
-    if (defaultButtonNumber > static_cast<int>(row.buttons.size())) defaultButtonNumber = 1;
-    const UINT checkFlag = CheckBoxFlag(style);
-    dialogFlags |= checkFlag;
-    const int checkLabel = CheckBoxLabelIndex(checkFlag);
+    if (!laidOut_ || hasIconItem_) scaled.icon = LoadIconOfStyle(iconSize);
 
     PromptLayoutInput input;
+    input.dpi = scaled.dpi;
     input.textWidth = textRect.right - textRect.left;
     input.textHeight = textRect.bottom - textRect.top;
     input.lineHeight = lineExtent.cy;
-    input.hasIcon = icon != nullptr;
-    input.iconWidth = ::GetSystemMetrics(SM_CXICON);
-    input.iconHeight = ::GetSystemMetrics(SM_CYICON);
+    // Once the box has an icon item, every later layout keeps its place.
+    input.hasIcon = laidOut_ ? hasIconItem_ : static_cast<bool>(scaled.icon);
+    input.iconWidth = iconSize;
+    input.iconHeight = SystemMetricForDpi(SM_CYICON, scaled.dpi);
     input.modernLook = modernLook;
     input.rightButtons = rightButtons;
     input.hasBackground = static_cast<bool>(backgroundBrush);
-    input.buttonHeight = buttonHeight;
-    input.checkBoxHeight = checkBoxHeight;
-    std::vector<int> customWidths;
-    for (const PromptButtonSpec& button : row.buttons) {
-        const int width = button.labelIndex >= 0
-                              ? buttonWidths[button.labelIndex]
-                              : PromptButtonWidth(textWidth(button.customText.c_str()), metrics, hasTimeout);
-        input.buttonWidths.push_back(width);
+    input.buttonHeight = scaled.metrics.buttonHeight;
+    input.checkBoxHeight = scaled.metrics.checkBoxHeight;
+    for (const PromptButtonSpec& button : row_.buttons) {
+        const int width = button.labelIndex >= 0 ? scaled.buttonWidths[button.labelIndex]
+                                                 : PromptButtonWidth(textWidth(button.customText.c_str()),
+                                                                     scaled.metrics, hasTimeout, scaled.dpi);
+        scaled.rowWidths.push_back(width);
     }
-    input.checkWidth = checkLabel >= 0 ? buttonWidths[checkLabel] + checkBoxHeight : 0;
+    input.buttonWidths = scaled.rowWidths;
+    input.checkWidth = checkLabel_ >= 0 ? scaled.buttonWidths[checkLabel_] + scaled.metrics.checkBoxHeight : 0;
 
     if (previousFont != nullptr) ::SelectObject(dc.get(), previousFont);
+    scaled.layout = LayOutPrompt(input);
+    return scaled;
+}
 
-    const PromptLayout layout = LayOutPrompt(input);
-    messageRect = layout.messageRect;
+void CPromptTemplate::Adopt(Scaled& scaled) {
+    dpi_ = scaled.dpi;
+    font = std::move(scaled.font);
+    ownedIcon_ = std::move(scaled.icon);
+    icon = ownedIcon_.get();
+    minButtonWidth = scaled.metrics.minButtonWidth;
+    buttonHeight = scaled.metrics.buttonHeight;
+    countdownWidth = scaled.metrics.countdownWidth;
+    checkBoxHeight = scaled.metrics.checkBoxHeight;
+    for (int i = 0; i < kPromptLabelTableSize; ++i) buttonWidths[i] = scaled.buttonWidths[i];
+    messageRect = scaled.layout.messageRect;
+    clientSize_ = SIZE{scaled.layout.width, scaled.layout.height};
+}
 
-    if (icon != nullptr) AppendItem(kStaticClassAtom, kChildStyle, kPromptIconId, layout.iconRect, L"");
-    messageStaticId = nextStaticId++;
-    // The message is shown as written: an "&" in a path is not an access key.
-    AppendItem(kStaticClassAtom, kChildStyle | SS_NOPREFIX, static_cast<WORD>(messageStaticId), messageRect,
-               text.get());
-    for (size_t i = 0; i < row.buttons.size(); ++i) {
-        const PromptButtonSpec& button = row.buttons[i];
-        if (button.labelIndex >= 0) {
-            AddButton(button.labelIndex, button.id, layout.buttonLefts[i], layout.rowTop);
-        } else {
-            AddButtonWithText(button.customText.c_str(), input.buttonWidths[i], button.id, layout.buttonLefts[i],
-                              layout.rowTop);
-        }
+// The items' rectangles in template order: icon, message, the buttons left to
+// right, check box.
+std::vector<RECT> CPromptTemplate::ItemRects(const Scaled& scaled) const {
+    const PromptLayout& layout = scaled.layout;
+    std::vector<RECT> rects;
+    if (hasIconItem_) rects.push_back(layout.iconRect);
+    rects.push_back(layout.messageRect);
+    for (size_t i = 0; i < scaled.rowWidths.size(); ++i) {
+        const int left = layout.buttonLefts[i];
+        rects.push_back(RECT{left, layout.rowTop, left + scaled.rowWidths[i], layout.rowTop + scaled.metrics.buttonHeight});
     }
-    if (checkLabel >= 0) {
-        AppendItem(kButtonClassAtom, kCheckBoxStyle, kPromptCheckBoxId, layout.checkBoxRect, labels[checkLabel]);
-    }
+    if (checkLabel_ >= 0) rects.push_back(layout.checkBoxRect);
+    return rects;
+}
 
-    header.style = kBoxStyle | ((style & MB_SYSTEMMODAL) ? DS_SYSMODAL : 0);
-    header.dwExtendedStyle = 0;
-    header.cdit = static_cast<WORD>(itemCount_);
-    header.x = 0;
-    header.y = 0;
-    header.cx = ToShort(PixelsToDialogUnitsX(layout.width, baseUnitX_));
-    header.cy = ToShort(PixelsToDialogUnitsY(layout.height, baseUnitY_));
+RECT CPromptTemplate::ItemRect(int index) const {
+    return index >= 0 && index < itemCount_ ? itemRects_[index] : RECT{};
+}
+
+PromptRetired CPromptTemplate::RelayOutForDpi(UINT newDpi, HMONITOR monitor) {
+    if (monitor != nullptr) monitor_ = monitor;
+    Scaled scaled = Measure(newDpi, monitor_);
+    PromptRetired retired;
+    retired.font = std::move(font);
+    retired.icon = std::move(ownedIcon_);
+    Adopt(scaled);
+    const std::vector<RECT> rects = ItemRects(scaled);
+    for (int i = 0; i < itemCount_ && i < static_cast<int>(rects.size()); ++i) PlaceItem(i, rects[static_cast<size_t>(i)]);
+    header.cx = ToShort(PixelsToDialogUnitsX(clientSize_.cx, baseUnitX_));
+    header.cy = ToShort(PixelsToDialogUnitsY(clientSize_.cy, baseUnitY_));
+    return retired;
+}
+
+SIZE CPromptTemplate::ClientSizeForDpi(UINT newDpi, HMONITOR monitor) const {
+    const Scaled scaled = Measure(newDpi, monitor);
+    return SIZE{scaled.layout.width, scaled.layout.height};
 }
 
 CPromptTemplate::~CPromptTemplate() = default;
@@ -267,28 +370,19 @@ void CPromptTemplate::LoadTexts(const wchar_t* textArg, const wchar_t* captionAr
     if (reportLabel[0] == L'\0') CopyBounded(reportLabel, kPromptLabelLength, params.reportCaption);
 }
 
-void CPromptTemplate::LoadIconForStyle(const PromptBoxParams& params) {
+UniqueIcon CPromptTemplate::LoadIconOfStyle(int size) const {
     const HINSTANCE module = iconInstance != nullptr ? iconInstance : ::GetModuleHandleW(nullptr);
-    // Resource numbers are 16 bits; a larger id would be taken for a string pointer.
-    if (params.iconId != 0 && params.iconId <= 0xFFFF) {
-        icon = ::LoadIconW(module, MAKEINTRESOURCEW(params.iconId));
-        return;
-    }
-    if (params.iconName[0] != L'\0') {
-        wchar_t name[kPromptFieldLength] = {};
-        CopyBounded(name, kPromptFieldLength, params.iconName);
-        icon = ::LoadIconW(module, name);
-        return;
-    }
+    if (iconId_ != 0) return UniqueIcon(LoadIconOfSize(module, MAKEINTRESOURCEW(iconId_), size));
+    if (iconName_[0] != L'\0') return UniqueIcon(LoadIconOfSize(module, iconName_, size));
     const wchar_t* systemIcon = nullptr;
     switch (style & MB_ICONMASK) {
-        case 0: return;
+        case 0: return UniqueIcon();
         case MB_ICONHAND: systemIcon = IDI_HAND; break;
         case MB_ICONQUESTION: systemIcon = IDI_QUESTION; break;
         case MB_ICONASTERISK: systemIcon = IDI_ASTERISK; break;
         default: systemIcon = IDI_EXCLAMATION; break;
     }
-    icon = ::LoadIconW(nullptr, systemIcon);
+    return UniqueIcon(LoadIconOfSize(nullptr, systemIcon, size));
 }
 
 CPromptItem* CPromptTemplate::AppendItem(WORD classAtom, DWORD itemStyle, WORD itemId, const RECT& pixels,
@@ -299,13 +393,19 @@ CPromptItem* CPromptTemplate::AppendItem(WORD classAtom, DWORD itemStyle, WORD i
     item->style = itemStyle;
     item->exStyle = 0;
     item->id = itemId;
-    item->x = ToShort(PixelsToDialogUnitsX(pixels.left, baseUnitX_));
-    item->y = ToShort(PixelsToDialogUnitsY(pixels.top, baseUnitY_));
-    item->cx = ToShort(PixelsToDialogUnitsX(pixels.right - pixels.left, baseUnitX_));
-    item->cy = ToShort(PixelsToDialogUnitsY(pixels.bottom - pixels.top, baseUnitY_));
     item->text = itemText != nullptr ? itemText : L"";
     items[itemCount_] = std::move(item);
+    PlaceItem(itemCount_, pixels);
     return items[itemCount_++].get();
+}
+
+void CPromptTemplate::PlaceItem(int index, const RECT& pixels) {
+    CPromptItem& item = *items[index];
+    itemRects_[index] = pixels;
+    item.x = ToShort(PixelsToDialogUnitsX(pixels.left, baseUnitX_));
+    item.y = ToShort(PixelsToDialogUnitsY(pixels.top, baseUnitY_));
+    item.cx = ToShort(PixelsToDialogUnitsX(pixels.right - pixels.left, baseUnitX_));
+    item.cy = ToShort(PixelsToDialogUnitsY(pixels.bottom - pixels.top, baseUnitY_));
 }
 
 int CPromptTemplate::AddButton(int labelIndex, WORD id, int left, int top) {
@@ -321,7 +421,7 @@ int CPromptTemplate::AddButtonWithText(const wchar_t* label, int width, WORD id,
         defaultButtonId = id;
     }
     AppendItem(kButtonClassAtom, buttonStyle, id, RECT{left, top, left + width, top + buttonHeight}, label);
-    return width + 6;
+    return width + ScaleForDpi(6, dpi_);
 }
 
 size_t CPromptTemplate::TemplateByteSize() const {

@@ -3,12 +3,18 @@
 // and runs the box in a modal loop of its own; CPromptItem is one control of it.
 // The dialog procedure reads and writes the template's public fields while the box
 // is up; those fields are the contract between the builder and the procedure.
+//
+// The box is laid out in pixels for the DPI of the monitor it appears on: font,
+// icon, base units and margins. The dialog units of the template only bring the
+// window up; the procedure then puts every control on its pixel rectangle, and
+// lays the box out again when it lands on, or moves to, a monitor of another scale.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/unique_resource.h"
 #include "promptbox/prompt_box.h"
@@ -51,6 +57,13 @@ size_t DialogTemplateByteSize(size_t titleLength, const CPromptItem* const* item
 bool WriteDialogTemplate(const DLGTEMPLATE& header, const wchar_t* title, size_t titleLength,
                          const CPromptItem* const* items, int count, BYTE* buffer, size_t size);
 
+// The font and icon of a layout that the box no longer shows; freed once the
+// controls have been given the new ones.
+struct PromptRetired {
+    UniqueFont font;
+    UniqueIcon icon;
+};
+
 class CPromptTemplate {
 public:
     // `text` and `caption` are strings or string resource numbers (MAKEINTRESOURCEW);
@@ -67,8 +80,22 @@ public:
     int ShowModal();
 
     // Appends a push button with the label of that index at (x, y) in pixels and
-    // returns the advance to the next button (its width + 6).
+    // returns the advance to the next button (its width + 6, scaled for the DPI).
     int AddButton(int labelIndex, WORD id, int left, int top);
+
+    // The DPI the box is laid out for, and the box's client size in pixels.
+    UINT Dpi() const { return dpi_; }
+    SIZE ClientSize() const { return clientSize_; }
+    // Where item `index` (in template order) stands, in client pixels.
+    RECT ItemRect(int index) const;
+
+    // Lays the box out for `dpi` on `monitor` (null: where it is now): new font,
+    // icon, button widths, message rectangle and item rectangles. The font and
+    // icon the controls still show are handed back, to be freed once replaced.
+    PromptRetired RelayOutForDpi(UINT dpi, HMONITOR monitor);
+
+    // The client size the box would have at `dpi` on `monitor`.
+    SIZE ClientSizeForDpi(UINT dpi, HMONITOR monitor) const;
 
     // The template image ShowModal hands to the dialog manager.
     size_t TemplateByteSize() const;
@@ -109,8 +136,7 @@ public:
     std::unique_ptr<wchar_t[]> caption;
     wchar_t customButtons[kPromptCustomButtonsLength] = {};
     wchar_t companyName[kPromptFieldLength] = {};
-    // LoadIconW hands out shared icons that the system frees with the module; they
-    // must not be destroyed, so this handle is not owned.
+    // The icon shown, sized for the DPI (owned by the template).
     HICON icon = nullptr;
     UniqueFont font;
     COLORREF textColor = CLR_INVALID;
@@ -122,17 +148,45 @@ public:
     PromptLabelTexts labels = {};
 
 private:
+    // Everything of a layout that depends on the DPI.
+    struct Scaled {
+        UINT dpi = kBaseDpi;
+        UniqueFont font;
+        UniqueIcon icon;
+        PromptMetrics metrics{};
+        int buttonWidths[kPromptLabelTableSize] = {};
+        std::vector<int> rowWidths;  // the row's buttons, left to right
+        PromptLayout layout;
+    };
+
     void TakeOverParameters(const PromptBoxParams& params);
     void LoadTexts(const wchar_t* textArg, const wchar_t* captionArg, const PromptBoxParams& params,
                    wchar_t (&reportLabel)[kPromptLabelLength]);
     HINSTANCE StringsModule() const;
-    void LoadIconForStyle(const PromptBoxParams& params);
+    UniqueIcon LoadIconOfStyle(int size) const;
+    Scaled Measure(UINT dpi, HMONITOR monitor) const;
+    void Adopt(Scaled& scaled);
+    std::vector<RECT> ItemRects(const Scaled& scaled) const;
     CPromptItem* AppendItem(WORD classAtom, DWORD itemStyle, WORD itemId, const RECT& pixels, const wchar_t* itemText);
+    void PlaceItem(int index, const RECT& pixels);
     int AddButtonWithText(const wchar_t* label, int width, WORD id, int left, int top);
 
     int itemCount_ = 0;
+    // The system's dialog base units, with which the dialog manager turns the
+    // template's dialog units into pixels.
     int baseUnitX_ = 8;
     int baseUnitY_ = 16;
+    UINT dpi_ = kBaseDpi;
+    HMONITOR monitor_ = nullptr;
+    SIZE clientSize_{};
+    RECT itemRects_[kPromptMaxItems] = {};
+    UniqueIcon ownedIcon_;
+    bool laidOut_ = false;
+    bool hasIconItem_ = false;  // an icon was asked for and could be loaded
+    UINT iconId_ = 0;
+    wchar_t iconName_[kPromptFieldLength] = {};
+    PromptButtonRow row_;
+    int checkLabel_ = -1;
 };
 
 // The box's dialog procedure; lParam of WM_INITDIALOG is the CPromptTemplate.

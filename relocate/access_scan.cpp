@@ -293,18 +293,23 @@ struct ScanJob {
 
 DWORD WINAPI ScanJobThread(void* parameter) {
     ScanJob& job = *static_cast<ScanJob*>(parameter);
-    try {
-        job.passed = ScanForAccess(job.folder, L"*", *job.progress, job.findings);
-        if (job.passed) job.progress->OnPassed();
-    } catch (...) {
-        // Out of memory: the tree could not be checked, so it must not be moved.
-        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
-        job.passed = false;
-    }
+    job.passed = ScanWholeTree(job.folder, *job.progress, job.findings);
     return job.passed ? 1 : 0;
 }
 
 }  // namespace
+
+bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, AccessScanFindings& findings) noexcept {
+    try {
+        if (!ScanForAccess(folder, L"*", progress, findings)) return false;
+        progress.OnPassed();
+        return true;
+    } catch (...) {
+        // Out of memory: the tree could not be checked, so it must not be moved.
+        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
+        return false;
+    }
+}
 
 bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
                    AccessScanFindings& findings, int threads) {

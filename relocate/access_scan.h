@@ -40,6 +40,11 @@ struct AccessScanFindings {
 [[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
                                  AccessScanFindings& findings, int threads = 0);
 
+// Every file of `folder`'s tree, on the calling thread; `progress` hears OnPassed
+// when all passed. Never throws: running out of memory fails the scan.
+[[nodiscard]] bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress,
+                                 AccessScanFindings& findings) noexcept;
+
 enum class AccessScanOutcome { Passed, Failed, NotStarted };
 
 // Scans `folder`'s whole tree on a worker thread of its own and waits for it; the

@@ -86,6 +86,15 @@ INT_PTR CALLBACK RelocationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPA
             return TRUE;
         case WM_COMMAND:
             return OnCommand(dialog, LOWORD(wParam));
+        case WM_DPICHANGED:
+            OnDialogDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return FALSE;  // the dialog manager re-lays out the controls
+        case WM_SIZE:
+            FitStatusBar(dialog);
+            return FALSE;
+        case WM_DESTROY:
+            ReleaseDialogResources(dialog);
+            return FALSE;
         default:
             return FALSE;
         }

@@ -5,7 +5,6 @@
 #include <deque>
 #include <string>
 
-#include "base/debug_log.h"
 #include "base/srw_lock.h"
 #include "ui/app_globals.h"
 
@@ -77,17 +76,12 @@ bool ScanForAccess(std::wstring folder, const std::wstring& mask) {
 }
 
 DWORD WINAPI AccessScanThread(void* /*parameter*/) {
-    try {
-        SystemFilesFound = false;
-        const std::wstring folder = ScanSourceFolder;
-        if (!ScanForAccess(folder, L"*")) return 0;
-        StatusBarScanProgress().OnPassed();
-        return 1;
-    } catch (...) {
-        // Out of memory: the tree could not be checked, so it must not be moved.
-        DebugLine(L"Tressel.Error: the access scan ran out of memory.");
-        return 0;
-    }
+    SystemFilesFound = false;
+    StatusBarScanProgress progress;
+    AccessScanFindings findings;
+    const bool passed = ScanWholeTree(ScanSourceFolder, progress, findings);
+    SystemFilesFound = findings.systemFiles;
+    return passed ? 1 : 0;
 }
 
 void DeliverScanProgress() { QueuedProgress.DeliverAndRelease(); }

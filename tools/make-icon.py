@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws Dirshift's icon (a folder, an arrow, and a drive that receives it) and writes
-resources/dirshift.ico with 32 x 32 and 48 x 48 images in 24-bit colour.
+resources/dirshift.ico in 24-bit colour, in every size Windows asks for at 100 % to
+200 % display scale: 16, 20, 24 (small icons), 32, 40, 48, 64 (window and Explorer
+icons) and 256 (Explorer's largest views).
 
 Usage: tools/make-icon.py [output.ico]
 Shapes are described on a 48-unit grid and rendered at 4x, then reduced; a pixel is
@@ -9,6 +11,7 @@ import struct
 import sys
 
 SS = 4  # samples per pixel per axis
+SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
 FOLDER_BACK = (0xD8, 0x9B, 0x2A)
 FOLDER_FRONT = (0xF6, 0xC4, 0x4F)
@@ -115,11 +118,12 @@ def dib(size):
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else 'resources/dirshift.ico'
-    images = [(32, dib(32)), (48, dib(48))]
+    images = [(size, dib(size)) for size in SIZES]
     data = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, blob in images:
-        data += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 24, len(blob), offset)
+        # A directory entry holds 0 for 256.
+        data += struct.pack('<BBBBHHII', size % 256, size % 256, 0, 0, 1, 24, len(blob), offset)
         offset += len(blob)
     for _, blob in images:
         data += blob

@@ -13,6 +13,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
+# shellcheck source=ntfs-lib.sh
+. "$here/ntfs-lib.sh"
 
 volumes="$DIRSHIFT_BUILD_DIR/test-volumes"
 image="$volumes/ntfs.img"
@@ -21,61 +23,25 @@ plain_mount="$volumes/plain"
 image_size=512M
 dosdevices="$WINEPREFIX/dosdevices"
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-# A mount point whose FUSE process died still shows in /proc/mounts while
-# `mountpoint` fails on it ("Transport endpoint is not connected"), so both count.
-is_mounted() {
-  mountpoint -q "$1" 2>/dev/null || grep -qF " $1 " /proc/mounts
-}
-
-release() {
-  local dir=$1
-  if is_mounted "$dir"; then
-    as_root umount "$dir" 2>/dev/null || as_root umount -l "$dir"
-  fi
-}
-
-wait_unmounted() {
-  for _ in $(seq 50); do
-    is_mounted "$1" || return 0
-    sleep 0.1
-  done
-  echo "ntfs-volume: $1 is still mounted" >&2
-  return 1
-}
-
 unlink_drives() {
   rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:"
 }
 
 down() {
   unlink_drives
-  release "$ntfs_mount"
-  release "$plain_mount"
-  wait_unmounted "$ntfs_mount"
-  wait_unmounted "$plain_mount"
+  dirshift_unmount "$ntfs_mount"
+  dirshift_unmount "$plain_mount"
   rm -f "$image"
 }
 
 up() {
-  for tool in mkntfs ntfs-3g mountpoint; do
-    command -v "$tool" >/dev/null || { echo "ntfs-volume: $tool is missing (tools/setup.sh installs it)" >&2; exit 1; }
-  done
-  [ -e /dev/fuse ] || { echo "ntfs-volume: /dev/fuse is missing" >&2; exit 1; }
+  dirshift_check_ntfs_tools
   down
   mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$dosdevices"
 
-  truncate -s "$image_size" "$image"
-  if ! mkntfs --fast --force --quiet --label DIRSHIFT "$image" >"$volumes/mkntfs.log" 2>&1; then
-    cat "$volumes/mkntfs.log" >&2
-    exit 1
-  fi
-  as_root ntfs-3g "$image" "$ntfs_mount"
-  as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
-  mountpoint -q "$ntfs_mount" || { echo "ntfs-volume: mounting $image failed" >&2; exit 1; }
+  dirshift_make_ntfs_image "$image" "$image_size" DIRSHIFT
+  dirshift_mount_ntfs "$image" "$ntfs_mount"
+  dirshift_as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
   mountpoint -q "$plain_mount" || { echo "ntfs-volume: mounting tmpfs failed" >&2; exit 1; }
   mkdir -p "$ntfs_mount/second"
 
@@ -83,20 +49,7 @@ up() {
   ln -sfn "$ntfs_mount/second" "$dosdevices/m:"
   ln -sfn "$plain_mount" "$dosdevices/t:"
   echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)"
-  restart_wine
-}
-
-# Wine's mount manager learns a prefix's drives when it starts and keeps answering
-# from what it knew (a drive mapped later then fails GetVolumeInformationW). Ending
-# the prefix's wineserver restarts it with the new drives at the next Wine program.
-restart_wine() {
-  command -v wineserver >/dev/null 2>&1 || return 0
-  dirshift_wineserver_running || return 0
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-  for _ in $(seq 100); do
-    dirshift_wineserver_running || return 0
-    sleep 0.1
-  done
+  dirshift_restart_wine
 }
 
 status() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine for Dirshift: installs the packages it needs (only
 # when some are missing), creates the Wine prefix, and builds everything.
+# With --program (tools/run.sh) it builds the program alone, not the tests.
 # Safe to run again; later runs only rebuild what changed.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -13,7 +14,8 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest  # cross build and tests
   wine wine64 fonts-wine                                     # running the program
   xvfb xauth x11-utils x11-apps imagemagick                  # a display and screenshots
-  ntfs-3g fuse3 attr                                         # the NTFS test volume
+  libx11-6 libxtst6                                          # typing into a display (XTest)
+  ntfs-3g fuse3 attr                                         # the NTFS volumes of the tests and of run.sh
   clang-14 libclang-rt-14-dev                                # native fuzzing of the pure parsers
   nsis zip                                                   # installer and portable zip
   procps psmisc util-linux
@@ -73,10 +75,20 @@ build() {
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
           -DCMAKE_BUILD_TYPE=Release
   fi
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" "$@"
 }
+
+case "${1:-}" in
+  "") program_only= ;;
+  --program) program_only=1 ;;
+  *) echo "usage: $0 [--program]" >&2; exit 2 ;;
+esac
 
 install_packages
 prepare_wine_prefix
-build
-prepare_test_user
+if [ -n "$program_only" ]; then
+  build --target dirshift
+else
+  build
+  prepare_test_user
+fi

@@ -4,20 +4,105 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <memory>
+
+#include "base/dpi.h"
+#include "base/unique_resource.h"
 #include "ui/app_globals.h"
 #include "resources/resource.h"
 
+namespace {
+
+// What a dialog sizes for its DPI and owns until it is destroyed; kept in a window
+// property of the dialog.
+struct DialogScale {
+    UINT dpi = kBaseDpi;
+    UniqueIcon bigIcon;
+    UniqueIcon smallIcon;
+    UniqueFont statusFont;
+};
+
+constexpr wchar_t kScaleProperty[] = L"Dirshift.DialogScale";
+
+DialogScale* FindScale(HWND dialog) { return static_cast<DialogScale*>(::GetPropW(dialog, kScaleProperty)); }
+
+// The dialog's scale, made on first use; null only when the property cannot be
+// set, and the dialog then keeps the system's default icons and status font.
+DialogScale* ScaleOf(HWND dialog) {
+    if (DialogScale* scale = FindScale(dialog)) return scale;
+    auto scale = std::make_unique<DialogScale>();
+    scale->dpi = DpiForWindow(dialog);
+    if (!::SetPropW(dialog, kScaleProperty, scale.get())) return nullptr;
+    return scale.release();
+}
+
+void SizeIcons(HWND dialog, DialogScale& scale) {
+    UniqueIcon big(LoadIconOfSize(AppInstance, MAKEINTRESOURCEW(IDI_DIRSHIFT), SystemMetricForDpi(SM_CXICON, scale.dpi)));
+    UniqueIcon small(
+        LoadIconOfSize(AppInstance, MAKEINTRESOURCEW(IDI_DIRSHIFT), SystemMetricForDpi(SM_CXSMICON, scale.dpi)));
+    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+    // The icons shown until now are freed only once the window no longer uses them.
+    scale.bigIcon = std::move(big);
+    scale.smallIcon = std::move(small);
+}
+
+// The status bar takes its height from its font; WM_SIZE makes it fit the dialog again.
+void SizeStatusBar(HWND statusBar, DialogScale& scale) {
+    if (statusBar == nullptr) return;
+    NONCLIENTMETRICSW metrics{};
+    UniqueFont font;
+    if (NonClientFontsForDpi(scale.dpi, metrics)) font.reset(::CreateFontIndirectW(&metrics.lfStatusFont));
+    if (!font) return;
+    ::SendMessageW(statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    ::SendMessageW(statusBar, WM_SIZE, 0, 0);
+    scale.statusFont = std::move(font);
+}
+
+}  // namespace
+
 void SetDialogIcons(HWND dialog) {
-    HICON icon = ::LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_DIRSHIFT));
-    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    if (DialogScale* scale = ScaleOf(dialog)) SizeIcons(dialog, *scale);
 }
 
 HWND CreateSimpleStatusBar(HWND dialog) {
     HWND statusBar = ::CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"Status", dialog, IDC_STATUS_BAR);
     StatusBarWindow.store(statusBar);
-    if (statusBar != nullptr) ::SendMessageW(statusBar, SB_SIMPLE, TRUE, 0);
+    if (statusBar != nullptr) {
+        ::SendMessageW(statusBar, SB_SIMPLE, TRUE, 0);
+        if (DialogScale* scale = ScaleOf(dialog)) SizeStatusBar(statusBar, *scale);
+    }
     return statusBar;
+}
+
+UINT DialogDpi(HWND dialog) {
+    const DialogScale* scale = FindScale(dialog);
+    return scale != nullptr ? scale->dpi : DpiForWindow(dialog);
+}
+
+UINT OnDialogDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested) {
+    ::SetWindowPos(dialog, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    DialogScale* scale = ScaleOf(dialog);
+    if (scale == nullptr) return newDpi;
+    const UINT oldDpi = scale->dpi;
+    scale->dpi = newDpi != 0 ? newDpi : DpiForWindow(dialog);
+    SizeIcons(dialog, *scale);
+    SizeStatusBar(::GetDlgItem(dialog, IDC_STATUS_BAR), *scale);
+    return oldDpi;
+}
+
+void FitStatusBar(HWND dialog) {
+    if (HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR)) ::SendMessageW(statusBar, WM_SIZE, 0, 0);
+}
+
+void ReleaseDialogResources(HWND dialog) {
+    std::unique_ptr<DialogScale> scale(static_cast<DialogScale*>(::RemovePropW(dialog, kScaleProperty)));
+    if (!scale) return;
+    // Nothing may go on using what is freed here.
+    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, 0);
+    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, 0);
+    if (HWND statusBar = ::GetDlgItem(dialog, IDC_STATUS_BAR)) ::SendMessageW(statusBar, WM_SETFONT, 0, FALSE);
 }
 
 void SetStatusText(HWND statusBar, const wchar_t* text) {

@@ -1,7 +1,7 @@
 // Checks over the built dirshift.exe as a file: its PE header (64-bit GUI program,
-// ASLR and DEP, only system DLLs imported) and every resource the code relies on
-// (the two dialog templates control by control, the strings, the icon, the version
-// record and the manifest).
+// ASLR and DEP, only system DLLs imported, nothing that Windows 7 lacks) and every
+// resource the code relies on (the two dialog templates control by control, the
+// strings, the icon in every size, the version record and the manifest).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -69,20 +69,46 @@ public:
 
     std::vector<std::string> ImportedDlls() const {
         std::vector<std::string> names;
-        const auto& directory = headers_.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        size_t offset = FileOffset(directory.VirtualAddress);
-        for (;; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-            const auto descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(bytes_, offset);
-            if (descriptor.Name == 0 || offset == 0) break;
-            const size_t nameOffset = FileOffset(descriptor.Name);
-            std::string name;
-            for (size_t i = nameOffset; i < bytes_.size() && bytes_[i] != 0; ++i) name += static_cast<char>(bytes_[i]);
-            names.push_back(name);
-        }
+        ForEachImport([&](const IMAGE_IMPORT_DESCRIPTOR& descriptor) { names.push_back(Text(FileOffset(descriptor.Name))); });
         return names;
     }
 
+    // Every function imported by name, as "dll!function".
+    std::vector<std::string> ImportedFunctions() const {
+        std::vector<std::string> functions;
+        ForEachImport([&](const IMAGE_IMPORT_DESCRIPTOR& descriptor) {
+            const std::string dll = Text(FileOffset(descriptor.Name));
+            const DWORD thunks = descriptor.OriginalFirstThunk != 0 ? descriptor.OriginalFirstThunk : descriptor.FirstThunk;
+            size_t offset = FileOffset(thunks);
+            for (; offset != 0; offset += sizeof(ULONGLONG)) {
+                const auto thunk = At<ULONGLONG>(bytes_, offset);
+                if (thunk == 0) break;
+                if (thunk & IMAGE_ORDINAL_FLAG64) continue;  // by ordinal: no name to check
+                // IMAGE_IMPORT_BY_NAME: a hint word, then the name.
+                functions.push_back(dll + "!" + Text(FileOffset(static_cast<DWORD>(thunk)) + 2));
+            }
+        });
+        return functions;
+    }
+
 private:
+    template <typename Visit>
+    void ForEachImport(Visit visit) const {
+        const auto& directory = headers_.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        size_t offset = FileOffset(directory.VirtualAddress);
+        for (; offset != 0; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const auto descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(bytes_, offset);
+            if (descriptor.Name == 0) break;
+            visit(descriptor);
+        }
+    }
+
+    std::string Text(size_t offset) const {
+        std::string text;
+        for (size_t i = offset; offset != 0 && i < bytes_.size() && bytes_[i] != 0; ++i) text += static_cast<char>(bytes_[i]);
+        return text;
+    }
+
     size_t FileOffset(DWORD rva) const {
         for (const auto& s : sections_) {
             if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize)
@@ -122,6 +148,28 @@ TEST(Executable, ImportsOnlyDllsThatEveryWindowsHas) {
     EXPECT_FALSE(imported.empty());
     for (const auto& dll : imported) {
         EXPECT_NE(std::find(system.begin(), system.end(), Lower(dll)), system.end()) << "imports " << dll;
+    }
+}
+
+// The program must start on Windows 7: what came later (the per-monitor DPI calls of
+// Windows 8.1 and 10) is found at run time, never imported.
+TEST(Executable, ImportsNothingThatWindows7Lacks) {
+    PeImage image(ReadWholeFile(DirshiftExePath()));
+    ASSERT_TRUE(image.valid());
+    const std::vector<std::string> functions = image.ImportedFunctions();
+    EXPECT_GT(functions.size(), 20u) << "the import table was read";
+    EXPECT_NE(std::find(functions.begin(), functions.end(), "USER32.dll!GetDialogBaseUnits"), functions.end())
+        << "names as the linker writes them";
+    const char* const laterThanWindows7[] = {
+        "GetDpiForWindow", "GetDpiForSystem", "GetSystemMetricsForDpi", "SystemParametersInfoForDpi",
+        "AdjustWindowRectExForDpi", "SetDialogDpiChangeBehavior", "SetDialogControlDpiChangeBehavior",
+        "GetThreadDpiAwarenessContext", "SetThreadDpiAwarenessContext", "GetAwarenessFromDpiAwarenessContext",
+        "SetProcessDpiAwarenessContext", "EnableNonClientDpiScaling", "GetDpiForMonitor", "SetProcessDpiAwareness",
+    };
+    for (const std::string& imported : functions) {
+        const std::string name = imported.substr(imported.find('!') + 1);
+        for (const char* later : laterThanWindows7) EXPECT_NE(name, later) << "imports " << imported;
+        EXPECT_EQ(Lower(imported).find("shcore"), std::string::npos) << "imports " << imported;
     }
 }
 
@@ -166,6 +214,34 @@ TEST_F(ExecutableResources, ManifestAsksForAdministratorAndCommonControls6) {
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(manifest.find("processorArchitecture=\"amd64\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\""),
               std::string::npos);
+    // Every Windows version the program was tested on.
+    for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                           "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos) << os;
+    }
+}
+
+// The element's text, with the namespace that Windows requires for it.
+std::string ManifestSetting(const std::string& manifest, const std::string& element, const std::string& ns) {
+    const std::string open = "<" + element + " xmlns=\"" + ns + "\">";
+    const size_t start = manifest.find(open);
+    if (start == std::string::npos) return "<missing>";
+    const size_t end = manifest.find("</" + element + ">", start);
+    if (end == std::string::npos) return "<unclosed>";
+    return manifest.substr(start + open.size(), end - start - open.size());
+}
+
+TEST_F(ExecutableResources, ManifestDeclaresPerMonitorV2WithSystemAwareFallback) {
+    const auto bytes = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+    const std::string manifest(bytes.begin(), bytes.end());
+    EXPECT_NE(manifest.find("<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">"), std::string::npos);
+    // Windows 10 1703 and later read this one: per monitor, version 2; 1607 takes
+    // the first value it knows, System.
+    EXPECT_EQ(ManifestSetting(manifest, "dpiAwareness", "http://schemas.microsoft.com/SMI/2016/WindowsSettings"),
+              "PerMonitorV2, System");
+    // Older Windows read this one: system aware. "true/pm" would make Windows 8.1
+    // per monitor version 1, which scales no dialog by itself.
+    EXPECT_EQ(ManifestSetting(manifest, "dpiAware", "http://schemas.microsoft.com/SMI/2005/WindowsSettings"), "true");
 }
 
 TEST_F(ExecutableResources, StringTableHoldsTheProgramsTexts) {
@@ -202,22 +278,27 @@ TEST_F(ExecutableResources, StringTableHoldsTheProgramsTexts) {
     EXPECT_LT(version.size(), 60u) << "fits the static under the group box";
 }
 
-TEST_F(ExecutableResources, IconGroupHas32And48PixelImagesIn24BitColour) {
+// The sizes Windows asks for from 100 % to 200 %: small icons 16 to 32, window and
+// Explorer icons 32 to 64, and 256 (stored as 0) for Explorer's largest views.
+TEST_F(ExecutableResources, IconGroupHasEveryScalesSizeIn24BitColour) {
     const auto group = Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_DIRSHIFT));
     ASSERT_GE(group.size(), 6u);
     const WORD count = At<WORD>(group, 4);
     std::vector<int> sizes;
     for (WORD i = 0; i < count; ++i) {
         const size_t entry = 6 + i * 14;  // GRPICONDIRENTRY
-        sizes.push_back(group[entry]);
+        EXPECT_EQ(group[entry], group[entry + 1]) << "square image " << i;
+        sizes.push_back(group[entry] == 0 ? 256 : group[entry]);
         EXPECT_EQ(At<WORD>(group, entry + 6), 24) << "bits per pixel of image " << i;
         const WORD id = At<WORD>(group, entry + 12);
         const auto image = Resource(RT_ICON, MAKEINTRESOURCEW(id));
         EXPECT_EQ(At<DWORD>(image, 0), 40u) << "a BITMAPINFOHEADER image";
+        EXPECT_EQ(At<LONG>(image, 4), sizes.back()) << "image width";
+        EXPECT_EQ(At<LONG>(image, 8), 2 * sizes.back()) << "colour and mask";
         EXPECT_EQ(At<WORD>(image, 14), 24);
     }
     std::sort(sizes.begin(), sizes.end());
-    EXPECT_EQ(sizes, (std::vector<int>{32, 48}));
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}));
 }
 
 TEST_F(ExecutableResources, VersionRecordNamesTheProduct) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -86,6 +87,11 @@ TEST(FormatRemoveError, NamesBothPathsWholeHoweverLong) {
 TEST(FormatScanningStatus, PrefixThenPath) {
     EXPECT_EQ(FormatScanningStatus(L"Scanning folder: ", L"N:\\a"), L"Scanning folder: N:\\a");
     EXPECT_EQ(FormatScanningStatus(nullptr, L"N:\\a"), L"N:\\a");
+}
+
+TEST(ColumnWidthForDpi, TwoHundredFortyEightPixelsAt96DpiScaled) {
+    const std::pair<UINT, int> cases[] = {{96, 248}, {120, 310}, {144, 372}, {192, 496}, {0, 248}};
+    for (const auto& c : cases) EXPECT_EQ(ColumnWidthForDpi(c.first), c.second) << c.first << " DPI";
 }
 
 }  // namespace

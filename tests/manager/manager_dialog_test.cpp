@@ -12,14 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi.h"
 #include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
+#include "manager/junction_rows.h"
 #include "resources/resource.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/process_census.h"
+#include "tests/driver/scale_checks.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/junction/junction_test_support.h"
 #include "tests/manager/manager_test_support.h"
@@ -107,9 +110,7 @@ TEST_F(ManagerDialog, OpensWithNoFolderSelectedAndItsListPrepared) {
     ASSERT_NE(statusBar, nullptr);
     EXPECT_TRUE(::SendMessageW(statusBar, SB_ISSIMPLE, 0, 0));
     EXPECT_EQ(StatusBarWindow.load(), statusBar);
-    const LRESULT big = ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0);
-    EXPECT_NE(big, 0);
-    EXPECT_EQ(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), big);
+    ExpectProgramIcons(dialog, AppInstance, DpiForWindow(dialog));
 
     // Scan with no folder stays where it is.
     PressButton(dialog, IDC_SCAN);
@@ -248,6 +249,26 @@ TEST_F(ManagerDialog, FolderBoxTellsWhyNothingIsScanned) {
     }
     PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());
+}
+
+TEST_F(ManagerDialog, EnterInTheFolderBoxScansWhatWasTypedAndOkStillCloses) {
+    const std::wstring root = UniquePath(kNtfsDrive, L"typed");
+    std::wstring target;
+    const std::wstring link = Junction(root, L"link", &target);
+
+    ManagerRun run;
+    ASSERT_NE(run.dialog(), nullptr);
+    HWND dialog = run.dialog();
+    SetControlText(dialog, IDC_SCAN_FOLDER, root);
+    PressEnterIn(dialog, IDC_SCAN_FOLDER);
+    ASSERT_TRUE(run.WaitForScanEnd(ProgramString(IDS_SCAN_COMPLETE)));
+    EXPECT_EQ(run.Rows(), (Rows{{link, target}}));
+    EXPECT_FALSE(run.WaitForReturn(300)) << "Enter in the folder box closed the dialog";
+    EXPECT_EQ(ControlText(dialog, IDC_SCAN_FOLDER), root);
+
+    PressButton(dialog, IDOK);
+    ASSERT_TRUE(run.WaitForReturn());
+    EXPECT_EQ(run.result(), IDOK);
 }
 
 TEST_F(ManagerDialog, CancelledFolderBrowserStillRescansTheFolderBox) {
@@ -692,6 +713,45 @@ TEST_F(ManagerRemove, NothingSelectedAmongSeveralRowsShowsNothingAndRescans) {
     EXPECT_EQ(run.Rows(), (Rows{{a, targetA}, {b, targetB}}));
     EXPECT_EQ(HostTypeOf(a), HostType::Symlink);
     PressButton(run.dialog(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForReturn());
+}
+
+// Moved to a monitor of twice the scale (Windows sends WM_DPICHANGED; under Wine,
+// where every monitor has the prefix's one DPI, the test sends it): the dialog takes
+// the suggested rectangle, its icons and status bar the new DPI, and each list
+// column keeps its share, also one the user widened. And back again.
+TEST_F(ManagerDialog, FollowsItsWindowToAMonitorOfAnotherScale) {
+    ManagerRun run;
+    HWND dialog = run.dialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND list = run.list();
+    const UINT dpi = DpiForWindow(dialog);
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(300, 0));
+    RECT before{};
+    ::GetWindowRect(dialog, &before);
+
+    const struct {
+        UINT dpi;
+        RECT suggested;
+        int columns[2];
+    } moves[] = {
+        {2 * dpi, RECT{before.left + 20, before.top + 10, before.left + 20 + 2 * (before.right - before.left),
+                       before.top + 10 + 2 * (before.bottom - before.top)},
+         {2 * ColumnWidthForDpi(dpi), 600}},
+        {dpi, before, {ColumnWidthForDpi(dpi), 300}},
+    };
+    for (const auto& move : moves) {
+        SCOPED_TRACE(::testing::Message() << "to " << move.dpi << " DPI");
+        ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(move.dpi, move.dpi), reinterpret_cast<LPARAM>(&move.suggested));
+        RECT now{};
+        ::GetWindowRect(dialog, &now);
+        EXPECT_TRUE(::EqualRect(&now, &move.suggested)) << now.left << "," << now.top << " " << now.right << "," << now.bottom;
+        EXPECT_EQ(::SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0), move.columns[0]);
+        EXPECT_EQ(::SendMessageW(list, LVM_GETCOLUMNWIDTH, 1, 0), move.columns[1]);
+        ExpectProgramIcons(dialog, AppInstance, move.dpi);
+        ExpectStatusBarForDpi(dialog, move.dpi);
+    }
+    PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());
 }
 

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi.h"
 #include "promptbox/prompt_box.h"
 #include "promptbox/prompt_template.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
 #include "tests/promptbox/promptbox_test_support.h"
 
@@ -502,6 +504,67 @@ TEST_F(PromptBoxDialog, MessageBandHasTheWindowColourAndTheButtonAreaTheDialogCo
         << std::hex << pixel(3, client.bottom - 3);
     PressButton(box, IDOK);
     ASSERT_TRUE(call.WaitForReturn());
+}
+
+// Moved to a monitor of twice the scale (Windows asks for the size the box wants
+// there, then sends WM_DPICHANGED; under Wine, where every monitor has the prefix's
+// one DPI, the test sends both): the box lays itself out anew at the suggested
+// place, each part the part it had doubled, beyond what its texts stretch, in the
+// message font and with the icon of the new scale. Back again, it is the box it was.
+TEST_F(PromptBoxDialog, LaysItselfOutAnewOnAMonitorOfAnotherScale) {
+    PromptCall call(L"Do you accept this risk?", MB_YESNOCANCEL | MB_ICONEXCLAMATION | PB_DONTASKAGAIN | PB_SILENT);
+    HWND box = call.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    if (DpiForWindow(box) != kBaseDpi) GTEST_SKIP() << "the shared prefix runs at 96 DPI";
+    const UINT target = 2 * kBaseDpi;
+    const std::vector<Part> before = PartsOf(box);
+    RECT window{};
+    ::GetWindowRect(box, &window);
+
+    SIZE asked{};
+    EXPECT_EQ(::SendMessageW(box, kWmGetDpiScaledSize, target, reinterpret_cast<LPARAM>(&asked)), TRUE);
+    const RECT suggested{window.left + 40, window.top + 30, window.left + 40 + asked.cx, window.top + 30 + asked.cy};
+    ::SendMessageW(box, WM_DPICHANGED, MAKEWPARAM(target, target), reinterpret_cast<LPARAM>(&suggested));
+
+    RECT now{};
+    ::GetWindowRect(box, &now);
+    EXPECT_EQ(now.left, suggested.left);
+    EXPECT_EQ(now.top, suggested.top);
+    RECT client{};
+    ::GetClientRect(box, &client);
+    RECT frame = client;
+    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_EXSTYLE));
+    ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, exStyle, target));
+    EXPECT_EQ(frame.right - frame.left, asked.cx) << "the size it asked for is the size it took";
+    EXPECT_EQ(frame.bottom - frame.top, asked.cy);
+
+    const int stretch = TextStretch(box, target);
+    const std::vector<Part> after = PartsOf(box);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].name, before[i].name);
+        ExpectScaled(after[i].rect, before[i].rect, target, stretch, after[i].name);
+    }
+    NONCLIENTMETRICSW fonts{};
+    ASSERT_TRUE(NonClientFontsForDpi(target, fonts));
+    LOGFONTW shown{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(box, 1001, WM_GETFONT, 0, 0)), sizeof(shown), &shown);
+    EXPECT_EQ(shown.lfHeight, fonts.lfMessageFont.lfHeight);
+    const RECT icon = ChildRect(box, ::GetDlgItem(box, 1000));
+    EXPECT_EQ(icon.right - icon.left, SystemMetricForDpi(SM_CXICON, target) + ScaleForDpi(2, target));
+    for (const std::wstring& clipped : ClippedTexts(box)) ADD_FAILURE() << std::string(clipped.begin(), clipped.end());
+
+    ::SendMessageW(box, WM_DPICHANGED, MAKEWPARAM(kBaseDpi, kBaseDpi), reinterpret_cast<LPARAM>(&window));
+    ::GetWindowRect(box, &now);
+    EXPECT_TRUE(::EqualRect(&now, &window));
+    const std::vector<Part> back = PartsOf(box);
+    ASSERT_EQ(back.size(), before.size());
+    for (size_t i = 0; i < back.size(); ++i) EXPECT_TRUE(::EqualRect(&back[i].rect, &before[i].rect)) << i;
+
+    PressButton(box, IDYES);
+    ASSERT_TRUE(call.WaitForReturn());
+    EXPECT_EQ(call.result() & 0xFFFF, IDYES);
 }
 
 TEST_F(PromptBoxDialog, MessagesBeforeInitDialogGetDefaultHandling) {

@@ -376,4 +376,105 @@ TEST(PromptLayoutArithmetic, PixelsToDialogUnits) {
     EXPECT_EQ(PixelsToDialogUnitsX(100, 7), 57);
 }
 
+// ---- the box at other display scales --------------------------------------------
+
+TEST(PromptScale, BaseUnitsAndMetricsScaleFromTheirValuesAt96Dpi) {
+    // Under Wine the system font is 9 x 16 at 96 DPI and 18 x 31 at 192 (the raster
+    // font's height in whole pixels): both give the 96-DPI box.
+    const PromptBaseUnits at96 = BaseUnitsForDpi({18, 31}, 192, 96);
+    EXPECT_EQ(at96.x, 9);
+    EXPECT_EQ(at96.y, 16);
+    EXPECT_EQ(BaseUnitsForDpi({8, 16}, 96, 96).x, 8);
+    EXPECT_EQ(BaseUnitsForDpi({10, 20}, 120, 96).y, 16);
+
+    const PromptMetrics modern = ComputePromptMetrics(8, 16, true);
+    const PromptMetrics same = ScalePromptMetrics(modern, 96);
+    EXPECT_EQ(same.minButtonWidth, 88);
+    EXPECT_EQ(same.buttonHeight, 26);
+    const PromptMetrics twice = ScalePromptMetrics(modern, 192);
+    EXPECT_EQ(twice.minButtonWidth, 176);
+    EXPECT_EQ(twice.buttonHeight, 52);
+    EXPECT_EQ(twice.countdownWidth, 52);
+    EXPECT_EQ(twice.checkBoxHeight, 40);
+    // 86 (38 base units of 9 pixels, rounded) and 14 at 96 DPI: 125 at 120, not the
+    // 122 that whole base units of 11 pixels would give.
+    EXPECT_EQ(ScalePromptMetrics(ComputePromptMetrics(9, 16, true), 120).minButtonWidth, 125);
+}
+
+TEST(PromptScale, ButtonPaddingAndWrapMarginsScale) {
+    const PromptMetrics m = ScalePromptMetrics(ComputePromptMetrics(8, 16, true), 192);
+    EXPECT_EQ(PromptButtonWidth(100, m, false, 192), 176) << "the minimum";
+    EXPECT_EQ(PromptButtonWidth(150, m, false, 192), 190) << "label + 40";
+    EXPECT_EQ(PromptButtonWidth(150, m, true, 192), 242) << "and the countdown";
+    // The wrap width is a share of the monitor's pixels; the margins scale.
+    EXPECT_EQ(MessageWrapWidth(2560, true, true, true, 64, 192), 853 - (64 + 32));
+    EXPECT_EQ(MessageWrapWidth(2560, true, false, false, 64, 192), 1280 - 20);
+    EXPECT_EQ(MessageWrapWidth(2560, false, false, false, 64, 192), 1280 + 160);
+}
+
+// The same box measured at `dpi`: every pixel input of the 96-DPI box scaled, as
+// the font, the icon and the base units of that DPI give them.
+PromptLayoutInput AtDpi(const PromptLayoutInput& at96, UINT dpi) {
+    PromptLayoutInput in = at96;
+    in.dpi = dpi;
+    const auto s = [dpi](int v) { return ScaleForDpi(v, dpi); };
+    in.textWidth = s(at96.textWidth);
+    in.textHeight = s(at96.textHeight);
+    in.lineHeight = s(at96.lineHeight);
+    in.iconWidth = s(at96.iconWidth);
+    in.iconHeight = s(at96.iconHeight);
+    in.buttonHeight = s(at96.buttonHeight);
+    in.checkBoxHeight = s(at96.checkBoxHeight);
+    for (int& width : in.buttonWidths) width = s(width);
+    in.checkWidth = s(at96.checkWidth);
+    return in;
+}
+
+void ExpectRectNear(const RECT& actual, const RECT& at96, UINT dpi, int tolerance, const std::string& what) {
+    const auto s = [dpi](LONG v) { return ScaleForDpi(v, dpi); };
+    EXPECT_NEAR(actual.left, s(at96.left), tolerance) << what;
+    EXPECT_NEAR(actual.top, s(at96.top), tolerance) << what;
+    EXPECT_NEAR(actual.right, s(at96.right), tolerance) << what;
+    EXPECT_NEAR(actual.bottom, s(at96.bottom), tolerance) << what;
+}
+
+// At 200 % the box is the 100 % box at twice the size, to the pixel; at 125 % and
+// 150 % each edge is within the rounding of a few scaled margins.
+TEST(PromptScale, TheBoxAtAnyScaleIsTheBoxAt96DpiScaled) {
+    PromptLayoutInput classic;
+    classic.textWidth = 200;
+    classic.textHeight = 13;
+    classic.lineHeight = 13;
+    classic.buttonHeight = 24;
+    classic.checkBoxHeight = 20;
+    classic.buttonWidths = {76, 76};
+    classic.checkWidth = 130;
+    PromptLayoutInput severalLines = ModernThreeButtonsWithCheckBox();
+    severalLines.textHeight = 39;
+    PromptLayoutInput wideRow = ModernThreeButtonsWithCheckBox();
+    wideRow.textWidth = 40;
+    wideRow.hasIcon = false;
+    const std::pair<const char*, PromptLayoutInput> boxes[] = {
+        {"modern", ModernThreeButtonsWithCheckBox()}, {"several lines", severalLines},
+        {"classic", classic}, {"row wider than the text", wideRow}};
+    const std::pair<UINT, int> scales[] = {{192, 0}, {120, 2}, {144, 2}};
+    for (const auto& box : boxes) {
+        const PromptLayout at96 = LayOutPrompt(box.second);
+        for (const auto& [dpi, tolerance] : scales) {
+            const std::string what = std::string(box.first) + " at " + std::to_string(dpi);
+            const PromptLayout out = LayOutPrompt(AtDpi(box.second, dpi));
+            EXPECT_NEAR(out.width, ScaleForDpi(at96.width, dpi), tolerance) << what;
+            EXPECT_NEAR(out.height, ScaleForDpi(at96.height, dpi), tolerance) << what;
+            EXPECT_NEAR(out.rowTop, ScaleForDpi(at96.rowTop, dpi), tolerance) << what;
+            ExpectRectNear(out.messageRect, at96.messageRect, dpi, tolerance, what + " message");
+            ExpectRectNear(out.iconRect, at96.iconRect, dpi, tolerance, what + " icon");
+            ExpectRectNear(out.checkBoxRect, at96.checkBoxRect, dpi, tolerance, what + " check box");
+            ASSERT_EQ(out.buttonLefts.size(), at96.buttonLefts.size());
+            for (size_t i = 0; i < out.buttonLefts.size(); ++i) {
+                EXPECT_NEAR(out.buttonLefts[i], ScaleForDpi(at96.buttonLefts[i], dpi), tolerance) << what << " button " << i;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -5,10 +5,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/dpi.h"
 #include "ui/app_globals.h"
 #include "resources/resource.h"
 #include "tests/driver/app_process.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
 #include "relocate/relocation_dialog.h"
 
@@ -79,7 +81,8 @@ TEST(RelocationDialog, EveryWayOfClosingEndsWithExitCode2) {
 }
 
 // In the test's own process, where the dialog's icons can be read back (Wine does
-// not answer WM_GETICON for another process's window).
+// not answer WM_GETICON for another process's window): icon 138 at the sizes of the
+// dialog's DPI, the big one for Alt+Tab and the taskbar, the small one for the caption.
 TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     InitAppGlobals();
     const wchar_t startupPath[] = L"C:\\Data";
@@ -89,15 +92,53 @@ TEST(RelocationDialog, SetsProgramIconAsBigAndSmallIcon) {
     });
     HWND dialog = run.WaitForWindow();
     ASSERT_NE(dialog, nullptr);
-    const LRESULT big = ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0);
-    const LRESULT small = ::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0);
-    EXPECT_NE(big, 0);
-    EXPECT_EQ(big, small);
+    ExpectProgramIcons(dialog, AppInstance, DpiForWindow(dialog));
     EXPECT_EQ(ControlText(dialog, IDC_SOURCE_PATH), L"C:\\Data");
     EXPECT_EQ(StatusBarWindow.load(), ::GetDlgItem(dialog, IDC_STATUS_BAR));
     CloseWithCloseBox(dialog);
     ASSERT_TRUE(run.WaitForReturn());
     EXPECT_EQ(run.result(), IDCANCEL);
+}
+
+// Moved to a monitor of another scale (Windows sends WM_DPICHANGED; under Wine,
+// where every monitor has the prefix's one DPI, the test sends it): the dialog takes
+// the suggested rectangle, its icons and status bar the new DPI. And back again.
+TEST(RelocationDialog, FollowsItsWindowToAMonitorOfAnotherScale) {
+    InitAppGlobals();
+    UiThreadCall run([&] {
+        return ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_RELOCATE), nullptr, RelocationDlgProc,
+                                 reinterpret_cast<LPARAM>(L""));
+    });
+    HWND dialog = run.WaitForWindow();
+    ASSERT_NE(dialog, nullptr);
+    const UINT dpi = DpiForWindow(dialog);
+    RECT before{};
+    ::GetWindowRect(dialog, &before);
+    const int width = before.right - before.left;
+    const int height = before.bottom - before.top;
+    const struct {
+        UINT dpi;
+        RECT suggested;
+    } moves[] = {
+        {dpi * 3 / 2, RECT{before.left - 30, before.top, before.left - 30 + width * 3 / 2, before.top + height * 3 / 2}},
+        {dpi * 2, RECT{0, 0, 2 * width, 2 * height}},
+        {dpi, before},
+    };
+    for (const auto& move : moves) {
+        SCOPED_TRACE(::testing::Message() << "to " << move.dpi << " DPI");
+        ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(move.dpi, move.dpi), reinterpret_cast<LPARAM>(&move.suggested));
+        RECT now{};
+        ::GetWindowRect(dialog, &now);
+        EXPECT_TRUE(::EqualRect(&now, &move.suggested)) << now.left << "," << now.top << " " << now.right << "," << now.bottom;
+        ExpectProgramIcons(dialog, AppInstance, move.dpi);
+        ExpectStatusBarForDpi(dialog, move.dpi);
+    }
+    // The dialog manager of Windows resizes the dialog once more after the change:
+    // the status bar follows whatever resizes it.
+    ::SetWindowPos(dialog, nullptr, 0, 0, width + 40, height + 30, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ExpectStatusBarForDpi(dialog, dpi);
+    CloseWithCloseBox(dialog);
+    ASSERT_TRUE(run.WaitForReturn());
 }
 
 // OK, the action button and Enter in either field all start the relocation; with

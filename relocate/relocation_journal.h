@@ -1,0 +1,80 @@
+// The relocation's journal: written ahead of every step that moves files, so that
+// a relocation cut short (the program killed, the power gone) can be finished or
+// undone at the next start. One journal per user; it lives outside every folder
+// that a relocation moves.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// How far a relocation got. Each phase is written before its step starts.
+enum class JournalPhase {
+    Moving,         // entries are being moved into the destination
+    Moved,          // every entry is in the destination
+    SourceRemoved,  // the emptied source folder is gone; the junction comes next
+    JunctionMade,   // the junction stands; links inside are being put back
+    RollingBack,    // entries are being moved back into the source
+};
+
+// A link inside the moved folder, taken out of the move as a link.
+struct JournalLink {
+    std::wstring relativePath;       // below the source (and the destination)
+    std::vector<BYTE> reparseData;   // its reparse data, as read before the move
+    bool operator==(const JournalLink& other) const {
+        return relativePath == other.relativePath && reparseData == other.reparseData;
+    }
+};
+
+struct RelocationJournal {
+    std::wstring source;  // full paths
+    std::wstring target;
+    JournalPhase phase = JournalPhase::Moving;
+    std::vector<std::wstring> entries;  // the source's top-level names, as listed before the move
+    std::vector<JournalLink> links;
+    bool operator==(const RelocationJournal& other) const {
+        return source == other.source && target == other.target && phase == other.phase &&
+               entries == other.entries && links == other.links;
+    }
+};
+
+// The journal as text: a header line, one "key=value" line each, and a checksum
+// line over everything before it, so that a torn or altered journal is told from a
+// whole one. Names cannot hold line ends, so no escaping is needed.
+std::wstring FormatJournal(const RelocationJournal& journal);
+
+// `body` (whole lines) followed by its checksum line.
+std::wstring SealJournalText(const std::wstring& body);
+
+// False, with `journal` unspecified, for anything but a whole journal of this
+// program: a wrong header or checksum, an unknown phase or key, a path that is not
+// a full local path, an entry name that is not a plain name.
+[[nodiscard]] bool ParseJournal(const std::wstring& text, RelocationJournal& journal);
+
+// Where the journal is kept: one file in a folder of its own.
+class JournalStore {
+public:
+    // The store in `folder` (created when first written).
+    explicit JournalStore(std::wstring folder);
+    // The user's store: "Dirshift" below the local application-data folder.
+    static JournalStore ForCurrentUser();
+
+    const std::wstring& path() const { return path_; }
+
+    // Replaces the journal with `journal` and returns once it is on the disk: the
+    // text goes to a fresh file written through and flushed, which then replaces
+    // the journal in one rename. A journal is thus whole, old or new, at any time.
+    [[nodiscard]] bool Write(const RelocationJournal& journal) const;
+
+    enum class ReadResult { None, Found, Damaged };
+    // None when there is no journal; Damaged when one is there but not whole.
+    [[nodiscard]] ReadResult Read(RelocationJournal& journal) const;
+
+    // Removes the journal; true when none is left.
+    [[nodiscard]] bool Remove() const;
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+};
