@@ -233,7 +233,7 @@ private:
         return true;
     }
 
-    // ---- reports, one at a time -----------------------------------------------
+    // ---- reports: progress one at a time, nothing after the failure ----------
 
     bool ReportTesting(const std::wstring& path) {
         SrwExclusiveGuard guard(reportLock_);
@@ -243,13 +243,21 @@ private:
     }
 
     // The debug line names a file once its test is done, so the failing file's
-    // line is the last the scan writes. False once the scan has stopped.
+    // line is the last the scan writes. Lines of files that passed may be written
+    // by several threads at once (a line costs a round trip to the system under
+    // Wine); the failure waits for them and shuts out the ones after it. False once
+    // the scan has stopped.
     bool ReportTested(const std::wstring& path, bool opened) {
+        if (opened) {
+            SrwSharedGuard guard(reportLock_);
+            if (failed_) return false;
+            DebugLineF(L"Scanning for access: %s", path.c_str());
+            return true;
+        }
         {
             SrwExclusiveGuard guard(reportLock_);
             if (failed_) return false;
             DebugLineF(L"Scanning for access: %s", path.c_str());
-            if (opened) return true;
             failed_ = true;
             progress_.OnStopped(path);
         }
@@ -276,7 +284,7 @@ private:
     std::vector<AccessScanFindings> findings_;  // one per thread, merged at the end
 
     SRWLOCK reportLock_ = SRWLOCK_INIT;
-    bool failed_ = false;  // guarded by reportLock_
+    bool failed_ = false;  // written under reportLock_ held exclusively, read under it held either way
 
     SRWLOCK walkedLock_ = SRWLOCK_INIT;
     std::unordered_set<FolderId, FolderIdHash> walked_;  // guarded by walkedLock_

@@ -511,12 +511,8 @@ public:
 
     double worstRoundTrip() const { return worstRoundTrip_; }
 
-    static double Now() {
-        LARGE_INTEGER frequency, counter;
-        ::QueryPerformanceFrequency(&frequency);
-        ::QueryPerformanceCounter(&counter);
-        return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
+    // The clock of the debug capture's line times.
+    static double Now() { return DebugLineCapture::NowMs(); }
 
 private:
     HWND dialog_;
