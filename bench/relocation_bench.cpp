@@ -24,8 +24,8 @@
 #include "bench/bench_support.h"
 #include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/scan_status.h"
-#include "relocate/folder_move.h"
+#include "ui/scan_status.h"
+#include "engine/folder_move.h"
 
 namespace {
 

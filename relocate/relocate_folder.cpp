@@ -1,8 +1,8 @@
 #include "relocate/relocate_folder.h"
 
 #include "base/debug_log.h"
-#include "relocate/relocation_engine.h"
-#include "relocate/relocation_reporter.h"
+#include "engine/relocation_engine.h"
+#include "ui/relocation_reporter.h"
 #include "resources/resource.h"
 #include "ui/dialog_support.h"
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "ui/app_globals.h"
-#include "relocate/scan_status.h"
+#include "ui/scan_status.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/process_census.h"
 #include "tests/relocate/file_tree.h"

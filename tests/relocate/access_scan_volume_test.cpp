@@ -10,7 +10,7 @@
 
 #include "ui/app_globals.h"
 #include "junction/junction.h"
-#include "relocate/scan_status.h"
+#include "ui/scan_status.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"

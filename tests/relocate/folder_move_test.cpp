@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "relocate/folder_move.h"
+#include "engine/folder_move.h"
 #include "tests/relocate/file_tree.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // retried, and a folder left under the probe name reported as such.
 #include <gtest/gtest.h>
 
-#include "relocate/in_use_probe.h"
-#include "relocate/relocation_paths.h"
+#include "engine/in_use_probe.h"
+#include "engine/relocation_paths.h"
 #include "tests/relocate/file_tree.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // to the old path and the user is told so, or told where they are.
 #include <gtest/gtest.h>
 
-#include "relocate/relocation_engine.h"
-#include "relocate/relocation_reporter.h"
+#include "engine/relocation_engine.h"
+#include "ui/relocation_reporter.h"
 #include "ui/app_globals.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/ui_thread.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "relocate/relocation_engine.h"
+#include "engine/relocation_engine.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/relocation_session.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "relocate/relocation_journal.h"
+#include "engine/relocation_journal.h"
 #include "tests/relocate/file_tree.h"
 
 namespace {

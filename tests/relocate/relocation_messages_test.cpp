@@ -1,7 +1,7 @@
 // The table that turns each relocation message into what the user reads.
 #include <gtest/gtest.h>
 
-#include "relocate/relocation_messages.h"
+#include "engine/relocation_messages.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // relate, and the shell's double-NUL lists.
 #include <gtest/gtest.h>
 
-#include "relocate/relocation_paths.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "base/work_pool.h"
 #include "ui/app_globals.h"
-#include "relocate/scan_status.h"
+#include "ui/scan_status.h"
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 

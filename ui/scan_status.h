@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-#include "relocate/access_scan.h"
+#include "engine/access_scan.h"
 
 // The folder that the next scan walks. Written by the dialog's thread before it
 // starts the worker; the worker copies it as it starts.

@@ -1,8 +1,8 @@
-#include "relocate/relocation_reporter.h"
+#include "ui/relocation_reporter.h"
 
 #include "base/text.h"
 #include "promptbox/prompt_box.h"
-#include "relocate/relocation_messages.h"
+#include "engine/relocation_messages.h"
 #include "ui/app_globals.h"
 
 void DialogRelocationReporter::OnScanEnded() { DeliverScanProgress(); }

@@ -1,4 +1,4 @@
-#include "relocate/relocation_paths.h"
+#include "engine/relocation_paths.h"
 
 #include <cwctype>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "relocate/scan_status.h"
+#include "ui/scan_status.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "relocate/access_scan.h"
+#include "engine/access_scan.h"
 
 #include <cstdint>
 #include <memory>

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "relocate/relocation_engine.h"
+#include "engine/relocation_engine.h"
 
 enum class MessageBoxKind {
     System,  // the platform's MessageBoxW

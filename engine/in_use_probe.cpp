@@ -1,4 +1,4 @@
-#include "relocate/in_use_probe.h"
+#include "engine/in_use_probe.h"
 
 #include "base/debug_log.h"
 

@@ -1,4 +1,4 @@
-#include "relocate/relocation_messages.h"
+#include "engine/relocation_messages.h"
 
 #include <cwchar>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "relocate/relocation_journal.h"
+#include "engine/relocation_journal.h"
 
 #include <shlobj.h>
 

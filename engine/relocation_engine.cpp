@@ -1,12 +1,12 @@
-#include "relocate/relocation_engine.h"
+#include "engine/relocation_engine.h"
 
 #include <shellapi.h>
 
 #include "base/debug_log.h"
 #include "junction/junction.h"
-#include "relocate/folder_move.h"
-#include "relocate/in_use_probe.h"
-#include "relocate/relocation_paths.h"
+#include "engine/folder_move.h"
+#include "engine/in_use_probe.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "relocate/relocation_engine.h"
-#include "relocate/scan_status.h"
+#include "engine/relocation_engine.h"
+#include "ui/scan_status.h"
 
 class DialogRelocationReporter : public RelocationObserver {
 public:

@@ -1,4 +1,4 @@
-#include "relocate/folder_move.h"
+#include "engine/folder_move.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "relocate/access_scan.h"
+#include "engine/access_scan.h"
 
 // Everything the user may be told or asked during a relocation.
 enum class RelocationMessage {
