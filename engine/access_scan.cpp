@@ -1,5 +1,6 @@
 #include "engine/access_scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -57,17 +58,44 @@ UniqueFindHandle OpenListing(const std::wstring& pattern, WIN32_FIND_DATAW& entr
 }
 
 // Names of files of one folder, each followed by its NUL in one buffer, with
-// their attributes: a batch costs one allocation, not one per file.
+// their attributes and sizes: a batch costs one allocation, not one per file.
 struct FileBatch {
     std::wstring names;
     std::vector<DWORD> attributes;
+    std::vector<std::uint64_t> sizes;
 };
 
 // What one listing of a folder found.
 struct FolderEntries {
     std::vector<std::wstring> subFolders;
+    std::vector<std::wstring> links;  // junctions and other reparse points, never entered
+    std::vector<bool> linkIsFolder;
     std::vector<FileBatch> fileBatches;
 };
+
+enum class EntryKind { Skipped, Folder, Link, File };
+
+// How one listed entry takes part in the scan. Any reparse point counts as a link
+// here, file or folder: it is examined, never walked or opened through.
+EntryKind ClassifyEntry(const WIN32_FIND_DATAW& entry) {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return IsDotEntry(entry.cFileName) ? EntryKind::Skipped : EntryKind::Link;
+    }
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return IsDotEntry(entry.cFileName) ? EntryKind::Skipped : EntryKind::Folder;
+    }
+    return EntryKind::File;
+}
+
+std::uint64_t FileSizeOf(const WIN32_FIND_DATAW& entry) {
+    return (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+}
+
+// The length of the full form of `path`, or of `path` itself when it has none.
+size_t FullPathLength(const std::wstring& path) {
+    const DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    return length > 0 ? length - 1 : path.size();
+}
 
 // A folder of many files is tested by several threads at once, in batches of
 // this many files.
@@ -82,9 +110,25 @@ struct ScanItem {
     FileBatch files;  // Files only
 };
 
-// Everything a scan found, from every thread's own share.
-void MergeFindings(AccessScanFindings& into, const AccessScanFindings& from) {
+// Everything a scan found, from every thread's own share. Only the thread whose
+// failure was reported holds a failure's path.
+void MergeFindings(AccessScanFindings& into, AccessScanFindings& from) {
     into.systemFiles = into.systemFiles || from.systemFiles;
+    into.totalBytes += from.totalBytes;
+    for (LinkRecord& link : from.links) into.links.push_back(std::move(link));
+    if (into.foreignReparsePoint.empty()) into.foreignReparsePoint = from.foreignReparsePoint;
+    if (into.pathTooLong.empty()) into.pathTooLong = from.pathTooLong;
+    const std::wstring& longest = from.longestRelativePath;
+    if (longest.size() > into.longestRelativePath.size() ||
+        (longest.size() == into.longestRelativePath.size() && longest < into.longestRelativePath)) {
+        into.longestRelativePath = longest;
+    }
+}
+
+// The threads meet links in an order of their own; the findings list them by path.
+void SortLinks(std::vector<LinkRecord>& links) {
+    std::sort(links.begin(), links.end(),
+              [](const LinkRecord& a, const LinkRecord& b) { return a.relativePath < b.relativePath; });
 }
 
 // One scan of one tree on a pool of threads. Each thread lists one folder or
@@ -98,8 +142,13 @@ void MergeFindings(AccessScanFindings& into, const AccessScanFindings& from) {
 // thread makes them, so a progress need not be safe to call from several threads.
 class AccessScan {
 public:
-    AccessScan(const std::wstring& mask, AccessScanProgress& progress, int threads)
-        : mask_(mask), allFiles_(mask == L"*" || mask == L"*.*"), progress_(progress), threads_(threads),
+    AccessScan(const std::wstring& root, const std::wstring& mask, AccessScanProgress& progress, int threads)
+        : root_(root),
+          fullRootExtra_(FullPathLength(root) - std::min(FullPathLength(root), root.size())),
+          mask_(mask),
+          allFiles_(mask == L"*" || mask == L"*.*"),
+          progress_(progress),
+          threads_(threads),
           findings_(static_cast<std::size_t>(threads)) {}
 
     // False at the first failure. Throws std::bad_alloc when memory ran out.
@@ -109,7 +158,8 @@ public:
         pool_.Add(std::move(root));
         const PoolOutcome outcome = pool_.Run(threads_, *this);
         if (outcome == PoolOutcome::Failed) throw std::bad_alloc();
-        for (const AccessScanFindings& own : findings_) MergeFindings(findings, own);
+        for (AccessScanFindings& own : findings_) MergeFindings(findings, own);
+        SortLinks(findings.links);
         return outcome == PoolOutcome::Finished;
     }
 
@@ -118,7 +168,7 @@ public:
         AccessScanFindings& own = findings_[static_cast<std::size_t>(worker)];
         switch (item.kind) {
         case ScanItem::Kind::Folder:
-            ScanFolder(item.folder);
+            ScanFolder(item.folder, own);
             break;
         case ScanItem::Kind::Files:
             TestFiles(item.folder, item.files, own);
@@ -130,7 +180,7 @@ public:
     }
 
 private:
-    void ScanFolder(const std::wstring& folder) {
+    void ScanFolder(const std::wstring& folder, AccessScanFindings& own) {
         FolderId id;
         if (!ReadFolderId(folder, id)) {
             Fail(folder);
@@ -145,6 +195,15 @@ private:
         if (!ListFolder(folder, allFiles_, entries)) {
             Fail(folder);
             return;
+        }
+        for (size_t i = 0; i < entries.links.size(); ++i) {
+            if (!RecordLink(ChildPath(folder, entries.links[i].c_str()), entries.linkIsFolder[i], own)) return;
+        }
+        std::vector<std::wstring> subFolders;
+        subFolders.reserve(entries.subFolders.size());
+        for (const auto& name : entries.subFolders) {
+            subFolders.push_back(ChildPath(folder, name.c_str()));
+            if (!PathFits(subFolders.back(), own)) return;
         }
         // Newest first: files below the sub-folders, each in listing order.
         if (allFiles_) {
@@ -161,9 +220,9 @@ private:
             matching.folder = folder;
             pool_.Add(std::move(matching));
         }
-        for (auto name = entries.subFolders.rbegin(); name != entries.subFolders.rend(); ++name) {
+        for (auto path = subFolders.rbegin(); path != subFolders.rend(); ++path) {
             ScanItem sub;
-            sub.folder = ChildPath(folder, name->c_str());
+            sub.folder = std::move(*path);
             pool_.Add(std::move(sub));
         }
     }
@@ -182,25 +241,37 @@ private:
             return ::GetLastError() == ERROR_FILE_NOT_FOUND;
         }
         do {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                if (!IsDotEntry(entry.cFileName)) entries.subFolders.emplace_back(entry.cFileName);
-            } else if (withFiles) {
-                if (entries.fileBatches.empty() || entries.fileBatches.back().attributes.size() == kFilesPerBatch) {
-                    entries.fileBatches.emplace_back();
-                }
-                FileBatch& batch = entries.fileBatches.back();
-                batch.names.append(entry.cFileName);
-                batch.names.push_back(L'\0');
-                batch.attributes.push_back(entry.dwFileAttributes);
+            switch (ClassifyEntry(entry)) {
+            case EntryKind::Skipped:
+                break;
+            case EntryKind::Folder:
+                entries.subFolders.emplace_back(entry.cFileName);
+                break;
+            case EntryKind::Link:
+                entries.links.emplace_back(entry.cFileName);
+                entries.linkIsFolder.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+                break;
+            case EntryKind::File:
+                if (withFiles) AddToBatch(entries.fileBatches, entry);
+                break;
             }
         } while (::FindNextFileW(listing.get(), &entry));
         return ::GetLastError() == ERROR_NO_MORE_FILES;
     }
 
+    static void AddToBatch(std::vector<FileBatch>& batches, const WIN32_FIND_DATAW& entry) {
+        if (batches.empty() || batches.back().attributes.size() == kFilesPerBatch) batches.emplace_back();
+        FileBatch& batch = batches.back();
+        batch.names.append(entry.cFileName);
+        batch.names.push_back(L'\0');
+        batch.attributes.push_back(entry.dwFileAttributes);
+        batch.sizes.push_back(FileSizeOf(entry));
+    }
+
     void TestFiles(const std::wstring& folder, const FileBatch& batch, AccessScanFindings& own) {
         const wchar_t* name = batch.names.c_str();
-        for (DWORD attributes : batch.attributes) {
-            if (!TestFile(ChildPath(folder, name), attributes, own)) return;
+        for (size_t i = 0; i < batch.attributes.size(); ++i) {
+            if (!TestFile(ChildPath(folder, name), batch.attributes[i], batch.sizes[i], own)) return;
             name += std::char_traits<wchar_t>::length(name) + 1;
         }
     }
@@ -213,14 +284,49 @@ private:
             return;
         }
         do {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, own)) return;
+            if (ClassifyEntry(entry) != EntryKind::File) continue;
+            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, FileSizeOf(entry), own)) return;
         } while (::FindNextFileW(listing.get(), &entry));
         if (::GetLastError() != ERROR_NO_MORE_FILES) Fail(folder);
     }
 
+    // Notes how deep the tree goes below its root; false (and the path noted) when
+    // the full path reaches MAX_PATH, which the shell's move cannot handle.
+    bool PathFits(const std::wstring& path, AccessScanFindings& own) {
+        if (path.size() > root_.size() + 1 + own.longestRelativePath.size()) {
+            own.longestRelativePath.assign(path, root_.size() + 1, std::wstring::npos);
+        }
+        if (path.size() + fullRootExtra_ < MAX_PATH) return true;
+        Fail(path, &own.pathTooLong);
+        return false;
+    }
+
+    // A link is recorded, never followed. Reparse points of other kinds (cloud
+    // placeholders, deduplicated files, other vendors' tags) cannot be moved safely
+    // by anyone but their owner: the scan stops at them.
+    bool RecordLink(const std::wstring& path, bool folder, AccessScanFindings& own) {
+        if (!PathFits(path, own)) return false;
+        LinkRecord record;
+        record.folder = folder;
+        DWORD tag = 0;
+        switch (ReadLinkData(path.c_str(), folder, record.data, tag)) {
+        case LinkKind::Junction:
+        case LinkKind::SymbolicLink:
+            break;
+        case LinkKind::Other:
+        case LinkKind::Unreadable:
+            DebugLineF(L"Tressel.Error: %s is a reparse point (tag %X) that cannot be moved.", path.c_str(), tag);
+            Fail(path, &own.foreignReparsePoint);
+            return false;
+        }
+        record.relativePath = path.substr(root_.size() + 1);
+        own.links.push_back(std::move(record));
+        return true;
+    }
+
     // False once the scan has stopped (this file failed, or another thread's did).
-    bool TestFile(const std::wstring& path, DWORD attributes, AccessScanFindings& own) {
+    bool TestFile(const std::wstring& path, DWORD attributes, std::uint64_t size, AccessScanFindings& own) {
+        if (!PathFits(path, own)) return false;
         if (!ReportTesting(path)) return false;
         // Exactly what the move will need: read and write, while others may share.
         HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -230,6 +336,7 @@ private:
         if (opened) ::CloseHandle(file);
         if (!ReportTested(path, opened)) return false;
         if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) own.systemFiles = true;
+        own.totalBytes += size;
         return true;
     }
 
@@ -266,16 +373,20 @@ private:
     }
 
     // Reports `path` unless another failure was reported first, and stops the pool.
-    void Fail(const std::wstring& path) {
+    // The reported failure alone also lands in `finding`, when one is given.
+    void Fail(const std::wstring& path, std::wstring* finding = nullptr) {
         {
             SrwExclusiveGuard guard(reportLock_);
             if (failed_) return;
             failed_ = true;
+            if (finding != nullptr) *finding = path;
             progress_.OnStopped(path);
         }
         pool_.Stop();
     }
 
+    std::wstring root_;
+    size_t fullRootExtra_;  // how much longer the root's full path is than `root_`
     std::wstring mask_;
     bool allFiles_;
     AccessScanProgress& progress_;
@@ -329,7 +440,7 @@ bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProg
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
     if (threads <= 0) threads = PoolThreadCount();
     if (threads > kMaxPoolThreads) threads = kMaxPoolThreads;
-    AccessScan scan(mask, progress, threads);
+    AccessScan scan(folder, mask, progress, threads);
     return scan.Run(folder, findings);
 }
 
