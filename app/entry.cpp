@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ui/app_globals.h"
+#include "app/recovery_at_start.h"
 #include "app/startup.h"
 #include "app/startup_warning.h"
 #include "manager/junction_manager_dialog.h"
@@ -14,6 +15,7 @@
 int RunDirshift(int argc, wchar_t** argv) {
     InitAppGlobals();
     RunStartupWarning();
+    OfferRecoveryAtStart(JournalStore::ForCurrentUser());
 
     // The dialog reads the path while it initialises; the string outlives the dialog.
     const std::wstring startupPath = StartupPathFromArguments(argc, argv);

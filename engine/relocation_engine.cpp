@@ -2,9 +2,12 @@
 
 #include <shellapi.h>
 
+#include <optional>
+
 #include "base/debug_log.h"
 #include "junction/junction.h"
 #include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
 #include "engine/in_use_probe.h"
 #include "engine/relocation_paths.h"
 
@@ -17,29 +20,77 @@ constexpr wchar_t kProgressTitle[] = L"Moving folder contents to new destination
 class Relocation {
 public:
     Relocation(const RelocationRequest& request, RelocationObserver& observer)
-        : request_(request), observer_(observer) {}
+        : request_(request),
+          observer_(observer),
+          store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     RelocationResult Run() {
         if (!ReadRequest() || !RequestCanEndWell() || !ScanPasses() || !SystemFilesAccepted() ||
-            !SourceIsFolder() || !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries()) {
+            !SourceIsFolder() || !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries() ||
+            !JournalStarted()) {
             return RelocationResult::NotStarted;
         }
+        // A relocation that ended split between the two folders keeps its journal:
+        // the next start offers to finish it or move it back. A whole one drops it
+        // before the user is told, so that no journal outlives the last message.
+        const RelocationResult result = MoveAndLink();
+        if (result == RelocationResult::Completed) {
+            keeper_->Close();
+            observer_.Report(RelocationMessage::Completed, facts_);
+        } else if (result == RelocationResult::RolledBack) {
+            keeper_->Close();
+        }
+        return result;
+    }
+
+private:
+    RelocationResult MoveAndLink() {
         ::CreateDirectoryW(facts_.target.c_str(), nullptr);
         if (!MoveContent()) return RollBackFailedMove();
+        // A journal that no longer follows the steps could not guide a recovery:
+        // the relocation goes no further than it can record.
+        if (!keeper_->Announce(JournalPhase::Moved)) {
+            observer_.Report(RelocationMessage::MoveFailed, facts_);
+            return RollBack();
+        }
 
         // A folder that cannot be removed (something appeared in it meanwhile) cannot
         // become the junction either.
-        if (!::RemoveDirectoryW(facts_.source.c_str()) ||
+        if (!keeper_->Announce(JournalPhase::SourceRemoved) || !::RemoveDirectoryW(facts_.source.c_str()) ||
             !CreateJunction(facts_.source.c_str(), facts_.target.c_str())) {
+            (void)keeper_->Announce(JournalPhase::RollingBack);
             return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_)
                        ? RelocationResult::RolledBack
                        : RelocationResult::NotRestored;
         }
-        observer_.Report(RelocationMessage::Completed, facts_);
+        (void)keeper_->Announce(JournalPhase::JunctionMade);
         return RelocationResult::Completed;
     }
 
-private:
+    // The journal names what is about to move before anything moves; a relocation
+    // that could not be finished or undone after a crash does not start.
+    bool JournalStarted() {
+        RelocationJournal journal;
+        journal.source = fullSource_;
+        journal.target = fullTarget_;
+        journal.phase = JournalPhase::Moving;
+        journal.entries = movedNames_;
+        keeper_.emplace(store_, journal);
+        // Another relocation's journal is never overwritten: it is all that tells
+        // where that relocation's files are.
+        RelocationJournal pending;
+        if (store_.Read(pending) != JournalStore::ReadResult::None) {
+            facts_.name = store_.path();
+            return Refuse(RelocationMessage::JournalPending);
+        }
+        RelocationJournal readable;
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::Moving)) {
+            facts_.name = store_.path();
+            return Refuse(RelocationMessage::JournalNotWritten);
+        }
+        return true;
+    }
+
     bool Refuse(RelocationMessage message) {
         observer_.Report(message, facts_);
         return false;
@@ -189,7 +240,15 @@ private:
     // destination held before is never touched.
     RelocationResult RollBackFailedMove() {
         observer_.Report(RelocationMessage::MoveFailed, facts_);
+        return RollBack();
+    }
+
+    RelocationResult RollBack() {
+        // Moving back is the way to safety: it goes on even when the journal cannot
+        // say so, and the journal stays to tell the next start.
+        (void)keeper_->Announce(JournalPhase::RollingBack);
         if (MoveEntriesBack(facts_.target, facts_.source, movedNames_)) {
+            keeper_->Close();
             observer_.Report(RelocationMessage::Restored, facts_);
             return RelocationResult::RolledBack;
         }
@@ -204,6 +263,8 @@ private:
     std::wstring fullTarget_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
+    JournalStore store_;
+    std::optional<JournalKeeper> keeper_;
 };
 
 }  // namespace
