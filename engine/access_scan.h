@@ -5,7 +5,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "junction/link_data.h"
 
 // Where a scan reports, on the scan's own thread.
 class AccessScanProgress {
@@ -20,17 +24,31 @@ public:
     virtual void OnPassed() = 0;
 };
 
+// A junction or symbolic link inside the scanned tree, as found there.
+struct LinkRecord {
+    std::wstring relativePath;  // below the scanned folder: "sub\\link"
+    bool folder = true;         // a folder link (junction, directory link) or a file link
+    ReparseBytes data;          // its reparse data, byte for byte
+};
+
 // What a scan noticed besides passing or failing.
 struct AccessScanFindings {
-    bool systemFiles = false;  // a file that passed carries the SYSTEM attribute
+    bool systemFiles = false;         // a file that passed carries the SYSTEM attribute
+    std::uint64_t totalBytes = 0;     // the sizes of the files tested, links not counted
+    std::vector<LinkRecord> links;    // every link met, none of them entered
+    std::wstring foreignReparsePoint; // stopped at a reparse point that is no link (or unreadable)
+    std::wstring pathTooLong;         // stopped at a path of MAX_PATH characters or more
+    std::wstring longestRelativePath; // the longest path below the scanned folder ("a\\b\\c.txt")
 };
 
 // Tests every file of the tree below `folder` whose name matches `mask`, deeper
-// folders first. Folders reached through junctions are walked too, but no folder
-// is walked twice, so a junction pointing back up the tree cannot make the walk
-// endless. A `folder` that is missing or is not a folder passes: there is nothing
-// to test, and the caller reports it. False at the first file that does not open,
-// or at the first folder that cannot be listed.
+// folders first. Junctions and symbolic links are recorded with their reparse
+// data and never entered: what they point at is not part of the tree (and old
+// profile junctions refuse to be listed anyway). A reparse point of any other kind
+// stops the scan, as does a full path of MAX_PATH characters or more. A `folder`
+// that is missing or is not a folder passes: there is nothing to test, and the
+// caller reports it. False at the first file that does not open, or at the first
+// folder that cannot be listed.
 [[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
                                  AccessScanFindings& findings);
 

@@ -5,10 +5,47 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
+#include "engine/relocation_paths.h"
 
 namespace {
 
 bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
+
+// The attributes of `path`; `known` is false when they could not be read for any
+// reason other than the path not existing.
+DWORD ReadAttributes(const std::wstring& path, bool& known) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    known = Exists(attributes) || IsNotFoundError(::GetLastError());
+    return attributes;
+}
+
+// Two paths naming one folder (through a junction, or another drive letter).
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    BY_HANDLE_FILE_INFORMATION infoA;
+    BY_HANDLE_FILE_INFORMATION infoB;
+    const auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+        UniqueFileHandle folder(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        return folder && ::GetFileInformationByHandle(folder.get(), &info) != FALSE;
+    };
+    if (!read(a, infoA) || !read(b, infoB)) return false;
+    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+// The "\\?\" form of `path`'s full path, which the system takes as it is: no
+// device names, no trimming of dots and blanks.
+std::wstring VerbatimPath(const std::wstring& path) {
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    if (full.compare(0, 2, L"\\\\") == 0) return path;  // UNC and device paths stay as they are
+    return L"\\\\?\\" + full;
+}
 
 bool IsPlainFolder(DWORD attributes) {
     return Exists(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -19,11 +56,15 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to);
 
 // Moves everything `from` holds into the folder `to`, then removes `from`.
 bool MergeFolder(const std::wstring& from, const std::wstring& to) {
+    if (SameFolder(from, to)) {
+        DebugLineF(L"Tressel.Error: %s and %s are one folder; nothing was merged.", from.c_str(), to.c_str());
+        return false;
+    }
     std::vector<std::wstring> names;
     if (!ListFolderEntries(from, names)) return false;
     bool allMoved = true;
     for (const auto& name : names) {
-        if (!MoveEntry(from + L'\\' + name, to + L'\\' + name)) allMoved = false;
+        if (!MoveEntry(JoinPath(from, name), JoinPath(to, name))) allMoved = false;
     }
     return allMoved && ::RemoveDirectoryW(from.c_str()) != FALSE;
 }
@@ -39,10 +80,25 @@ bool MoveOneFile(const std::wstring& from, const std::wstring& to, DWORD attribu
 }
 
 bool MoveEntry(const std::wstring& from, const std::wstring& to) {
-    const DWORD fromAttributes = ::GetFileAttributesW(from.c_str());
+    bool known = false;
+    const DWORD fromAttributes = ReadAttributes(from, known);
+    if (!known) {
+        DebugErrorLine((L"Tressel.Error: cannot read the attributes of " + from).c_str());
+        return false;
+    }
     if (!Exists(fromAttributes)) return true;
-    const DWORD toAttributes = ::GetFileAttributesW(to.c_str());
+    const DWORD toAttributes = ReadAttributes(to, known);
+    if (!known) {
+        DebugErrorLine((L"Tressel.Error: cannot read the attributes of " + to).c_str());
+        return false;
+    }
 
+    // A link is never moved by its path: Wine moves a junction's target instead, and
+    // Windows copies through it between volumes. The caller makes links again.
+    if ((fromAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        DebugLineF(L"Tressel.Error: %s is a link and stays where it is", from.c_str());
+        return false;
+    }
     if (!Exists(toAttributes)) {
         if ((fromAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return MoveOneFile(from, to, fromAttributes);
         if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
@@ -66,7 +122,7 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to) {
 bool ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& names) {
     names.clear();
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    UniqueFindHandle listing(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
     if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty volume root
     do {
         if (!IsDotEntry(entry.cFileName)) names.emplace_back(entry.cFileName);
@@ -81,17 +137,38 @@ bool FolderIsEmpty(const std::wstring& folder) {
     return ListFolderEntries(folder, names) && names.empty();
 }
 
-std::wstring FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wstring& folder) {
-    for (const auto& name : names) {
-        if (Exists(::GetFileAttributesW((folder + L'\\' + name).c_str()))) return name;
+bool IsNotFoundError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+NameCheck FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wstring& folder, std::wstring& name,
+                          DWORD& error) {
+    const std::wstring verbatimFolder = VerbatimPath(folder);
+    for (const auto& candidate : names) {
+        if (Exists(::GetFileAttributesW(JoinPath(verbatimFolder, candidate).c_str()))) {
+            name = candidate;
+            return NameCheck::Shared;
+        }
+        const DWORD lastError = ::GetLastError();
+        if (!IsNotFoundError(lastError)) {
+            name = candidate;
+            error = lastError;
+            return NameCheck::Unreadable;
+        }
     }
-    return std::wstring();
+    return NameCheck::NoneShared;
+}
+
+bool AllNamesIn(const std::vector<std::wstring>& names, const std::wstring& folder) {
+    const std::wstring verbatimFolder = VerbatimPath(folder);
+    for (const auto& name : names) {
+        if (!Exists(::GetFileAttributesW(JoinPath(verbatimFolder, name).c_str()))) return false;
+    }
+    return true;
 }
 
 bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names) {
     bool allMoved = true;
     for (const auto& name : names) {
-        if (!MoveEntry(from + L'\\' + name, to + L'\\' + name)) allMoved = false;
+        if (!MoveEntry(JoinPath(from, name), JoinPath(to, name))) allMoved = false;
     }
     return allMoved;
 }

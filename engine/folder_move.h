@@ -3,6 +3,8 @@
 // and moving exactly the entries that were moved back where they came from.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -13,11 +15,28 @@
 // True only when `folder` could be listed and holds no entry.
 [[nodiscard]] bool FolderIsEmpty(const std::wstring& folder);
 
-// The first of `names` that `folder` also holds, or an empty string.
-std::wstring FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wstring& folder);
+enum class NameCheck {
+    NoneShared,  // `folder` holds none of the names
+    Shared,      // `folder` holds `name`
+    Unreadable,  // whether `folder` holds `name` could not be told (`error`)
+};
+
+// Looks for the first of `names` that `folder` also holds. Only "not found" counts
+// as absent. Names are looked up verbatim ("\\?\" form), so a file named like a
+// device (CON, NUL, ...) is the file, not the device.
+NameCheck FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wstring& folder, std::wstring& name,
+                          DWORD& error);
+
+// True when every one of `names` is found in `folder`.
+[[nodiscard]] bool AllNamesIn(const std::vector<std::wstring>& names, const std::wstring& folder);
+
+// True when the error says that a path does not exist.
+bool IsNotFoundError(DWORD error);
 
 // Moves the entries `names` of `from` into `to`: by rename where it can, else by
 // copying files and re-creating folders, merging into a folder of the same name that
-// `to` still holds. Never replaces a file, and never walks into a junction. Names
-// that `from` does not hold are skipped. True when none of `names` is left in `from`.
+// `to` still holds (never a folder into itself). Never replaces a file, and never
+// walks into a junction. Names that `from` does not hold (not found) are skipped;
+// one whose attributes cannot be read is left and counts as not moved. True when
+// none of `names` is left in `from`.
 [[nodiscard]] bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names);

@@ -5,15 +5,55 @@
 #include <optional>
 
 #include "base/debug_log.h"
+#include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/in_use_probe.h"
+#include "engine/moved_links.h"
 #include "engine/relocation_paths.h"
 
 namespace {
 
 constexpr wchar_t kProgressTitle[] = L"Moving folder contents to new destination ...";
+// How long a removed source folder may linger before the relocation is undone.
+constexpr int kLingerChecks = 50;
+constexpr DWORD kLingerPauseMs = 100;
+
+// The observer hears that files are moving for as long as this lives.
+class MovingFiles {
+public:
+    explicit MovingFiles(RelocationObserver& observer) : observer_(observer) { observer_.OnFilesMoving(true); }
+    ~MovingFiles() { observer_.OnFilesMoving(false); }
+    MovingFiles(const MovingFiles&) = delete;
+    MovingFiles& operator=(const MovingFiles&) = delete;
+
+private:
+    RelocationObserver& observer_;
+};
+
+// The volume serial number of the folder `path` (a junction is followed).
+bool VolumeSerialOf(const std::wstring& path, DWORD& serial) {
+    UniqueFileHandle folder(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
+    serial = info.dwVolumeSerialNumber;
+    return true;
+}
+
+// `fullPath` itself or its nearest ancestor that exists; empty when none does.
+std::wstring NearestExistingFolder(std::wstring fullPath) {
+    while (!fullPath.empty()) {
+        const DWORD attributes = ::GetFileAttributesW(fullPath.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fullPath;
+        if (IsDriveRoot(fullPath)) break;
+        const size_t slash = fullPath.find_last_of(L'\\');
+        if (slash == std::wstring::npos) break;
+        fullPath.resize(slash == 2 && fullPath[1] == L':' ? 3 : slash);
+    }
+    return std::wstring();
+}
 
 // One relocation, from the request to its end. Each step either goes on or
 // reports why it stops.
@@ -25,14 +65,15 @@ public:
           store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     RelocationResult Run() {
-        if (!ReadRequest() || !RequestCanEndWell() || !ScanPasses() || !SystemFilesAccepted() ||
-            !SourceIsFolder() || !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries() ||
-            !JournalStarted()) {
+        if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() || !ScanPasses() ||
+            !SystemFilesAccepted() || !SourceIsFolder() || !PathsFitInTarget() || !TargetCanHoldLinks() || !TargetHasRoom() ||
+            !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries() || !JournalStarted()) {
             return RelocationResult::NotStarted;
         }
         // A relocation that ended split between the two folders keeps its journal:
         // the next start offers to finish it or move it back. A whole one drops it
         // before the user is told, so that no journal outlives the last message.
+        MovingFiles moving(observer_);
         const RelocationResult result = MoveAndLink();
         if (result == RelocationResult::Completed) {
             keeper_->Close();
@@ -45,21 +86,25 @@ public:
 
 private:
     RelocationResult MoveAndLink() {
+        if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
         ::CreateDirectoryW(facts_.target.c_str(), nullptr);
-        if (!MoveContent()) return RollBackFailedMove();
         // A journal that no longer follows the steps could not guide a recovery:
         // the relocation goes no further than it can record.
-        if (!keeper_->Announce(JournalPhase::Moved)) {
+        if (!MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
+            return RollBack();
+        }
+        if (!PutLinksIn(facts_.target, findings_.links, fullSource_, fullTarget_, facts_.name)) {
+            observer_.Report(RelocationMessage::LinkNotRecreated, facts_);
             return RollBack();
         }
 
         // A folder that cannot be removed (something appeared in it meanwhile) cannot
         // become the junction either.
-        if (!keeper_->Announce(JournalPhase::SourceRemoved) || !::RemoveDirectoryW(facts_.source.c_str()) ||
+        if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
             !CreateJunction(facts_.source.c_str(), facts_.target.c_str())) {
             (void)keeper_->Announce(JournalPhase::RollingBack);
-            return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_)
+            return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_, findings_.links)
                        ? RelocationResult::RolledBack
                        : RelocationResult::NotRestored;
         }
@@ -75,6 +120,7 @@ private:
         journal.target = fullTarget_;
         journal.phase = JournalPhase::Moving;
         journal.entries = movedNames_;
+        for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
         keeper_.emplace(store_, journal);
         // Another relocation's journal is never overwritten: it is all that tells
         // where that relocation's files are.
@@ -122,6 +168,8 @@ private:
     }
 
     bool RequestCanEndWell() {
+        // A drive cannot be moved away; said before it reads as "holds the destination".
+        if (IsDriveRoot(facts_.source)) return Refuse(RelocationMessage::SourceIsDriveRoot);
         switch (RelatePaths(fullSource_, fullTarget_)) {
         case PathRelation::Same:
             return Refuse(RelocationMessage::SameFolder);
@@ -138,6 +186,43 @@ private:
         return true;
     }
 
+    // A link's files are not its own: what the source is, is settled before
+    // anything reads or renames it.
+    bool SourceIsPlainFolder() {
+        const DWORD attributes = ::GetFileAttributesW(facts_.source.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return Refuse(RelocationMessage::SourceIsLink);
+        }
+        return true;
+    }
+
+    // The destination must be missing (it is then made) or a plain folder on a
+    // local drive: a junction cannot point at a network folder, and a file or link
+    // there would be overwritten or followed by the move.
+    bool TargetIsUsable() {
+        if (fullTarget_.compare(0, 4, L"\\\\.\\") == 0) return Refuse(RelocationMessage::TargetIsDevice);
+        const bool unc = fullTarget_.compare(0, 2, L"\\\\") == 0 &&
+                         (fullTarget_.compare(0, 4, L"\\\\?\\") != 0 ||
+                          ::CompareStringOrdinal(fullTarget_.c_str(), 8, L"\\\\?\\UNC\\", 8, TRUE) == CSTR_EQUAL);
+        if (unc) return Refuse(RelocationMessage::TargetNotLocal);
+        const std::wstring root = fullTarget_.substr(0, 3);
+        if (root.size() == 3 && root[1] == L':' && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
+            return Refuse(RelocationMessage::TargetNotLocal);
+        }
+        const DWORD attributes = ::GetFileAttributesW(facts_.target.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            facts_.error = ::GetLastError();
+            return IsNotFoundError(facts_.error) || Refuse(RelocationMessage::TargetUnreadable);
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Refuse(RelocationMessage::TargetIsFile);
+        // Wine shows a drive that is a Linux mount point as a reparse folder; a
+        // drive's root is never a link.
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !IsDriveRoot(facts_.target)) {
+            return Refuse(RelocationMessage::TargetIsLink);
+        }
+        return true;
+    }
+
     bool ScanPasses() {
         const AccessScanOutcome outcome = RunAccessScan(facts_.source, observer_.ScanProgress(), findings_);
         if (outcome != AccessScanOutcome::NotStarted) observer_.OnScanEnded();
@@ -145,11 +230,58 @@ private:
         case AccessScanOutcome::NotStarted:
             return Refuse(RelocationMessage::WorkerFailed);
         case AccessScanOutcome::Failed:
+            if (!findings_.foreignReparsePoint.empty()) {
+                facts_.name = findings_.foreignReparsePoint;
+                return Refuse(RelocationMessage::ForeignReparsePoint);
+            }
+            if (!findings_.pathTooLong.empty()) {
+                facts_.name = findings_.pathTooLong;
+                facts_.limit = MAX_PATH - 1;
+                return Refuse(RelocationMessage::PathTooLongInside);
+            }
             return Refuse(RelocationMessage::ScanFailed);
         case AccessScanOutcome::Passed:
             break;
         }
         return true;
+    }
+
+    // The shell cannot move a path of MAX_PATH characters or more: what fits in the
+    // source may not fit below a longer destination.
+    bool PathsFitInTarget() {
+        if (findings_.longestRelativePath.empty()) return true;
+        const std::wstring deepest = JoinPath(fullTarget_, findings_.longestRelativePath);
+        if (deepest.size() < MAX_PATH) return true;
+        facts_.name = deepest;
+        facts_.limit = MAX_PATH - 1;
+        return Refuse(RelocationMessage::PathTooLongInTarget);
+    }
+
+    // Links travel as links: a destination drive that cannot hold them would only
+    // be found out after every file had been copied there.
+    bool TargetCanHoldLinks() {
+        if (findings_.links.empty() || VolumeSupportsReparsePoints(fullTarget_.c_str())) return true;
+        facts_.name = JoinPath(facts_.source, findings_.links.front().relativePath);
+        return Refuse(RelocationMessage::LinksNeedReparseTarget);
+    }
+
+    // Between volumes the files are copied: the destination's drive must have room
+    // for all of them. Within one volume they are only renamed. When either figure
+    // cannot be read, the move itself will tell, and is undone.
+    bool TargetHasRoom() {
+        const std::wstring existing = NearestExistingFolder(fullTarget_);
+        DWORD sourceVolume = 0;
+        DWORD targetVolume = 0;
+        if (existing.empty() || !VolumeSerialOf(facts_.source, sourceVolume) ||
+            !VolumeSerialOf(existing, targetVolume) || sourceVolume == targetVolume) {
+            return true;
+        }
+        ULARGE_INTEGER available;
+        if (!::GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr)) return true;
+        if (available.QuadPart >= findings_.totalBytes) return true;
+        facts_.needed = findings_.totalBytes;
+        facts_.available = available.QuadPart;
+        return Refuse(RelocationMessage::NotEnoughRoom);
     }
 
     bool SystemFilesAccepted() {
@@ -204,9 +336,41 @@ private:
     // these entries back, and leaves alone whatever the destination already held.
     bool ListMovedEntries() {
         if (!ListFolderEntries(facts_.source, movedNames_)) return Refuse(RelocationMessage::ScanFailed);
-        facts_.name = FirstNameAlsoIn(movedNames_, facts_.target);
-        if (!facts_.name.empty()) return Refuse(RelocationMessage::NameClash);
+        switch (FirstNameAlsoIn(movedNames_, facts_.target, facts_.name, facts_.error)) {
+        case NameCheck::Shared:
+            return Refuse(RelocationMessage::NameClash);
+        case NameCheck::Unreadable:
+            return Refuse(RelocationMessage::NameUnreadable);
+        case NameCheck::NoneShared:
+            break;
+        }
         return true;
+    }
+
+    bool TakeLinksOutOfSource() {
+        bool putBack = true;
+        if (TakeLinksOut(facts_.source, findings_.links, facts_.name, putBack)) return true;
+        // Nothing has moved; only links that did not come back leave the journal
+        // standing, to name them at the next start.
+        if (putBack) keeper_->Close();
+        observer_.Report(putBack ? RelocationMessage::LinkNotTakenOut : RelocationMessage::LinksNotPutBack, facts_);
+        return false;
+    }
+
+    // The emptied source folder is removed; the junction takes its name only once
+    // the name is really free. A folder that another program still holds open (with
+    // delete sharing) lingers after its removal until that program lets go.
+    bool RemoveSourceFolder() {
+        if (!::RemoveDirectoryW(facts_.source.c_str())) return false;
+        for (int attempt = 0; attempt < kLingerChecks; ++attempt) {
+            if (::GetFileAttributesW(facts_.source.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                IsNotFoundError(::GetLastError())) {
+                return true;
+            }
+            ::Sleep(kLingerPauseMs);
+        }
+        DebugLineF(L"Tressel.Error: %s is still there after its removal.", facts_.source.c_str());
+        return false;
     }
 
     // The shell's move. Its result alone proves nothing: it can report success with
@@ -236,18 +400,17 @@ private:
         return true;
     }
 
-    // Moves the entries that came from the source back into it. What the
-    // destination held before is never touched.
-    RelocationResult RollBackFailedMove() {
-        observer_.Report(RelocationMessage::MoveFailed, facts_);
-        return RollBack();
-    }
-
+    // Moves the entries that came from the source back into it and makes its links
+    // again. What the destination held before is never touched. "Restored" is said
+    // only once every entry is seen back in its place. Moving back is the way to
+    // safety: it goes on even when the journal cannot say so, and the journal then
+    // stays to tell the next start.
     RelocationResult RollBack() {
-        // Moving back is the way to safety: it goes on even when the journal cannot
-        // say so, and the journal stays to tell the next start.
         (void)keeper_->Announce(JournalPhase::RollingBack);
-        if (MoveEntriesBack(facts_.target, facts_.source, movedNames_)) {
+        const bool linksRemoved = RemoveLinksFrom(facts_.target, findings_.links);
+        const bool moved = MoveEntriesBack(facts_.target, facts_.source, movedNames_);
+        const bool linksBack = PutLinksBack(facts_.source, findings_.links);
+        if (linksRemoved && moved && linksBack && AllNamesIn(movedNames_, facts_.source)) {
             keeper_->Close();
             observer_.Report(RelocationMessage::Restored, facts_);
             return RelocationResult::RolledBack;
@@ -284,7 +447,8 @@ RelocationResult RunRelocation(const RelocationRequest& request, RelocationObser
 }
 
 bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
-                                 const std::vector<std::wstring>& movedNames, RelocationObserver& observer) {
+                                 const std::vector<std::wstring>& movedNames, RelocationObserver& observer,
+                                 const std::vector<LinkRecord>& links) {
     DWORD attributes = ::GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         ::CreateDirectoryW(source.c_str(), nullptr);
@@ -293,7 +457,13 @@ bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring&
     // Whatever stands at the old path now must be a plain folder to take the files.
     const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    const bool restored = sourceUsable && MoveEntriesBack(target, source, movedNames);
+    bool restored = false;
+    if (sourceUsable) {
+        const bool linksRemoved = RemoveLinksFrom(target, links);
+        const bool moved = MoveEntriesBack(target, source, movedNames);
+        const bool linksBack = PutLinksBack(source, links);
+        restored = linksRemoved && moved && linksBack && AllNamesIn(movedNames, source);
+    }
 
     RelocationFacts facts;
     facts.source = source;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,20 @@ enum class RelocationMessage {
     TargetInsideSource,
     SourceInsideTarget,
     NoReparseSupport,
+    SourceIsDriveRoot,
+    SourceIsLink,
+    TargetIsFile,
+    TargetIsLink,
+    TargetIsDevice,
+    TargetNotLocal,
+    TargetUnreadable,
     WorkerFailed,
     ScanFailed,
+    ForeignReparsePoint,
+    PathTooLongInside,
+    PathTooLongInTarget,
+    LinksNeedReparseTarget,
+    NotEnoughRoom,
     SystemFilesQuestion,
     SourceNotFolder,
     ReadOnlySource,
@@ -30,7 +43,11 @@ enum class RelocationMessage {
     SourceInUse,
     StuckUnderProbeName,
     NameClash,
+    NameUnreadable,
+    LinkNotTakenOut,
+    LinksNotPutBack,
     MoveFailed,
+    LinkNotRecreated,
     Restored,
     NotRestored,
     JunctionFailedRestored,
@@ -58,8 +75,11 @@ struct RelocationFacts {
     std::wstring source;  // as the user named them
     std::wstring target;
     std::wstring probe;  // the in-use probe's name
-    std::wstring name;   // an entry that both folders hold
+    std::wstring name;   // the entry concerned: one both folders hold, a link, a long path
     int limit = 0;       // the longest path accepted
+    std::uint64_t needed = 0;     // bytes to move
+    std::uint64_t available = 0;  // bytes free for this user on the destination's drive
+    DWORD error = 0;              // the system's error code, where one is shown
 };
 
 class RelocationObserver {
@@ -73,6 +93,9 @@ public:
     virtual bool Confirm(RelocationMessage question, const RelocationFacts& facts) = 0;
     // A message; returns once the user has seen it.
     virtual void Report(RelocationMessage message, const RelocationFacts& facts) = 0;
+    // Files are about to move (true), or are where they will stay (false): in
+    // between, stopping the program (a log-off) would leave them split.
+    virtual void OnFilesMoving(bool /*moving*/) {}
 };
 
 struct RelocationRequest {
@@ -98,9 +121,11 @@ enum class RelocationResult {
 [[nodiscard]] RelocationResult RunRelocation(const RelocationRequest& request, RelocationObserver& observer);
 
 // The files were moved but no junction could take the old path's place: every
-// program using that path would break. Moves the entries `movedNames` back from
-// `target` into `source` (re-created as a plain folder when missing) and reports
-// it. True when all came back.
+// program using that path would break. Removes the `links` made in `target`, moves
+// the entries `movedNames` back from `target` into `source` (re-created as a plain
+// folder when missing), makes the links again there and reports it. True when all
+// came back.
 [[nodiscard]] bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
                                                const std::vector<std::wstring>& movedNames,
-                                               RelocationObserver& observer);
+                                               RelocationObserver& observer,
+                                               const std::vector<LinkRecord>& links = {});

@@ -145,10 +145,11 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
         journal.entries.push_back(value);
         return IsPlainName(value);
     }
-    if (key == L"link") {
+    if (key == L"link" || key == L"file-link") {
         const size_t bar = value.find(L'|');
         if (bar == std::wstring::npos) return false;
         JournalLink link;
+        link.folder = key == L"link";
         link.relativePath = value.substr(0, bar);
         if (!IsRelativePath(link.relativePath) || !ParseHexBytes(value.substr(bar + 1), link.reparseData)) return false;
         journal.links.push_back(std::move(link));
@@ -166,7 +167,7 @@ std::wstring FormatJournal(const RelocationJournal& journal) {
     text += L"\nsource=" + journal.source + L"\ntarget=" + journal.target + L"\n";
     for (const auto& entry : journal.entries) text += L"entry=" + entry + L"\n";
     for (const auto& link : journal.links) {
-        text += L"link=" + link.relativePath + L"|";
+        text += (link.folder ? L"link=" : L"file-link=") + link.relativePath + L"|";
         for (BYTE b : link.reparseData) text += Hex(b, 2);
         text += L"\n";
     }

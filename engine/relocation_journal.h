@@ -21,9 +21,10 @@ enum class JournalPhase {
 // A link inside the moved folder, taken out of the move as a link.
 struct JournalLink {
     std::wstring relativePath;       // below the source (and the destination)
+    bool folder = true;              // a folder link, or a link to a file
     std::vector<BYTE> reparseData;   // its reparse data, as read before the move
     bool operator==(const JournalLink& other) const {
-        return relativePath == other.relativePath && reparseData == other.reparseData;
+        return relativePath == other.relativePath && folder == other.folder && reparseData == other.reparseData;
     }
 };
 

@@ -9,7 +9,6 @@ using M = RelocationMessage;
 constexpr MessageBoxKind kSystem = MessageBoxKind::System;
 constexpr MessageBoxKind kPrompt = MessageBoxKind::Prompt;
 constexpr bool kDialog = true;
-constexpr bool kNoOwner = false;
 
 // The question about SYSTEM files names the program in its caption as a constant.
 constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
@@ -45,10 +44,59 @@ const RelocationMessageStyle kMessages[] = {
      L"The source folder is on a drive that does not support junctions (reparse points), for example a drive "
      L"formatted with FAT32. This folder can not be relocated. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SourceIsDriveRoot,
+     L"The source {source} is the root folder of a drive. A whole drive can not be relocated; please choose a "
+     L"folder on it. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SourceIsLink,
+     L"The source folder\n{source}\nis itself a junction or a symbolic link: its files live in another folder. "
+     L"Dirshift relocates only plain folders. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetIsFile,
+     L"The destination\n{target}\nis a file, not a folder. Please choose a folder that does not exist yet or an "
+     L"existing folder. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetIsLink,
+     L"The destination\n{target}\nis a junction or a symbolic link to another folder. Please choose a plain folder. "
+     L"No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetIsDevice,
+     L"The destination\n{target}\nnames a device (such as CON, NUL, AUX or COM1), not a folder. Please choose "
+     L"another name. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetNotLocal,
+     L"The destination\n{target}\nis on a network drive. A junction can only point to a folder on a local drive. "
+     L"No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetUnreadable,
+     L"Dirshift can not tell what the destination\n{target}\nis (error {error}). No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::WorkerFailed, L"Critical error - No changes made", MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::ScanFailed,
      L"One or more files are in use or insufficient rights exist. This folder can not be relocated.", MB_ICONERROR,
      kDialog, kSystem, nullptr},
+    {M::ForeignReparsePoint,
+     L"The source folder holds\n{name}\na reparse point that is neither a junction nor a symbolic link (for example "
+     L"a cloud file placeholder or a deduplicated file), or one whose data can not be read. Dirshift can not move it "
+     L"safely. This folder can not be relocated. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::PathTooLongInside,
+     L"The source folder holds\n{name}\nwhose full path is longer than {limit} characters. The Windows shell can "
+     L"not move such a path. Please shorten it first. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::PathTooLongInTarget,
+     L"In the destination the path of\n{name}\nwould be longer than {limit} characters, which the Windows shell "
+     L"can not move. Please choose a shorter destination. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinksNeedReparseTarget,
+     L"The source folder holds junctions or symbolic links, for example\n{name}\nbut the drive of the destination\n"
+     L"{target}\ncan not hold them (it does not support reparse points, for example a drive formatted with FAT32 or "
+     L"exFAT). No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::NotEnoughRoom,
+     L"The files to move take {needed} bytes, but the drive of the destination\n{target}\nhas only {available} "
+     L"bytes free. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::SystemFilesQuestion,
      L"One or more files have the SYSTEM attribute and may be system protected. You may need elevated rights or "
      L"permissions to continue with them, but we'll try anyway. Click Yes if you want to try anyway.",
@@ -56,7 +104,7 @@ const RelocationMessageStyle kMessages[] = {
     {M::SourceNotFolder,
      L"Either the source folder does not exist, is actually a file or link, or you do not have sufficient access to "
      L"it. The opration can not continue.",
-     MB_ICONERROR, kNoOwner, kSystem, nullptr},
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::ReadOnlySource, L"ERROR: The source directory is read-only and changing the attribute failed.", MB_ICONERROR,
      kDialog, kSystem, nullptr},
     {M::ProbeNameTaken,
@@ -75,10 +123,26 @@ const RelocationMessageStyle kMessages[] = {
      L"The destination folder already holds an item named \"{name}\", and so does the source folder. Please move or "
      L"rename one of them first. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::NameUnreadable,
+     L"Dirshift can not tell whether the destination folder already holds an item named \"{name}\" (error "
+     L"{error}). No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinkNotTakenOut,
+     L"The link\n{name}\ninside the source folder could not be taken out for the move. The links taken out before "
+     L"it were put back. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinksNotPutBack,
+     L"The link\n{name}\ninside the source folder could not be taken out for the move, and the links taken out "
+     L"before it could not all be made again in the source folder. No files were moved; the folders those links "
+     L"pointed to are unchanged.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveFailed,
      L"Moving of files failed. Automatic Dirshift could not be acccomplished Perhaps one or more files are in use or "
      L"you are messing with system protected folders? Attempting to move files back.",
-     MB_ICONERROR, kNoOwner, kSystem, nullptr},
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::LinkNotRecreated,
+     L"The link\n{name}\ncould not be re-created in the destination. Attempting to move files back.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::Restored, L"Files restored.", MB_ICONINFORMATION, kDialog, kSystem, nullptr},
     {M::NotRestored,
      L"Files may not be fully restored. You may need to manually copy the files from the new destination back to the "
@@ -86,15 +150,15 @@ const RelocationMessageStyle kMessages[] = {
      MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::JunctionFailedRestored,
      L"{string:108}\n\n{source}\n ->\n{target}\n\nFiles restored: they are back in the source folder.", MB_ICONERROR,
-     kNoOwner, kPrompt, nullptr},
+     kDialog, kPrompt, nullptr},
     {M::JunctionFailedNotRestored,
      L"{string:108}\n\n{source}\n ->\n{target}\n\nFiles may not be fully restored: whatever is missing from\n{source}"
      L"\nis still in\n{target}",
-     MB_ICONERROR, kNoOwner, kPrompt, nullptr},
+     MB_ICONERROR, kDialog, kPrompt, nullptr},
     {M::Completed,
      L"{string:107}\n\n{source}\n ->\n{target}\n\nREMEMBER: Deleting files from EITHER folder will delete BOTH "
      L"instances since they are 'linked'",
-     MB_OK, kNoOwner, kPrompt, nullptr},
+     MB_OK, kDialog, kPrompt, nullptr},
     {M::UnexpectedStop,
      L"ERROR: The relocation stopped unexpectedly (out of memory). Please check the source and the destination "
      L"folder.",
@@ -110,44 +174,51 @@ const RelocationMessageStyle kMessages[] = {
     {M::RecoveryNothingMoved,
      L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nNothing has moved "
      L"yet: every item is still in the source folder.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryPartlyMoved,
      L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nSome items are "
      L"in the destination folder, the others are still in the source folder.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryAllMoved,
      L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nEvery item is in "
      L"the destination folder, but no junction stands at the old path yet.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoverySourceRemoved,
      L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nEvery item is in "
      L"the destination folder; the source folder is gone and no junction stands in its place yet, so programs that "
      L"use the old path do not find their files.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryRollingBack,
      L"A relocation did not end: Dirshift was stopped while it moved the items of\n{source}\nback from\n{target}\n\n"
      L"Some items are in the destination folder, the others are back in the source folder.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryJunctionMade,
      L"A relocation did not end: Dirshift was stopped just after it moved\n{source}\n ->\n{target}\n\nEvery item "
      L"is in the destination folder and the junction stands at the old path.\n\n" RECOVERY_QUESTION,
-     MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryJournalDamaged,
      L"Dirshift found the journal of a relocation that did not end, but it is damaged or cannot be read:\n{name}\n\n"
      L"It cannot tell from it which folders were moved, so it changes none. Discard the journal? (No keeps it.)",
-     MB_YESNO | MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryFoldersGone,
      L"Dirshift found the journal of a relocation that did not end:\n{source}\n ->\n{target}\n\nbut the items it "
      L"moved are in neither folder any more (the folders may be gone), so there is nothing to finish or move back. "
      L"Nothing was changed. Discard the journal? (No keeps it.)",
-     MB_YESNO | MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
     {M::RecoveryFoldersChanged,
      L"Dirshift found the journal of a relocation that did not end:\n{source}\n ->\n{target}\n\nbut what stands "
      L"at these paths now is not what the relocation left (a file, or a link to another place), so Dirshift cannot "
      L"tell where the files belong and changes nothing. Please check both folders. Discard the journal? (No keeps "
      L"it.)",
-     MB_YESNO | MB_ICONWARNING, kNoOwner, kPrompt, nullptr},
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
 };
+
+// "1,234,567": a byte count the user can read at a glance.
+std::wstring GroupedNumber(std::uint64_t number) {
+    std::wstring digits = std::to_wstring(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, L',');
+    return digits;
+}
 
 // The value of the placeholder `name`, or false when there is no such placeholder.
 bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
@@ -164,6 +235,12 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
         value = facts.name;
     } else if (name == L"limit") {
         value = std::to_wstring(facts.limit);
+    } else if (name == L"needed") {
+        value = GroupedNumber(facts.needed);
+    } else if (name == L"available") {
+        value = GroupedNumber(facts.available);
+    } else if (name == L"error") {
+        value = std::to_wstring(facts.error);
     } else if (name.size() > kStringPrefixLength && name.compare(0, kStringPrefixLength, kStringPrefix) == 0) {
         value = loadString(static_cast<UINT>(std::wcstoul(name.c_str() + kStringPrefixLength, nullptr, 10)));
     } else {

@@ -7,6 +7,8 @@ namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
 std::wstring WithoutTrailingSeparators(std::wstring path) {
     while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
     return path;
@@ -35,6 +37,19 @@ void CleanRelocationPath(std::wstring& path) {
     size_t first = 0;
     while (first < path.size() && std::iswspace(path[first])) ++first;
     path.erase(0, first);
+    const bool driveOnly = path.size() == 2 && IsDriveLetter(path[0]) && path[1] == L':';
+    if (driveOnly) path += L'\\';
+}
+
+bool IsDriveRoot(const std::wstring& path) {
+    return path.size() == 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2]);
+}
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+    std::wstring path = folder;
+    if (!path.empty() && !IsSeparator(path.back())) path += L'\\';
+    path += name;
+    return path;
 }
 
 PathRelation RelatePaths(const std::wstring& fullSource, const std::wstring& fullTarget) {
@@ -59,8 +74,7 @@ bool FullPathWithin(const std::wstring& path, int maxLength, std::wstring& fullP
 std::wstring ProbeName(const std::wstring& source) { return source + kProbeSuffix; }
 
 std::wstring ShellPathList(const std::wstring& path, bool allEntries) {
-    std::wstring list = path;
-    if (allEntries) list += L"\\*.*";
+    std::wstring list = allEntries ? JoinPath(path, L"*.*") : path;
     list += L'\0';  // the string's own terminator makes the second NUL
     return list;
 }

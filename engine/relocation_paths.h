@@ -18,7 +18,15 @@ constexpr int kMaxTargetLength = MAX_PATH - 1;
 
 // Removes one trailing '/' or '\', then white space at the right end and then at
 // the left end. The separator goes first, so "C:\Data\ " keeps its backslash.
+// A drive root stays a root: "E:\" (and a bare "E:") becomes "E:\", never the
+// drive-relative "E:", which would name the process's current folder on E:.
 void CleanRelocationPath(std::wstring& path);
+
+// True for "X:\" (a drive's root folder).
+bool IsDriveRoot(const std::wstring& path);
+
+// `folder` and `name` joined by one backslash ("E:\" + "x" gives "E:\x").
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
 enum class PathRelation {
     Separate,           // neither holds the other
@@ -39,5 +47,5 @@ PathRelation RelatePaths(const std::wstring& fullSource, const std::wstring& ful
 std::wstring ProbeName(const std::wstring& source);
 
 // One path followed by the two NULs that end a shell file-operation list; with
-// `allEntries` the path gets "\*.*" first.
+// `allEntries` the path gets "\*.*" first (only "*.*" after a drive root).
 std::wstring ShellPathList(const std::wstring& path, bool allEntries);

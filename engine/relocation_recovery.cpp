@@ -5,6 +5,7 @@
 #include "base/debug_log.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
+#include "engine/moved_links.h"
 #include "junction/junction.h"
 
 namespace {
@@ -42,26 +43,57 @@ bool AllBackInSource(const RelocationJournal& journal) {
     return true;
 }
 
+std::vector<LinkRecord> LinksOf(const RelocationJournal& journal) {
+    std::vector<LinkRecord> links;
+    for (const JournalLink& link : journal.links) links.push_back({link.relativePath, link.folder, link.reparseData});
+    return links;
+}
+
+// Those of `links` that do not stand below `root`: a recovery may find some of
+// them made already.
+std::vector<LinkRecord> MissingBelow(const std::wstring& root, const std::vector<LinkRecord>& links) {
+    std::vector<LinkRecord> missing;
+    for (const LinkRecord& link : links) {
+        if (!Exists(Child(root, link.relativePath))) missing.push_back(link);
+    }
+    return missing;
+}
+
 class Recovery {
 public:
     Recovery(const RelocationJournal& journal, const JournalStore& store, RelocationObserver& observer)
-        : journal_(journal), keeper_(store, journal), observer_(observer), facts_(RecoveryFacts(journal)) {}
+        : journal_(journal),
+          links_(LinksOf(journal)),
+          keeper_(store, journal),
+          observer_(observer),
+          facts_(RecoveryFacts(journal)) {}
 
     RelocationResult Finish() {
         if (!Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
         const FolderKind source = KindOf(journal_.source, journal_.target);
         if (source != FolderKind::JunctionToTarget) {
             ::CreateDirectoryW(journal_.target.c_str(), nullptr);
-            if (source == FolderKind::PlainFolder &&
-                !MoveEntriesBack(journal_.source, journal_.target, journal_.entries)) {
+            // Links still in the source go as links, never through a move.
+            if (source == FolderKind::PlainFolder && (!RemoveLinksFrom(journal_.source, links_) ||
+                                                      !MoveEntriesBack(journal_.source, journal_.target, journal_.entries))) {
                 observer_.Report(M::MoveFailed, facts_);
                 return MoveBackAfterFailure();
             }
-            if (!keeper_.Announce(JournalPhase::Moved) || !keeper_.Announce(JournalPhase::SourceRemoved) ||
+            if (!keeper_.Announce(JournalPhase::Moved)) {
+                observer_.Report(M::MoveFailed, facts_);
+                return MoveBackAfterFailure();
+            }
+            if (!PutLinksIn(journal_.target, MissingBelow(journal_.target, links_), journal_.source, journal_.target,
+                            facts_.name)) {
+                observer_.Report(M::LinkNotRecreated, facts_);
+                return MoveBackAfterFailure();
+            }
+            if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
                 (source == FolderKind::PlainFolder && !::RemoveDirectoryW(journal_.source.c_str())) ||
                 !CreateJunction(journal_.source.c_str(), journal_.target.c_str())) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
-                return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_)
+                return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
+                                                          MissingBelow(journal_.source, links_))
                                   ? RelocationResult::RolledBack
                                   : RelocationResult::NotRestored);
             }
@@ -94,8 +126,10 @@ private:
         (void)keeper_.Announce(JournalPhase::RollingBack);
         if (!Exists(journal_.source)) ::CreateDirectoryW(journal_.source.c_str(), nullptr);
         const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
+        const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
         const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
-        if (moved && AllBackInSource(journal_)) {
+        const bool linksBack = sourceUsable && PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
+        if (linksRemoved && moved && linksBack && AllBackInSource(journal_)) {
             keeper_.Close();
             observer_.Report(M::Restored, facts_);
             return RelocationResult::RolledBack;
@@ -110,6 +144,7 @@ private:
     }
 
     const RelocationJournal& journal_;
+    const std::vector<LinkRecord> links_;
     JournalKeeper keeper_;
     RelocationObserver& observer_;
     RelocationFacts facts_;

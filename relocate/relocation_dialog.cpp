@@ -10,6 +10,7 @@
 #include "ui/dialog_support.h"
 #include "relocate/relocate_folder.h"
 #include "resources/resource.h"
+#include "ui/relocation_reporter.h"
 
 namespace {
 
@@ -53,6 +54,10 @@ void OnBrowseSource(HWND dialog) {
 }
 
 BOOL OnCommand(HWND dialog, WORD id) {
+    // The relocation's message boxes and the shell's progress window let the
+    // dialog's messages through: no second command may start meanwhile, nor may
+    // the dialog end under a relocation that is still running.
+    if (RelocationRunning()) return TRUE;
     switch (id) {
     case IDOK:
     case IDC_RELOCATE:
@@ -79,6 +84,11 @@ INT_PTR CALLBACK RelocationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPA
         switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(dialog, reinterpret_cast<const wchar_t*>(lParam));
+        case WM_QUERYENDSESSION:
+            // Ending the session while files move would leave them split between
+            // the two folders.
+            ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, FilesMoving() ? FALSE : TRUE);
+            return TRUE;
         case WM_CLOSE:
         case WM_ENDSESSION:
             // Closing always takes the Cancel path, so there is one way out.

@@ -4,7 +4,10 @@
 #      so junctions on it are real NTFS reparse points on disk;
 #   M: a folder ("second") of that same volume under a second drive letter, so a
 #      move between N: and M: is a rename, as between two folders of one volume;
-#   T: a tmpfs mount: a file system without reparse-point support.
+#   T: a tmpfs mount: a file system without reparse-point support;
+#   R: a folder ("rootdrive") of the NTFS volume as a drive of its own, whose root
+#      can be a relocation's destination;
+#   S: a tiny tmpfs mount (1 MB): a destination drive without room.
 # Usage: ntfs-volume.sh up|down|status
 # "up" always starts from a fresh, empty volume (a stale or dead mount from an
 # earlier run is unmounted first); "down" unmounts everything and removes the links.
@@ -20,43 +23,50 @@ volumes="$DIRSHIFT_BUILD_DIR/test-volumes"
 image="$volumes/ntfs.img"
 ntfs_mount="$volumes/ntfs"
 plain_mount="$volumes/plain"
+small_mount="$volumes/small"
 image_size=512M
 dosdevices="$WINEPREFIX/dosdevices"
 
 unlink_drives() {
-  rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:"
+  rm -f "$dosdevices/n:" "$dosdevices/m:" "$dosdevices/t:" "$dosdevices/r:" "$dosdevices/s:"
 }
 
 down() {
   unlink_drives
   dirshift_unmount "$ntfs_mount"
   dirshift_unmount "$plain_mount"
+  dirshift_unmount "$small_mount"
   rm -f "$image"
 }
 
 up() {
   dirshift_check_ntfs_tools
   down
-  mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$dosdevices"
+  mkdir -p "$volumes" "$ntfs_mount" "$plain_mount" "$small_mount" "$dosdevices"
 
   dirshift_make_ntfs_image "$image" "$image_size" DIRSHIFT
   dirshift_mount_ntfs "$image" "$ntfs_mount"
   dirshift_as_root mount -t tmpfs -o size=64m,mode=0777 dirshift-plain "$plain_mount"
+  dirshift_as_root mount -t tmpfs -o size=1m,mode=0777 dirshift-small "$small_mount"
   mountpoint -q "$plain_mount" || { echo "ntfs-volume: mounting tmpfs failed" >&2; exit 1; }
-  mkdir -p "$ntfs_mount/second"
+  mountpoint -q "$small_mount" || { echo "ntfs-volume: mounting the small tmpfs failed" >&2; exit 1; }
+  mkdir -p "$ntfs_mount/second" "$ntfs_mount/rootdrive"
 
   ln -sfn "$ntfs_mount" "$dosdevices/n:"
   ln -sfn "$ntfs_mount/second" "$dosdevices/m:"
   ln -sfn "$plain_mount" "$dosdevices/t:"
-  echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)"
+  ln -sfn "$ntfs_mount/rootdrive" "$dosdevices/r:"
+  ln -sfn "$small_mount" "$dosdevices/s:"
+  echo "ntfs-volume: N: -> $ntfs_mount (ntfs-3g), M: -> $ntfs_mount/second, T: -> $plain_mount (tmpfs)," \
+       "R: -> $ntfs_mount/rootdrive, S: -> $small_mount (tmpfs, 1 MB)"
   dirshift_restart_wine
 }
 
 status() {
-  for dir in "$ntfs_mount" "$plain_mount"; do
+  for dir in "$ntfs_mount" "$plain_mount" "$small_mount"; do
     if mountpoint -q "$dir" 2>/dev/null; then echo "mounted: $dir"; else echo "not mounted: $dir"; fi
   done
-  ls -l "$dosdevices" 2>/dev/null | grep -E ' [nmt]: ' || true
+  ls -l "$dosdevices" 2>/dev/null | grep -E ' [nmtrs]: ' || true
 }
 
 case "${1:-}" in

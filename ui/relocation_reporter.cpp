@@ -1,9 +1,35 @@
 #include "ui/relocation_reporter.h"
 
+#include <atomic>
+
 #include "base/text.h"
 #include "promptbox/prompt_box.h"
 #include "engine/relocation_messages.h"
 #include "ui/app_globals.h"
+
+namespace {
+
+constexpr wchar_t kShutdownReason[] =
+    L"Dirshift is moving a folder. Stopping now could leave its files split between two places.";
+
+// Only the dialog's thread runs relocations and answers the session's end; the
+// flag is atomic all the same.
+std::atomic<bool> Moving{false};
+
+}  // namespace
+
+bool FilesMoving() { return Moving; }
+void SetFilesMoving(bool moving) { Moving = moving; }
+
+void DialogRelocationReporter::OnFilesMoving(bool moving) {
+    SetFilesMoving(moving);
+    if (dialog_ == nullptr) return;
+    if (moving) {
+        ::ShutdownBlockReasonCreate(dialog_, kShutdownReason);
+    } else {
+        ::ShutdownBlockReasonDestroy(dialog_);
+    }
+}
 
 void DialogRelocationReporter::OnScanEnded() { DeliverScanProgress(); }
 

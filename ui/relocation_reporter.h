@@ -17,6 +17,9 @@ public:
     void OnScanEnded() override;
     bool Confirm(RelocationMessage question, const RelocationFacts& facts) override;
     void Report(RelocationMessage message, const RelocationFacts& facts) override;
+    // While files move, Windows is asked to hold off a shutdown or log-off, with
+    // the reason shown to the user.
+    void OnFilesMoving(bool moving) override;
 
 private:
     // Shows `message` as the table says; the button that closed the box.
@@ -25,3 +28,8 @@ private:
     HWND dialog_;
     StatusBarScanProgress progress_;
 };
+
+// True while files are on their way between the two folders (set through
+// OnFilesMoving); the dialog then refuses to let the session end.
+bool FilesMoving();
+void SetFilesMoving(bool moving);

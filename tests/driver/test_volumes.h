@@ -11,5 +11,9 @@ constexpr wchar_t kNtfsDrive[] = L"N:";
 constexpr wchar_t kSecondDrive[] = L"M:";
 // A drive on a file system without ntfs-3g (tmpfs): no reparse-point support.
 constexpr wchar_t kPlainDrive[] = L"T:";
+// A folder of the NTFS volume as a drive of its own: its root can take files.
+constexpr wchar_t kRootDrive[] = L"R:";
+// A tiny drive (1 MB tmpfs): too small for most moves.
+constexpr wchar_t kSmallDrive[] = L"S:";
 
 }  // namespace testing_driver

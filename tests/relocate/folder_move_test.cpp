@@ -79,4 +79,29 @@ TEST(FolderMove, NeverReplacesAFileOfTheSameName) {
     EXPECT_EQ(twice.size(), 2u) << "x.txt and sub\\y.txt exist on both sides, as before";
 }
 
+TEST(FolderMove, SharedNamesAreFilesNotDevicesAndOnlyNotFoundIsAbsent) {
+    ScratchFolder scratch(TempRoot());
+    MakeTree(scratch / L"target", {{L"b.txt", "b"}});
+    std::wstring name;
+    DWORD error = 0;
+    // Names of devices are plain names inside a folder: "CON" in the source does
+    // not clash with the console.
+    EXPECT_EQ(FirstNameAlsoIn({L"CON", L"NUL", L"aux.txt", L"COM1", L"a.txt"}, scratch / L"target", name, error),
+              NameCheck::NoneShared);
+    EXPECT_EQ(FirstNameAlsoIn({L"a.txt", L"B.TXT"}, scratch / L"target", name, error), NameCheck::Shared);
+    EXPECT_EQ(name, L"B.TXT");
+    EXPECT_EQ(FirstNameAlsoIn({L"a.txt"}, scratch / L"missing", name, error), NameCheck::NoneShared);
+    EXPECT_TRUE(AllNamesIn({L"b.txt"}, scratch / L"target"));
+    EXPECT_FALSE(AllNamesIn({L"b.txt", L"NUL"}, scratch / L"target"));
+}
+
+TEST(FolderMove, NeverMergesAFolderIntoItself) {
+    ScratchFolder scratch(TempRoot());
+    MakeTree(scratch / L"one", {{L"sub\\a.txt", "a"}});
+    const TreeSnapshot before = SnapshotTree(scratch.path());
+    // The same folder under two spellings: nothing may move onto itself.
+    EXPECT_FALSE(MoveEntriesBack(scratch / L"one", scratch / L"ONE\\.", {L"sub"}));
+    EXPECT_EQ(SnapshotTree(scratch.path()), before);
+}
+
 }  // namespace

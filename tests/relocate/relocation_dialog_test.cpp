@@ -12,6 +12,7 @@
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/scale_checks.h"
 #include "tests/driver/ui_thread.h"
+#include "ui/relocation_reporter.h"
 #include "relocate/relocation_dialog.h"
 
 namespace {
@@ -171,6 +172,27 @@ TEST(RelocationDialog, EveryWayOfStartingRunsTheRelocation) {
     }
     PressButton(dialog, IDCANCEL);
     EXPECT_EQ(app->WaitForExit(), 2u);
+}
+
+// Windows asks before it logs off or shuts down: the dialog agrees, except while
+// files are on their way between the two folders.
+TEST(RelocationDialog, HoldsOffTheEndOfTheSessionOnlyWhileFilesMove) {
+    InitAppGlobals();
+    UiThreadCall run([] {
+        return ::DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_RELOCATE), nullptr, RelocationDlgProc,
+                                 reinterpret_cast<LPARAM>(L""));
+    });
+    HWND dialog = run.WaitForWindow();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(::SendMessageW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SetFilesMoving(true);
+    EXPECT_EQ(::SendMessageW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    EXPECT_EQ(::SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), FALSE) << "a shutdown too";
+    SetFilesMoving(false);
+    EXPECT_EQ(::SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), TRUE);
+    PressButton(dialog, IDCANCEL);
+    ASSERT_TRUE(run.WaitForReturn());
+    EXPECT_EQ(run.result(), IDCANCEL);
 }
 
 }  // namespace

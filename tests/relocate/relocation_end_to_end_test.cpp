@@ -6,6 +6,7 @@
 
 #include "ui/app_globals.h"
 #include "relocate/relocation_dialog.h"
+#include "junction/junction.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
@@ -296,6 +297,200 @@ TEST_F(RelocationEndToEnd, RequestsThatCannotEndWellChangeNothing) {
     EXPECT_FALSE(PathExists(target_));
     EXPECT_FALSE(PathExists(source_ + L"\\docs\\new"));
     EXPECT_EQ(SnapshotTree(probeName).size(), 1u);
+}
+
+// Destinations that are no plain local folder, sources that are links, and a
+// drive without room: each refused before anything changes, in words that say so.
+TEST_F(RelocationEndToEnd, DestinationsAndSourcesThatCannotTakeTheMoveAreRefused) {
+    MakeTree(source_, UserTree());
+    MakeTree(targetParent_.path(), {{L"Data", "the user's own file"}, {L"real\\kept.txt", "kept"}});
+    const std::wstring link = targetParent_ / L"link";
+    const std::wstring linkedSource = sourceParent_ / L"linked";
+    ASSERT_TRUE(CreateJunction(link.c_str(), (targetParent_ / L"real").c_str()));
+    ASSERT_TRUE(CreateJunction(linkedSource.c_str(), source_.c_str()));
+    WriteTextFile(source_ + L"\\big.bin", std::string(1200000, 'b'));
+    const TreeSnapshot before = SnapshotTree(source_);
+    const TreeSnapshot targetsBefore = SnapshotTree(targetParent_.path());
+    const std::wstring small = Drive(kSmallDrive) + L"\\Games";
+    ULARGE_INTEGER free;
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(L"S:\\", &free, nullptr, nullptr));
+    std::wstring freeText = std::to_wstring(free.QuadPart);
+    for (size_t at = freeText.size(); at > 3; at -= 3) freeText.insert(at - 3, 1, L',');
+
+    // A tree that other tools made deeper than the shell can move.
+    const std::wstring deepSource = sourceParent_ / L"Deep";
+    const std::wstring fits = deepSource + L"\\" + std::wstring(250 - FullPath(deepSource).size() - 1, L'd');
+    const std::wstring deepFolder = fits + L"\\" + std::wstring(20, L'e');
+    MakeTree(deepSource, {{L"top.txt", "top"}});
+    ASSERT_TRUE(::CreateDirectoryW(fits.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + FullPath(deepFolder)).c_str(), nullptr));
+
+    const struct {
+        const char* name;
+        std::wstring source;
+        std::wstring target;
+        std::wstring message;
+    } cases[] = {
+        {"a path inside longer than the shell can move", deepSource, target_,
+         L"The source folder holds\n" + deepFolder +
+             L"\nwhose full path is longer than 259 characters. The Windows shell can not move such a path. Please "
+             L"shorten it first. No changes were made."},
+        {"destination is a file", source_, targetParent_ / L"Data",
+         L"The destination\n" + (targetParent_ / L"Data") +
+             L"\nis a file, not a folder. Please choose a folder that does not exist yet or an existing folder. No "
+             L"changes were made."},
+        {"destination is a junction", source_, link,
+         L"The destination\n" + link +
+             L"\nis a junction or a symbolic link to another folder. Please choose a plain folder. No changes were "
+             L"made."},
+        {"destination is a device", source_, targetParent_ / L"CON",
+         L"The destination\n" + (targetParent_ / L"CON") +
+             L"\nnames a device (such as CON, NUL, AUX or COM1), not a folder. Please choose another name. No changes "
+             L"were made."},
+        {"destination is a network path", source_, L"\\\\server\\share\\Games",
+         L"The destination\n\\\\server\\share\\Games\nis on a network drive. A junction can only point to a folder on "
+         L"a local drive. No changes were made."},
+        {"source is a junction", linkedSource, target_,
+         L"The source folder\n" + linkedSource +
+             L"\nis itself a junction or a symbolic link: its files live in another folder. Dirshift relocates only "
+             L"plain folders. No changes were made."},
+        {"destination drive too small", source_, small,
+         L"The files to move take 1,300,054 bytes, but the drive of the destination\n" + small + L"\nhas only " +
+             freeText + L" bytes free. No changes were made."},
+    };
+    RelocationSession session(L"", L"");
+    ASSERT_TRUE(session.started());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetControlText(session.dialog(), IDC_SOURCE_PATH, c.source);
+        SetControlText(session.dialog(), IDC_TARGET_PATH, c.target);
+        session.PressOk();
+        EXPECT_EQ(session.Answer(IDOK, 20000), std::optional<std::wstring>(c.message));
+        EXPECT_TRUE(session.NoBoxWithin(500));
+    }
+    EXPECT_EQ(session.Cancel(), 2u);
+    ExpectUnchanged(source_, before);
+    EXPECT_EQ(SnapshotTree(targetParent_.path()), targetsBefore);
+    EXPECT_EQ(OnDiskJunctionTarget(linkedSource), L"\\??\\" + FullPath(source_));
+    EXPECT_FALSE(PathExists(target_));
+    EXPECT_FALSE(PathExists(small));
+    EXPECT_TRUE(RemoveJunction(link.c_str()));
+    EXPECT_TRUE(RemoveJunction(linkedSource.c_str()));
+    EXPECT_TRUE(PathExists(L"\\\\?\\" + FullPath(deepFolder)));
+    ::RemoveDirectoryW((L"\\\\?\\" + FullPath(deepFolder)).c_str());
+}
+
+// Links travel as links: a destination drive that cannot hold them is refused
+// before any file is copied there.
+TEST_F(RelocationEndToEnd, LinksNeedADestinationThatCanHoldThem) {
+    ScratchFolder outside(Drive(kNtfsDrive), L"outside");
+    ScratchFolder otherVolume(Drive(kPlainDrive));
+    const std::wstring target = otherVolume / L"Games moved";
+    MakeTree(outside.path(), {{L"theirs.txt", "not part of the move"}});
+    MakeTree(source_, UserTree());
+    const std::wstring outward = source_ + L"\\docs\\Application Data";
+    ASSERT_TRUE(CreateJunction(outward.c_str(), outside.path().c_str()));
+    const auto bytes = ReadNtfsReparseData(outward);
+    ASSERT_TRUE(bytes.has_value());
+    const TreeSnapshot before = SnapshotTree(source_);
+
+    RelocationSession session(source_, target);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK),
+              std::optional<std::wstring>(L"The source folder holds junctions or symbolic links, for example\n" +
+                                          outward + L"\nbut the drive of the destination\n" + target +
+                                          L"\ncan not hold them (it does not support reparse points, for example a "
+                                          L"drive formatted with FAT32 or exFAT). No changes were made."));
+    EXPECT_EQ(session.Cancel(), 2u);
+
+    ExpectUnchanged(source_, before);
+    EXPECT_EQ(ReadNtfsReparseData(outward), bytes);
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_TRUE(RemoveJunction(outward.c_str()));
+}
+
+// Links inside the folder (one the program made, pointing out of the tree, and one
+// written from Linux, pointing into it) travel as links, and a drive root typed as
+// the destination stays the root in the junction.
+TEST_F(RelocationEndToEnd, LinksTravelAsLinksToADriveRoot) {
+    ScratchFolder outside(Drive(kNtfsDrive), L"outside");
+    MakeTree(outside.path(), {{L"theirs.txt", "not part of the move"}});
+    MakeTree(source_, UserTree());
+    const std::wstring outward = source_ + L"\\Application Data";
+    const std::wstring inward = source_ + L"\\docs\\current";
+    ASSERT_TRUE(CreateJunction(outward.c_str(), outside.path().c_str()));
+    ASSERT_TRUE(::CreateDirectoryW(inward.c_str(), nullptr));
+    ASSERT_EQ(WriteNtfsReparseData(inward, MountPointData(L"\\??\\" + FullPath(source_ + L"\\docs\\2024"),
+                                                          FullPath(source_ + L"\\docs\\2024"), true)),
+              0);
+    for (int attempt = 0; attempt < 20 && HostTypeOf(inward) != HostType::Symlink; ++attempt) ::Sleep(50);
+    const auto outwardBytes = ReadNtfsReparseData(outward);
+    ASSERT_TRUE(outwardBytes.has_value());
+    const TreeSnapshot before = SnapshotTree(source_);
+    const TreeSnapshot outsideBefore = SnapshotTree(outside.path());
+    ASSERT_EQ(before.size(), 7u + 1u + 2u) << "own files, and through the links";
+    const std::wstring root = Drive(kRootDrive) + L"\\";
+
+    RelocationSession session(source_, root);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(CompletedText(source_, root)));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+
+    EXPECT_EQ(OnDiskJunctionTarget(source_), std::optional<std::wstring>(L"\\??\\" + root));
+    EXPECT_EQ(ReadNtfsReparseData(root + L"Application Data"), outwardBytes) << "byte for byte";
+    EXPECT_EQ(OnDiskJunctionTarget(root + L"docs\\current"), L"\\??\\" + root + L"docs\\2024") << "re-pointed";
+    EXPECT_EQ(SnapshotTree(root), before);
+    EXPECT_EQ(SnapshotTree(source_), before) << "through the old path";
+    EXPECT_EQ(SnapshotTree(outside.path()), outsideBefore);
+
+    // The root drive is shared by the tests: leave it empty. The links go first: a
+    // junction whose target is gone is invisible to Wine and would keep its folder.
+    EXPECT_TRUE(RemoveJunction(source_.c_str()));
+    EXPECT_TRUE(RemoveJunction((root + L"docs\\current").c_str()));
+    EXPECT_TRUE(RemoveJunction((root + L"Application Data").c_str()));
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = ::FindFirstFileW((root + L"*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") names.push_back(root + name);
+        } while (::FindNextFileW(listing, &entry));
+        ::FindClose(listing);
+    }
+    for (const auto& path : names) {
+        if (!::DeleteFileW(path.c_str())) RemoveTree(path);
+    }
+}
+
+// A message box belongs to the dialog: while one is open, an OK that still reaches
+// the dialog starts nothing.
+TEST_F(RelocationEndToEnd, ASecondOkWhileABoxIsOpenStartsNothing) {
+    MakeTree(source_, UserTree());
+    MakeTree(targetParent_.path(), {{L"Data", "the user's own file"}});
+    const TreeSnapshot before = SnapshotTree(source_);
+
+    RelocationSession session(source_, targetParent_ / L"Data");
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    HWND box = session.app().WaitForDialog(L"Dirshift", 20000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), session.dialog());
+    EXPECT_FALSE(::IsWindowEnabled(session.dialog()));
+    SaveScreenshot(L"relocation-destination-is-a-file");
+    SetControlText(session.dialog(), IDC_TARGET_PATH, target_);
+    ::PostMessageW(session.dialog(), WM_COMMAND, IDOK, 0);
+    ::Sleep(1500);
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(L"The destination\n" + (targetParent_ / L"Data") +
+                                                                L"\nis a file, not a folder. Please choose a folder "
+                                                                L"that does not exist yet or an existing folder. No "
+                                                                L"changes were made."));
+    EXPECT_TRUE(session.NoBoxWithin(1500)) << "the second OK started a relocation";
+    EXPECT_EQ(session.Cancel(), 2u);
+    ExpectUnchanged(source_, before);
+    EXPECT_FALSE(PathExists(target_));
 }
 
 }  // namespace

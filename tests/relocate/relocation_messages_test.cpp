@@ -36,6 +36,17 @@ TEST(RelocationMessages, FactsAreFilledInWhereTheTextNamesThem) {
               L"ERROR: To test whether it is in use, the source folder was renamed to\nN:\\Games_abc_in_use_test\nbut it "
               L"could not be renamed back to\nN:\\Games\nPlease rename it back yourself. Nothing else was changed.");
     EXPECT_EQ(ComposeRelocationText(M::Restored, facts, NoStrings), L"Files restored.");
+    facts.target = L"S:\\Games";
+    facts.needed = 2100000;
+    facts.available = 1048576;
+    EXPECT_EQ(ComposeRelocationText(M::NotEnoughRoom, facts, NoStrings),
+              L"The files to move take 2,100,000 bytes, but the drive of the destination\nS:\\Games\nhas only "
+              L"1,048,576 bytes free. No changes were made.");
+    facts.needed = 999;
+    facts.available = 0;
+    EXPECT_EQ(ComposeRelocationText(M::NotEnoughRoom, facts, NoStrings),
+              L"The files to move take 999 bytes, but the drive of the destination\nS:\\Games\nhas only 0 bytes free. "
+              L"No changes were made.");
 }
 
 TEST(RelocationMessages, BracesInAFolderNameAreTextNotPlaceholders) {
@@ -48,13 +59,14 @@ TEST(RelocationMessages, BracesInAFolderNameAreTextNotPlaceholders) {
 }
 
 TEST(RelocationMessages, BoxesAndOwnersFollowTheProgramsConventions) {
-    // The final result goes through the program's own box without an owner; the
-    // failed move's notice has no owner either; the question asks Yes/No/Cancel.
+    // The final result goes through the program's own box; the question asks
+    // Yes/No/Cancel. Every box belongs to the dialog, which stays disabled while
+    // one is open, so no second command can start under it.
     EXPECT_EQ(StyleOf(M::Completed).kind, MessageBoxKind::Prompt);
-    EXPECT_FALSE(StyleOf(M::Completed).ownedByDialog);
     EXPECT_EQ(StyleOf(M::Completed).style, static_cast<UINT>(MB_OK));
-    EXPECT_FALSE(StyleOf(M::MoveFailed).ownedByDialog);
-    EXPECT_FALSE(StyleOf(M::SourceNotFolder).ownedByDialog);
+    for (int i = 0; i <= static_cast<int>(M::UnexpectedStop); ++i) {
+        EXPECT_TRUE(StyleOf(static_cast<M>(i)).ownedByDialog) << i;
+    }
     EXPECT_EQ(StyleOf(M::SystemFilesQuestion).style, static_cast<UINT>(MB_YESNOCANCEL | MB_ICONQUESTION));
     EXPECT_EQ(std::wstring(StyleOf(M::SystemFilesQuestion).caption), L"Dirshift");
     EXPECT_EQ(StyleOf(M::Restored).style, static_cast<UINT>(MB_ICONINFORMATION));

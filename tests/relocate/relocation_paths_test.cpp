@@ -17,7 +17,10 @@ TEST(RelocationPaths, CleaningRemovesOneSeparatorThenBlanks) {
         {L"C:\\Data\\\\", L"C:\\Data\\"},  // one separator only
         {L"  C:\\Data  ", L"C:\\Data"},
         {L"C:\\Data\\ ", L"C:\\Data\\"},   // the blank hides the separator from the first step
-        {L"E:\\", L"E:"},
+        {L"E:\\", L"E:\\"},  // a drive root stays the root
+        {L"E:/", L"E:\\"},
+        {L" e: ", L"e:\\"},   // never the drive-relative "e:"
+        {L"E:\\Data:", L"E:\\Data:"},
         {L"\\", L""},
         {L"   ", L""},
         {L"", L""},
@@ -82,9 +85,20 @@ TEST(RelocationPaths, ProbeNameAndShellListsKeepThePathWhole) {
     EXPECT_EQ(std::wstring(moveList.c_str()), L"C:\\Data\\*.*");
     EXPECT_EQ(moveList.c_str()[11], L'\0');
     EXPECT_EQ(moveList.c_str()[12], L'\0');  // the list ends with two NULs
-    const std::wstring target = ShellPathList(L"E:", false);
-    EXPECT_EQ(target.size(), 3u);
-    EXPECT_EQ(target.c_str()[3], L'\0');
+    const std::wstring target = ShellPathList(L"E:\\", false);
+    EXPECT_EQ(target.size(), 4u);
+    EXPECT_EQ(target.c_str()[4], L'\0');
+    EXPECT_EQ(std::wstring(ShellPathList(L"E:\\", true).c_str()), L"E:\\*.*") << "one separator after a root";
+}
+
+TEST(RelocationPaths, JoiningNeverDoublesTheSeparatorOfARoot) {
+    EXPECT_EQ(JoinPath(L"E:\\", L"x"), L"E:\\x");
+    EXPECT_EQ(JoinPath(L"E:\\Data", L"x\\y"), L"E:\\Data\\x\\y");
+    EXPECT_TRUE(IsDriveRoot(L"E:\\"));
+    EXPECT_TRUE(IsDriveRoot(L"e:/"));
+    EXPECT_FALSE(IsDriveRoot(L"E:"));
+    EXPECT_FALSE(IsDriveRoot(L"E:\\x"));
+    EXPECT_FALSE(IsDriveRoot(L"1:\\"));
 }
 
 }  // namespace

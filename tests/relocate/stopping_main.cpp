@@ -28,6 +28,7 @@ std::wstring StopAt() {
 // Moves the first half of `journal`'s entries from `from` to `to`, as a move cut
 // short part-way leaves them.
 void MoveFirstHalf(const RelocationJournal& journal, const std::wstring& from, const std::wstring& to) {
+    ::CreateDirectoryW(to.c_str(), nullptr);
     for (size_t i = 0; i < (journal.entries.size() + 1) / 2; ++i) {
         const std::wstring name = L"\\" + journal.entries[i];
         ::MoveFileExW((from + name).c_str(), (to + name).c_str(), MOVEFILE_COPY_ALLOWED);

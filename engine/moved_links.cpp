@@ -1,0 +1,86 @@
+#include "engine/moved_links.h"
+
+#include <windows.h>
+
+#include "base/debug_log.h"
+#include "junction/link_data.h"
+#include "engine/folder_move.h"
+#include "engine/relocation_paths.h"
+
+namespace {
+
+// True when nothing stands at `path` any more; an entry that cannot be read is
+// still there as far as anyone can tell.
+bool IsGone(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+}
+
+bool IsLinkEntry(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool RemoveLink(const std::wstring& path, const LinkRecord& link) {
+    return IsLinkEntry(path) && RemoveLinkEntry(path.c_str(), link.folder) && IsGone(path);
+}
+
+std::vector<LinkRecord> FirstLinks(const std::vector<LinkRecord>& links, size_t count) {
+    return std::vector<LinkRecord>(links.begin(), links.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+}  // namespace
+
+bool TakeLinksOut(const std::wstring& root, const std::vector<LinkRecord>& links, std::wstring& failedPath,
+                  bool& putBack) {
+    putBack = true;
+    for (size_t i = 0; i < links.size(); ++i) {
+        const std::wstring path = JoinPath(root, links[i].relativePath);
+        if (RemoveLink(path, links[i])) continue;
+        failedPath = path;
+        putBack = PutLinksBack(root, FirstLinks(links, i));
+        return false;
+    }
+    return true;
+}
+
+bool PutLinksIn(const std::wstring& root, const std::vector<LinkRecord>& links, const std::wstring& oldFolder,
+                const std::wstring& newFolder, std::wstring& failedPath) {
+    for (size_t i = 0; i < links.size(); ++i) {
+        const std::wstring path = JoinPath(root, links[i].relativePath);
+        ReparseBytes data;
+        if (RepointJunction(links[i].data, oldFolder, newFolder, data) &&
+            CreateLinkFromData(path.c_str(), links[i].folder, data)) {
+            continue;
+        }
+        DebugLineF(L"Tressel.Error: could not make the link %s", path.c_str());
+        failedPath = path;
+        if (!RemoveLinksFrom(root, FirstLinks(links, i))) {
+            DebugLine(L"Tressel.Error: links made in the destination could not all be removed again.");
+        }
+        return false;
+    }
+    return true;
+}
+
+bool PutLinksBack(const std::wstring& root, const std::vector<LinkRecord>& links) {
+    bool all = true;
+    for (const auto& link : links) {
+        const std::wstring path = JoinPath(root, link.relativePath);
+        if (IsLinkEntry(path)) continue;  // still (or again) there
+        if (!CreateLinkFromData(path.c_str(), link.folder, link.data)) {
+            DebugLineF(L"Tressel.Error: could not put the link %s back", path.c_str());
+            all = false;
+        }
+    }
+    return all;
+}
+
+bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links) {
+    bool all = true;
+    for (const auto& link : links) {
+        const std::wstring path = JoinPath(root, link.relativePath);
+        if (IsGone(path)) continue;
+        if (!RemoveLink(path, link)) all = false;
+    }
+    return all;
+}
