@@ -244,7 +244,9 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
 }
 
 JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
-    UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // A reader never stands in the way of the rename that replaces the journal.
+    UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = ::GetLastError();
