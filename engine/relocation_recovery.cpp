@@ -72,6 +72,12 @@ public:
         if (!Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
         const FolderKind source = KindOf(journal_.source, journal_.target);
         if (source != FolderKind::JunctionToTarget) {
+            // Moving the files only to find that no junction can stand at the old
+            // path would break every program that uses it.
+            if (!VolumeSupportsReparsePoints(journal_.source.c_str())) {
+                observer_.Report(M::NoReparseSupport, facts_);
+                return RelocationResult::NotStarted;
+            }
             ::CreateDirectoryW(journal_.target.c_str(), nullptr);
             // Links still in the source go as links, never through a move.
             if (source == FolderKind::PlainFolder && (!RemoveLinksFrom(journal_.source, links_) ||

@@ -406,4 +406,28 @@ TEST_F(RecoveryFromEveryState, VanishedOrChangedFoldersAreNeverActedOn) {
     EXPECT_TRUE(RemoveJunction(source_.c_str()));
 }
 
+// "Finish" on a drive where no junction can be made would move the files only to
+// bring them back: it is refused before anything moves, and the journal stays.
+TEST_F(RecoveryFromEveryState, FinishOnADriveWithoutJunctionsChangesNothing) {
+    ScratchFolder plain(kPlainDrive);
+    source_ = plain / L"Games";
+    target_ = plain / L"Games moved";
+    const TreeSnapshot all = Make(CutAt::MovingPartly);
+    const TreeSnapshot sourceBefore = SnapshotTree(source_);
+    const TreeSnapshot targetBefore = SnapshotTree(target_);
+    const RelocationJournal journal = Journal();
+
+    RecordingObserver finishing;
+    EXPECT_EQ(FinishRelocation(journal, store_, finishing), RelocationResult::NotStarted);
+    EXPECT_EQ(finishing.heard, std::vector<M>{M::NoReparseSupport});
+    EXPECT_EQ(SnapshotTree(source_), sourceBefore);
+    EXPECT_EQ(SnapshotTree(target_), targetBefore);
+    EXPECT_TRUE(JournalLeft(store_));
+
+    RecordingObserver movingBack;
+    EXPECT_EQ(MoveRelocationBack(journal, store_, movingBack), RelocationResult::RolledBack);
+    ExpectMovedBack(source_, target_, all);
+    EXPECT_FALSE(JournalLeft(store_));
+}
+
 }  // namespace
