@@ -129,6 +129,17 @@ private:
             facts_.name = store_.path();
             return Refuse(RelocationMessage::JournalPending);
         }
+        // The journal must outlive whatever happens to the two folders.
+        const auto holds = [](const std::wstring& folder, const std::wstring& inner) {
+            const PathRelation relation = RelatePaths(folder, inner);
+            return relation == PathRelation::Same || relation == PathRelation::TargetInsideSource;
+        };
+        std::wstring storeFolder;
+        if (!store_.folder().empty() && FullPathWithin(store_.folder(), 32767, storeFolder) &&
+            (holds(fullSource_, storeFolder) || holds(fullTarget_, storeFolder))) {
+            facts_.name = store_.folder();
+            return Refuse(RelocationMessage::JournalInsideFolders);
+        }
         RelocationJournal readable;
         if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::Moving)) {
             facts_.name = store_.path();

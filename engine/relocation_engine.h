@@ -56,6 +56,7 @@ enum class RelocationMessage {
     UnexpectedStop,
     JournalNotWritten,
     JournalPending,
+    JournalInsideFolders,
     // At the next start, after a relocation that did not end: what is on the disk,
     // and the question what to do.
     RecoveryNothingMoved,

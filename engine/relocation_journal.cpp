@@ -215,10 +215,13 @@ JournalStore JournalStore::ForCurrentUser() {
     PWSTR local = nullptr;
     if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local))) base = local;
     ::CoTaskMemFree(local);
-    return JournalStore(base + L"\\Dirshift");
+    // Without the user's folder there is no place for a journal: an empty store
+    // writes nothing, and a relocation then does not start.
+    return JournalStore(base.empty() ? std::wstring() : base + L"\\Dirshift");
 }
 
 bool JournalStore::Write(const RelocationJournal& journal) const {
+    if (folder_.empty()) return false;
     if (!::CreateDirectoryW(folder_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         DebugErrorLine((L"Tressel.Error: the journal's folder cannot be made: " + folder_).c_str());
         return false;
@@ -244,6 +247,7 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
 }
 
 JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
+    if (folder_.empty()) return ReadResult::None;
     // A reader never stands in the way of the rename that replaces the journal.
     UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,

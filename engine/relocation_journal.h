@@ -61,6 +61,7 @@ public:
     // The user's store: "Dirshift" below the local application-data folder.
     static JournalStore ForCurrentUser();
 
+    const std::wstring& folder() const { return folder_; }
     const std::wstring& path() const { return path_; }
 
     // Replaces the journal with `journal` and returns once it is on the disk: the

@@ -171,6 +171,11 @@ const RelocationMessageStyle kMessages[] = {
      L"An earlier relocation did not end, and its journal\n{name}\nis still kept. Please start Dirshift again and "
      L"finish that relocation or move it back first. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JournalInsideFolders,
+     L"Dirshift keeps its journal, which lets it finish or undo a relocation that is cut short, in\n{name}\nand that "
+     L"folder lies inside the source or the destination, where it would move with the files. This relocation can not "
+     L"be done with Dirshift. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::RecoveryNothingMoved,
      L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nNothing has moved "
      L"yet: every item is still in the source folder.\n\n" RECOVERY_QUESTION,

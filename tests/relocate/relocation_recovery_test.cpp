@@ -206,6 +206,24 @@ TEST_F(RelocationJournalling, AJournalThatCannotBeWrittenStopsTheRelocationBefor
     EXPECT_FALSE(PathExists(target_));
 }
 
+// A journal kept inside the folders it describes would move with them (someone
+// relocating the whole local application-data folder).
+TEST_F(RelocationJournalling, AJournalInsideEitherFolderStopsTheRelocationBeforeAnythingMoves) {
+    MakeTree(source_, kTree);
+    const TreeSnapshot before = SnapshotTree(source_);
+    const JournalStore insideSource(source_ + L"\\docs\\Dirshift");
+    const JournalStore insideTarget(target_ + L"\\Dirshift");
+    for (const JournalStore* store : {&insideSource, &insideTarget}) {
+        RecordingObserver observer;
+        EXPECT_EQ(Relocate(source_, target_, *store, observer), RelocationResult::NotStarted);
+        EXPECT_EQ(observer.heard, std::vector<M>{M::JournalInsideFolders});
+        EXPECT_EQ(observer.lastFacts.name, store->folder());
+        EXPECT_FALSE(PathExists(store->path()));
+    }
+    EXPECT_EQ(SnapshotTree(source_), before);
+    EXPECT_FALSE(PathExists(target_));
+}
+
 TEST_F(RelocationJournalling, AnotherRelocationsJournalIsNeverOverwritten) {
     MakeTree(source_, kTree);
     const TreeSnapshot before = SnapshotTree(source_);
