@@ -1,7 +1,10 @@
 #include "bench/bench_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cwchar>
+
+#include "base/work_pool.h"
 
 namespace bench {
 
@@ -42,6 +45,18 @@ long BareWalk(wchar_t* path, std::size_t length) {
     } while (::FindNextFileW(listing, &entry));
     ::FindClose(listing);
     return folders;
+}
+
+std::vector<int> ParseThreadCounts(const wchar_t* list) {
+    std::vector<int> counts;
+    for (const wchar_t* at = list; *at != 0;) {
+        const int count = _wtoi(at);
+        if (count >= 1 && count <= kMaxPoolThreads) counts.push_back(count);
+        while (*at != 0 && *at != L',') ++at;
+        if (*at == L',') ++at;
+    }
+    if (counts.empty()) counts.push_back(PoolThreadCount());
+    return counts;
 }
 
 }  // namespace bench

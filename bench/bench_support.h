@@ -17,4 +17,8 @@ double Median(std::vector<double> values);
 // points. Nothing else. Returns the number of sub-folders seen.
 long BareWalk(wchar_t* path, std::size_t length);
 
+// A list of thread counts such as "1,2,4"; counts outside 1..kMaxPoolThreads are
+// left out, and an empty list gives the machine's count.
+std::vector<int> ParseThreadCounts(const wchar_t* list);
+
 }  // namespace bench

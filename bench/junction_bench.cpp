@@ -3,7 +3,9 @@
 // rounds alternating. Prints both times, their ratio, and how many heap
 // allocations (operator new) the walk made.
 //
-// Usage: junction_bench [folder] [rounds]. The folder (default N:\junction-bench,
+// The pooled walk, with each thread count given, takes its turn beside them.
+//
+// Usage: junction_bench [folder] [rounds] [thread counts, default 1,2,4]. The folder (default N:\junction-bench,
 // the NTFS test drive) receives a tree of 20,520 folders holding 500 junctions;
 // an existing tree there is reused. Run it without a debugger attached: the walk
 // writes one debug line per folder, which is cheap only when nobody listens.
@@ -88,11 +90,21 @@ bool CountVisit(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWO
     return true;
 }
 
+struct SharedCounts {
+    std::atomic<long> found{0};
+};
+
+bool CountVisitShared(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWORD) {
+    if (path != nullptr) ++reinterpret_cast<SharedCounts*>(context)->found;
+    return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const wchar_t* root = argc > 1 ? argv[1] : L"N:\\junction-bench";
     const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4");
     wchar_t target[MAX_PATH];
     std::swprintf(target, MAX_PATH, L"%ls-target", root);
 
@@ -114,38 +126,59 @@ int wmain(int argc, wchar_t** argv) {
     std::wcscpy(path, root);
     const long bareFolders = bench::BareWalk(path, std::wcslen(path));  // warms every cache first
     std::vector<double> bare, walk;
+    std::vector<std::vector<double>> pooled(threadCounts.size());
     WalkCounts counts;
     long allocations = 0;
     for (int round = 0; round < rounds; ++round) {
         double bareSum = 0;
         double walkSum = 0;
+        std::vector<double> pooledSums(threadCounts.size(), 0.0);
         WalkCounts roundCounts;
+        bool pooledFoundAll = true;
         for (int top = 0; top < kTopFolders; ++top) {
             wchar_t folder[MAX_PATH];
             std::swprintf(folder, MAX_PATH, L"%ls\\t%02d", root, top);
-            for (int turn = 0; turn < 2; ++turn) {
-                const bool bareTurn = (turn == 0) == ((round + top) % 2 == 0);
-                if (bareTurn) {
+            // The bare walk, the ordered walk and the pooled walks in a turn that
+            // rotates with every folder.
+            const int turns = 2 + static_cast<int>(threadCounts.size());
+            for (int turn = 0; turn < turns; ++turn) {
+                const int which = (turn + round + top) % turns;
+                if (which == 0) {
                     std::wcscpy(path, folder);
                     ::QueryPerformanceCounter(&start);
                     bench::BareWalk(path, std::wcslen(path));
                     ::QueryPerformanceCounter(&end);
                     bareSum += bench::Milliseconds(start, end);
-                } else {
+                } else if (which == 1) {
                     const long before = heapAllocations;
                     ::QueryPerformanceCounter(&start);
                     FindJunctions(folder, CountVisit, reinterpret_cast<std::uintptr_t>(&roundCounts), true);
                     ::QueryPerformanceCounter(&end);
                     allocations += heapAllocations - before;
                     walkSum += bench::Milliseconds(start, end);
+                } else {
+                    const std::size_t t = static_cast<std::size_t>(which - 2);
+                    SharedCounts shared;
+                    ::QueryPerformanceCounter(&start);
+                    FindJunctionsPooled(folder, CountVisitShared, reinterpret_cast<std::uintptr_t>(&shared), true,
+                                        threadCounts[t]);
+                    ::QueryPerformanceCounter(&end);
+                    pooledSums[t] += bench::Milliseconds(start, end);
+                    pooledFoundAll = pooledFoundAll && shared.found == kMiddleFolders;
                 }
             }
         }
         bare.push_back(bareSum);
         walk.push_back(walkSum);
         counts = roundCounts;
-        std::wprintf(L"round %d: bare %.1f ms, FindJunctions %.1f ms, ratio %.3f\n", round, bareSum, walkSum,
+        std::wprintf(L"round %d: bare %.1f ms, FindJunctions %.1f ms (ratio %.3f)", round, bareSum, walkSum,
                      walkSum / bareSum);
+        for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+            pooled[t].push_back(pooledSums[t]);
+            std::wprintf(L", pooled x%d %.1f ms (ratio %.3f)", threadCounts[t], pooledSums[t], pooledSums[t] / bareSum);
+        }
+        std::wprintf(L"%ls\n", pooledFoundAll ? L"" : L" (a pooled walk MISSED junctions)");
+        std::fflush(stdout);
     }
 
     // What the walk's one debug line per folder costs on this platform, alone.
@@ -163,6 +196,12 @@ int wmain(int argc, wchar_t** argv) {
     for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(walk[i] / bare[i]);
     std::wprintf(L"ratio, median of rounds  : %8.3f (target: within 1.15)\n", bench::Median(ratios));
     std::wprintf(L"ratio of the medians     : %8.3f\n", walkMedian / bareMedian);
+    for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+        std::vector<double> pooledRatios;
+        for (std::size_t i = 0; i < bare.size(); ++i) pooledRatios.push_back(pooled[t][i] / bare[i]);
+        std::wprintf(L"FindJunctionsPooled x%d   : %8.1f ms median, ratio to the bare walk %.3f (median of rounds)\n",
+                     threadCounts[t], bench::Median(pooled[t]), bench::Median(pooledRatios));
+    }
     std::wprintf(L"fastest rounds           : %8.1f ms bare, %.1f ms FindJunctions, ratio %.3f\n",
                  *std::min_element(bare.begin(), bare.end()), *std::min_element(walk.begin(), walk.end()),
                  *std::min_element(walk.begin(), walk.end()) / *std::min_element(bare.begin(), bare.end()));

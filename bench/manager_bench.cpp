@@ -1,18 +1,22 @@
 // The junction manager's scan, as the user sees it, against the bare walk in the
 // same run:
 //  1. Time from pressing Scan to "Scan complete" in the real dialog, with
-//     subfolders, on a tree of 20,520 folders holding 500 junctions; the baseline
-//     is a bare FindFirstFileW/FindNextFileW recursion over the same tree, and the
-//     junction library's walk with a visitor that only counts, rounds alternating.
+//     subfolders, on a tree of 20,520 folders holding 500 junctions, with 1, 2 and
+//     4 threads listing folders; the baseline is a bare single-threaded
+//     FindFirstFileW/FindNextFileW recursion over the same tree, beside the
+//     junction library's ordered and pooled walks with a visitor that only
+//     counts, rounds alternating.
 //     Meanwhile a probe thread sends the dialog a message every 10 ms and keeps the
 //     worst round trip: how long the dialog may be deaf during a scan.
 //  2. Growth with the number of rows: folders of 1,000, 2,000 and 4,000 junctions,
 //     scanned by the dialog; the time per row should stay flat.
 //
-// Usage: manager_bench [folder] [rounds] (rounds 0: only part 2). The folder (default N:\manager-bench on
+// Usage: manager_bench [folder] [rounds] [thread counts] (rounds 0: only part 2; thread
+// counts default "1,2,4": each round scans once with each). The folder (default N:\manager-bench on
 // the NTFS test drive) receives the trees; existing trees there are reused. Run it
 // without a debugger attached: the walk writes one debug line per folder.
 #include "bench/bench_support.h"
+#include "base/work_pool.h"
 #include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "manager/junction_manager_dialog.h"
@@ -101,6 +105,20 @@ double TimeBareWalk(const std::wstring& root, long* folders) {
 bool CountVisit(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWORD) {
     if (path != nullptr) ++*reinterpret_cast<long*>(context);
     return true;
+}
+
+bool CountVisitShared(std::uintptr_t context, const wchar_t* path, const wchar_t*, DWORD) {
+    if (path != nullptr) ++*reinterpret_cast<std::atomic<long>*>(context);
+    return true;
+}
+
+double TimePooledWalk(const std::wstring& root, int threads, long* found) {
+    std::atomic<long> count{0};
+    const double start = Now();
+    FindJunctionsPooled(root.c_str(), CountVisitShared, reinterpret_cast<std::uintptr_t>(&count), true, threads);
+    const double elapsed = Now() - start;
+    *found = count.load();
+    return elapsed;
 }
 
 double TimeLibraryWalk(const std::wstring& root, long* found) {
@@ -220,6 +238,7 @@ int wmain(int argc, wchar_t** argv) {
     InitAppGlobals();
     const std::wstring base = argc > 1 ? argv[1] : L"N:\\manager-bench";
     const int rounds = argc > 2 ? std::max(0, _wtoi(argv[2])) : 5;  // 0: the row series only
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4");
     const std::wstring tree = base + L"\\tree";
     if (!MakeFolder(base) || !BuildTree(tree, base + L"\\tree-target")) {
         std::fwprintf(stderr, L"could not build the tree in %ls (error %lu)\n", tree.c_str(), ::GetLastError());
@@ -243,39 +262,55 @@ int wmain(int argc, wchar_t** argv) {
     std::wprintf(L"tree: %ls, %ld folders with 500 junctions (%d expected), %d rounds\n", tree.c_str(), folders,
                  kTreeFolders, rounds);
 
-    std::vector<double> bare, library, scans;
+    // Each round times the bare walk, the ordered library walk, and then, for each
+    // thread count in turn, the pooled library walk and the dialog's scan, so that
+    // every figure meets the same caches and the same load on the machine.
+    std::vector<double> bare, library;
+    std::vector<std::vector<double>> pooled(threadCounts.size()), scans(threadCounts.size());
     double worstRoundTrip = 0;
     int probes = 0;
     bool allRows = true;
     for (int round = 0; round < rounds; ++round) {
         bare.push_back(TimeBareWalk(tree, &folders));
         library.push_back(TimeLibraryWalk(tree, &found));
-        std::fwprintf(stderr, L"walks: %.0f ms, %.0f ms\n", bare.back(), library.back());
-        const ScanResult scan = TimeDialogScan(dialog, tree, completeText);
-        if (!scan.complete) {
-            std::fwprintf(stderr, L"the scan did not complete\n");
-            CloseDialog(dialog, thread);
-            return 1;
+        allRows = allRows && found == 500;
+        for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+            SetPoolThreadCount(threadCounts[t]);
+            pooled[t].push_back(TimePooledWalk(tree, threadCounts[t], &found));
+            allRows = allRows && found == 500;
+            const ScanResult scan = TimeDialogScan(dialog, tree, completeText);
+            if (!scan.complete) {
+                std::fwprintf(stderr, L"the scan did not complete\n");
+                CloseDialog(dialog, thread);
+                return 1;
+            }
+            scans[t].push_back(scan.milliseconds);
+            worstRoundTrip = std::max(worstRoundTrip, scan.worstRoundTrip);
+            probes += scan.probes;
+            allRows = allRows && scan.rows == 500;
+            std::wprintf(L"round %d, %d thread(s): bare walk %.0f ms, ordered library walk %.0f ms, pooled library "
+                         L"walk %.0f ms, dialog scan %.0f ms (%.3fx the bare walk), %d rows, worst round trip %.1f ms\n",
+                         round + 1, threadCounts[t], bare.back(), library.back(), pooled[t].back(), scans[t].back(),
+                         scans[t].back() / bare.back(), scan.rows, scan.worstRoundTrip);
+            std::fflush(stdout);
         }
-        scans.push_back(scan.milliseconds);
-        worstRoundTrip = std::max(worstRoundTrip, scan.worstRoundTrip);
-        probes += scan.probes;
-        allRows = allRows && scan.rows == 500 && found == 500;
-        std::fflush(stdout);
-        std::wprintf(L"round %d: bare walk %.0f ms, library walk %.0f ms, dialog scan %.0f ms, %d rows, worst "
-                     L"round trip %.1f ms\n",
-                     round + 1, bare.back(), library.back(), scans.back(), scan.rows, scan.worstRoundTrip);
     }
+    SetPoolThreadCount(0);
     if (rounds > 0) {
         const double bareMedian = bench::Median(bare);
-        const double scanMedian = bench::Median(scans);
-        std::wprintf(L"median: bare walk %.0f ms, library walk %.0f ms (%.2fx), dialog scan to \"%ls\" %.0f ms "
-                     L"(%.2fx the bare walk; target 1.5x)\n",
-                     bareMedian, bench::Median(library), bench::Median(library) / bareMedian, completeText, scanMedian,
-                     scanMedian / bareMedian);
+        std::wprintf(L"median of %d rounds: bare walk %.0f ms, ordered library walk %.0f ms (%.3fx)\n", rounds,
+                     bareMedian, bench::Median(library), bench::Median(library) / bareMedian);
+        for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+            std::vector<double> ratios;
+            for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(scans[t][i] / bare[i]);
+            std::wprintf(L"  %d thread(s): pooled library walk %.0f ms (%.3fx), dialog scan to \"%ls\" %.0f ms: "
+                         L"%.3fx the bare walk (median of the rounds' ratios %.3f; target 0.75)\n",
+                         threadCounts[t], bench::Median(pooled[t]), bench::Median(pooled[t]) / bareMedian, completeText,
+                         bench::Median(scans[t]), bench::Median(scans[t]) / bareMedian, bench::Median(ratios));
+        }
         std::wprintf(L"dialog answered %d messages during the scans; worst round trip %.1f ms (target 100 ms)\n",
                      probes, worstRoundTrip);
-        std::wprintf(L"every scan listed all 500 junctions: %ls\n", allRows ? L"yes" : L"NO");
+        std::wprintf(L"every walk and scan found all 500 junctions: %ls\n", allRows ? L"yes" : L"NO");
     }
 
     std::wprintf(L"\nrows: one folder of N junctions, scanned by the dialog\n");

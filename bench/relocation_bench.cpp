@@ -5,7 +5,11 @@
 // the large tree holds a junction out of the tree as well, which the scan records
 // with its reparse data (and never enters).
 //
-// Usage: relocation_bench [file count (default 50000)] [drive (default N:)]
+// The scan runs with each of several thread counts (default 1, 2 and 4), rounds
+// alternating with the bare loop.
+//
+// Usage: relocation_bench [file count (default 50000)] [drive (default N:)] [rounds (default 5)]
+//                         [thread counts (default 1,2,4)]
 // The destination is the second drive letter of the same volume (M:).
 #include <windows.h>
 #include <commctrl.h>
@@ -18,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "base/work_pool.h"
+#include "bench/bench_support.h"
 #include "ui/app_globals.h"
 #include "junction/junction.h"
 #include "engine/access_scan.h"
@@ -147,6 +153,8 @@ void RemoveTree(const std::wstring& root) {
 int wmain(int argc, wchar_t** argv) {
     const int fileCount = argc > 1 ? std::max(1000, _wtoi(argv[1])) : 50000;
     const std::wstring drive = argc > 2 ? argv[2] : L"N:";
+    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 5;
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 4 ? argv[4] : L"1,2,4");
     InitAppGlobals();
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
@@ -179,19 +187,50 @@ int wmain(int argc, wchar_t** argv) {
     std::wprintf(L"  peak memory: %.1f MB after scanning %d files, %.1f MB after %d files (growth %.2f MB)\n",
                  peakSmall, smallCount, peakLarge, fileCount, peakLarge - peakSmall);
 
+    // Rounds alternate: the bare loop, then the scan with each thread count, the
+    // order rotating every round, so that all meet the same caches and load.
     const std::vector<std::wstring> paths = TreeFiles(tree, fileCount);
     std::vector<double> bare;
-    std::vector<double> scan;
-    for (int round = 0; round < 3; ++round) {
-        bare.push_back(BareOpenCloseMs(paths));
-        scan.push_back(AccessScanMs(tree, exitCode));
-        if (exitCode != 1) std::wprintf(L"  the scan failed (exit code %lu)\n", exitCode);
+    std::vector<std::vector<double>> scans(threadCounts.size());
+    for (int round = 0; round < rounds; ++round) {
+        const int turns = 1 + static_cast<int>(threadCounts.size());
+        double bareMs = 0;
+        std::vector<double> scanMs(threadCounts.size(), 0.0);
+        for (int turn = 0; turn < turns; ++turn) {
+            const int which = (turn + round) % turns;
+            if (which == 0) {
+                bareMs = BareOpenCloseMs(paths);
+                continue;
+            }
+            const std::size_t t = static_cast<std::size_t>(which - 1);
+            SetPoolThreadCount(threadCounts[t]);
+            scanMs[t] = AccessScanMs(tree, exitCode);
+            if (exitCode != 1) std::wprintf(L"  the scan failed (exit code %lu)\n", exitCode);
+        }
+        bare.push_back(bareMs);
+        std::wprintf(L"  round %d: bare open+close loop %.0f ms", round + 1, bareMs);
+        for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+            scans[t].push_back(scanMs[t]);
+            std::wprintf(L", access scan x%d %.0f ms (ratio %.3f)", threadCounts[t], scanMs[t], scanMs[t] / bareMs);
+        }
+        std::wprintf(L"\n");
+        std::fflush(stdout);
     }
+    SetPoolThreadCount(0);
     const double bareMs = Median(bare);
-    const double scanMs = Median(scan);
-    std::wprintf(L"  bare open+close loop: %.0f ms (%.1f us/file)\n", bareMs, 1000.0 * bareMs / fileCount);
-    std::wprintf(L"  access scan:          %.0f ms (%.1f us/file)  ratio %.2fx\n", scanMs,
-                 1000.0 * scanMs / fileCount, scanMs / bareMs);
+    std::wprintf(L"  bare open+close loop: %.0f ms median of %d rounds (%.1f us/file)\n", bareMs, rounds,
+                 1000.0 * bareMs / fileCount);
+    double scanMs = 0;
+    for (std::size_t t = 0; t < threadCounts.size(); ++t) {
+        std::vector<double> ratios;
+        for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(scans[t][i] / bare[i]);
+        const double median = Median(scans[t]);
+        if (threadCounts[t] == PoolThreadCount()) scanMs = median;
+        std::wprintf(L"  access scan, %d thread(s): %.0f ms (%.1f us/file), ratio %.3fx the bare loop (median of the "
+                     L"rounds' ratios %.3f; target 0.75)\n",
+                     threadCounts[t], median, 1000.0 * median / fileCount, median / bareMs, Median(ratios));
+    }
+    if (scanMs == 0) scanMs = Median(scans.back());
     SilentProgress progress;
     AccessScanFindings findings;
     const bool passed = ScanForAccess(tree, L"*", progress, findings);

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/debug_log.h"
 #include "base/text.h"
+#include "base/srw_lock.h"
 #include "base/unique_resource.h"
+#include "base/work_pool.h"
 
 namespace {
 
@@ -54,15 +57,20 @@ UniqueFindHandle OpenListing(const std::wstring& pattern, WIN32_FIND_DATAW& entr
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
 }
 
-// What one listing of a folder found. File names are kept in one buffer, each
-// followed by its NUL, so a folder of many files costs one allocation, not one each.
+// Names of files of one folder, each followed by its NUL in one buffer, with
+// their attributes and sizes: a batch costs one allocation, not one per file.
+struct FileBatch {
+    std::wstring names;
+    std::vector<DWORD> attributes;
+    std::vector<std::uint64_t> sizes;
+};
+
+// What one listing of a folder found.
 struct FolderEntries {
     std::vector<std::wstring> subFolders;
     std::vector<std::wstring> links;  // junctions and other reparse points, never entered
     std::vector<bool> linkIsFolder;
-    std::wstring fileNames;
-    std::vector<DWORD> fileAttributes;
-    std::vector<std::uint64_t> fileSizes;
+    std::vector<FileBatch> fileBatches;
 };
 
 enum class EntryKind { Skipped, Folder, Link, File };
@@ -89,48 +97,140 @@ size_t FullPathLength(const std::wstring& path) {
     return length > 0 ? length - 1 : path.size();
 }
 
-// One scan of one tree: remembers every folder it has walked.
+// A folder of many files is tested by several threads at once, in batches of
+// this many files.
+constexpr std::size_t kFilesPerBatch = 64;
+
+// One piece of a scan's work: list a folder, test a batch of its files, or test
+// the files of a folder that match a mask other than "*".
+struct ScanItem {
+    enum class Kind { Folder, Files, MatchingFiles };
+    Kind kind = Kind::Folder;
+    std::wstring folder;
+    FileBatch files;  // Files only
+};
+
+// Everything a scan found, from every thread's own share. Only the thread whose
+// failure was reported holds a failure's path.
+void MergeFindings(AccessScanFindings& into, AccessScanFindings& from) {
+    into.systemFiles = into.systemFiles || from.systemFiles;
+    into.totalBytes += from.totalBytes;
+    for (LinkRecord& link : from.links) into.links.push_back(std::move(link));
+    if (into.foreignReparsePoint.empty()) into.foreignReparsePoint = from.foreignReparsePoint;
+    if (into.pathTooLong.empty()) into.pathTooLong = from.pathTooLong;
+    const std::wstring& longest = from.longestRelativePath;
+    if (longest.size() > into.longestRelativePath.size() ||
+        (longest.size() == into.longestRelativePath.size() && longest < into.longestRelativePath)) {
+        into.longestRelativePath = longest;
+    }
+}
+
+// The threads meet links in an order of their own; the findings list them by path.
+void SortLinks(std::vector<LinkRecord>& links) {
+    std::sort(links.begin(), links.end(),
+              [](const LinkRecord& a, const LinkRecord& b) { return a.relativePath < b.relativePath; });
+}
+
+// One scan of one tree on a pool of threads. Each thread lists one folder or
+// tests one batch of files at a time; a listing hands the folder's sub-folders
+// and file batches to the pool. The pool takes the newest piece first and a
+// listing adds its files below its sub-folders, so with one thread the order is
+// the depth-first one: deeper folders first, siblings and files in listing order.
+//
+// The first failure ends the scan: it is reported, the pool stops, and no thread
+// reports anything after it. Reports reach `progress` one at a time, whichever
+// thread makes them, so a progress need not be safe to call from several threads.
 class AccessScan {
 public:
-    AccessScan(const std::wstring& root, const std::wstring& mask, AccessScanProgress& progress,
-               AccessScanFindings& findings)
+    AccessScan(const std::wstring& root, const std::wstring& mask, AccessScanProgress& progress, int threads)
         : root_(root),
           fullRootExtra_(FullPathLength(root) - std::min(FullPathLength(root), root.size())),
           mask_(mask),
           allFiles_(mask == L"*" || mask == L"*.*"),
           progress_(progress),
-          findings_(findings) {}
+          threads_(threads),
+          findings_(static_cast<std::size_t>(threads)) {}
 
-    bool ScanFolder(const std::wstring& folder) {
-        FolderId id;
-        if (!ReadFolderId(folder, id)) return Fail(folder);
-        if (!walked_.insert(id).second) return true;  // already tested through another path
+    // False at the first failure. Throws std::bad_alloc when memory ran out.
+    bool Run(const std::wstring& folder, AccessScanFindings& findings) {
+        ScanItem root;
+        root.folder = folder;
+        pool_.Add(std::move(root));
+        const PoolOutcome outcome = pool_.Run(threads_, *this);
+        if (outcome == PoolOutcome::Failed) throw std::bad_alloc();
+        for (AccessScanFindings& own : findings_) MergeFindings(findings, own);
+        SortLinks(findings.links);
+        return outcome == PoolOutcome::Finished;
+    }
 
-        // Listing a folder is what costs most besides the opens (every entry's
-        // attributes are read), so one listing serves both passes when every file
-        // is to be tested. No listing stays open while deeper levels run.
-        FolderEntries entries;
-        if (!ListFolder(folder, allFiles_, entries)) return Fail(folder);
-        for (size_t i = 0; i < entries.links.size(); ++i) {
-            if (!RecordLink(ChildPath(folder, entries.links[i].c_str()), entries.linkIsFolder[i])) return false;
+    // The pool's handler: one piece of work on thread `worker`.
+    void operator()(const ScanItem& item, int worker) {
+        AccessScanFindings& own = findings_[static_cast<std::size_t>(worker)];
+        switch (item.kind) {
+        case ScanItem::Kind::Folder:
+            ScanFolder(item.folder, own);
+            break;
+        case ScanItem::Kind::Files:
+            TestFiles(item.folder, item.files, own);
+            break;
+        case ScanItem::Kind::MatchingFiles:
+            ScanMatchingFiles(item.folder, own);
+            break;
         }
-        for (const auto& name : entries.subFolders) {
-            const std::wstring child = ChildPath(folder, name.c_str());
-            if (!PathFits(child) || !ScanFolder(child)) return false;
-        }
-        if (!allFiles_) return ScanMatchingFiles(folder);
-        const wchar_t* name = entries.fileNames.c_str();
-        for (size_t i = 0; i < entries.fileAttributes.size(); ++i) {
-            if (!TestFile(ChildPath(folder, name), entries.fileAttributes[i], entries.fileSizes[i])) return false;
-            name += std::char_traits<wchar_t>::length(name) + 1;
-        }
-        return true;
     }
 
 private:
-    bool Fail(const std::wstring& path) {
-        progress_.OnStopped(path);
-        return false;
+    void ScanFolder(const std::wstring& folder, AccessScanFindings& own) {
+        FolderId id;
+        if (!ReadFolderId(folder, id)) {
+            Fail(folder);
+            return;
+        }
+        if (!FirstVisit(id)) return;  // already tested through another path
+
+        // Listing a folder is what costs most besides the opens (every entry's
+        // attributes are read), so one listing serves both when every file is to
+        // be tested. No listing stays open while other pieces run.
+        FolderEntries entries;
+        if (!ListFolder(folder, allFiles_, entries)) {
+            Fail(folder);
+            return;
+        }
+        for (size_t i = 0; i < entries.links.size(); ++i) {
+            if (!RecordLink(ChildPath(folder, entries.links[i].c_str()), entries.linkIsFolder[i], own)) return;
+        }
+        std::vector<std::wstring> subFolders;
+        subFolders.reserve(entries.subFolders.size());
+        for (const auto& name : entries.subFolders) {
+            subFolders.push_back(ChildPath(folder, name.c_str()));
+            if (!PathFits(subFolders.back(), own)) return;
+        }
+        // Newest first: files below the sub-folders, each in listing order.
+        if (allFiles_) {
+            for (auto batch = entries.fileBatches.rbegin(); batch != entries.fileBatches.rend(); ++batch) {
+                ScanItem files;
+                files.kind = ScanItem::Kind::Files;
+                files.folder = folder;
+                files.files = std::move(*batch);
+                pool_.Add(std::move(files));
+            }
+        } else {
+            ScanItem matching;
+            matching.kind = ScanItem::Kind::MatchingFiles;
+            matching.folder = folder;
+            pool_.Add(std::move(matching));
+        }
+        for (auto path = subFolders.rbegin(); path != subFolders.rend(); ++path) {
+            ScanItem sub;
+            sub.folder = std::move(*path);
+            pool_.Add(std::move(sub));
+        }
+    }
+
+    // True for the first path that reaches the folder `id`.
+    bool FirstVisit(const FolderId& id) {
+        SrwExclusiveGuard guard(walkedLock_);
+        return walked_.insert(id).second;
     }
 
     static bool ListFolder(const std::wstring& folder, bool withFiles, FolderEntries& entries) {
@@ -152,48 +252,60 @@ private:
                 entries.linkIsFolder.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
                 break;
             case EntryKind::File:
-                if (!withFiles) break;
-                entries.fileNames.append(entry.cFileName);
-                entries.fileNames.push_back(L'\0');
-                entries.fileAttributes.push_back(entry.dwFileAttributes);
-                entries.fileSizes.push_back(FileSizeOf(entry));
+                if (withFiles) AddToBatch(entries.fileBatches, entry);
                 break;
             }
         } while (::FindNextFileW(listing.get(), &entry));
         return ::GetLastError() == ERROR_NO_MORE_FILES;
     }
 
-    bool ScanMatchingFiles(const std::wstring& folder) {
+    static void AddToBatch(std::vector<FileBatch>& batches, const WIN32_FIND_DATAW& entry) {
+        if (batches.empty() || batches.back().attributes.size() == kFilesPerBatch) batches.emplace_back();
+        FileBatch& batch = batches.back();
+        batch.names.append(entry.cFileName);
+        batch.names.push_back(L'\0');
+        batch.attributes.push_back(entry.dwFileAttributes);
+        batch.sizes.push_back(FileSizeOf(entry));
+    }
+
+    void TestFiles(const std::wstring& folder, const FileBatch& batch, AccessScanFindings& own) {
+        const wchar_t* name = batch.names.c_str();
+        for (size_t i = 0; i < batch.attributes.size(); ++i) {
+            if (!TestFile(ChildPath(folder, name), batch.attributes[i], batch.sizes[i], own)) return;
+            name += std::char_traits<wchar_t>::length(name) + 1;
+        }
+    }
+
+    void ScanMatchingFiles(const std::wstring& folder, AccessScanFindings& own) {
         WIN32_FIND_DATAW entry;
         UniqueFindHandle listing = OpenListing(ChildPath(folder, mask_.c_str()), entry);
         if (!listing) {
-            if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // nothing matches the mask
-            return Fail(folder);
+            if (::GetLastError() != ERROR_FILE_NOT_FOUND) Fail(folder);  // else nothing matches the mask
+            return;
         }
         do {
             if (ClassifyEntry(entry) != EntryKind::File) continue;
-            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, FileSizeOf(entry))) return false;
+            if (!TestFile(ChildPath(folder, entry.cFileName), entry.dwFileAttributes, FileSizeOf(entry), own)) return;
         } while (::FindNextFileW(listing.get(), &entry));
-        if (::GetLastError() != ERROR_NO_MORE_FILES) return Fail(folder);
-        return true;
+        if (::GetLastError() != ERROR_NO_MORE_FILES) Fail(folder);
     }
 
     // Notes how deep the tree goes below its root; false (and the path noted) when
     // the full path reaches MAX_PATH, which the shell's move cannot handle.
-    bool PathFits(const std::wstring& path) {
-        if (path.size() > root_.size() + 1 + findings_.longestRelativePath.size()) {
-            findings_.longestRelativePath.assign(path, root_.size() + 1, std::wstring::npos);
+    bool PathFits(const std::wstring& path, AccessScanFindings& own) {
+        if (path.size() > root_.size() + 1 + own.longestRelativePath.size()) {
+            own.longestRelativePath.assign(path, root_.size() + 1, std::wstring::npos);
         }
         if (path.size() + fullRootExtra_ < MAX_PATH) return true;
-        findings_.pathTooLong = path;
-        return Fail(path);
+        Fail(path, &own.pathTooLong);
+        return false;
     }
 
     // A link is recorded, never followed. Reparse points of other kinds (cloud
     // placeholders, deduplicated files, other vendors' tags) cannot be moved safely
     // by anyone but their owner: the scan stops at them.
-    bool RecordLink(const std::wstring& path, bool folder) {
-        if (!PathFits(path)) return false;
+    bool RecordLink(const std::wstring& path, bool folder, AccessScanFindings& own) {
+        if (!PathFits(path, own)) return false;
         LinkRecord record;
         record.folder = folder;
         DWORD tag = 0;
@@ -204,27 +316,73 @@ private:
         case LinkKind::Other:
         case LinkKind::Unreadable:
             DebugLineF(L"Tressel.Error: %s is a reparse point (tag %X) that cannot be moved.", path.c_str(), tag);
-            findings_.foreignReparsePoint = path;
-            return Fail(path);
+            Fail(path, &own.foreignReparsePoint);
+            return false;
         }
         record.relativePath = path.substr(root_.size() + 1);
-        findings_.links.push_back(std::move(record));
+        own.links.push_back(std::move(record));
         return true;
     }
 
-    bool TestFile(const std::wstring& path, DWORD attributes, std::uint64_t size) {
-        if (!PathFits(path)) return false;
-        DebugLineF(L"Scanning for access: %s", path.c_str());
-        progress_.OnTesting(path);
+    // False once the scan has stopped (this file failed, or another thread's did).
+    bool TestFile(const std::wstring& path, DWORD attributes, std::uint64_t size, AccessScanFindings& own) {
+        if (!PathFits(path, own)) return false;
+        if (!ReportTesting(path)) return false;
         // Exactly what the move will need: read and write, while others may share.
         HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
-        if (file == INVALID_HANDLE_VALUE || file == nullptr) return Fail(path);
-        ::CloseHandle(file);
-        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) findings_.systemFiles = true;
-        findings_.totalBytes += size;
+        const bool opened = file != INVALID_HANDLE_VALUE && file != nullptr;
+        if (opened) ::CloseHandle(file);
+        if (!ReportTested(path, opened)) return false;
+        if ((attributes & FILE_ATTRIBUTE_SYSTEM) != 0) own.systemFiles = true;
+        own.totalBytes += size;
         return true;
+    }
+
+    // ---- reports: progress one at a time, nothing after the failure ----------
+
+    bool ReportTesting(const std::wstring& path) {
+        SrwExclusiveGuard guard(reportLock_);
+        if (failed_) return false;
+        progress_.OnTesting(path);
+        return true;
+    }
+
+    // The debug line names a file once its test is done, so the failing file's
+    // line is the last the scan writes. Lines of files that passed may be written
+    // by several threads at once (a line costs a round trip to the system under
+    // Wine); the failure waits for them and shuts out the ones after it. False once
+    // the scan has stopped.
+    bool ReportTested(const std::wstring& path, bool opened) {
+        if (opened) {
+            SrwSharedGuard guard(reportLock_);
+            if (failed_) return false;
+            DebugLineF(L"Scanning for access: %s", path.c_str());
+            return true;
+        }
+        {
+            SrwExclusiveGuard guard(reportLock_);
+            if (failed_) return false;
+            DebugLineF(L"Scanning for access: %s", path.c_str());
+            failed_ = true;
+            progress_.OnStopped(path);
+        }
+        pool_.Stop();
+        return false;
+    }
+
+    // Reports `path` unless another failure was reported first, and stops the pool.
+    // The reported failure alone also lands in `finding`, when one is given.
+    void Fail(const std::wstring& path, std::wstring* finding = nullptr) {
+        {
+            SrwExclusiveGuard guard(reportLock_);
+            if (failed_) return;
+            failed_ = true;
+            if (finding != nullptr) *finding = path;
+            progress_.OnStopped(path);
+        }
+        pool_.Stop();
     }
 
     std::wstring root_;
@@ -232,8 +390,15 @@ private:
     std::wstring mask_;
     bool allFiles_;
     AccessScanProgress& progress_;
-    AccessScanFindings& findings_;
-    std::unordered_set<FolderId, FolderIdHash> walked_;
+    int threads_;
+    WorkPool<ScanItem> pool_;
+    std::vector<AccessScanFindings> findings_;  // one per thread, merged at the end
+
+    SRWLOCK reportLock_ = SRWLOCK_INIT;
+    bool failed_ = false;  // written under reportLock_ held exclusively, read under it held either way
+
+    SRWLOCK walkedLock_ = SRWLOCK_INIT;
+    std::unordered_set<FolderId, FolderIdHash> walked_;  // guarded by walkedLock_
 };
 
 // What the scan's worker needs, handed to it as its start parameter; the starting
@@ -266,15 +431,17 @@ bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, Acc
 }
 
 bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                   AccessScanFindings& findings) {
+                   AccessScanFindings& findings, int threads) {
     findings = AccessScanFindings{};
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     // A missing source, or one that is a file, has nothing to test; the relocation
     // checks the source itself right after the scan and tells the user.
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
-    AccessScan scan(folder, mask, progress, findings);
-    return scan.ScanFolder(folder);
+    if (threads <= 0) threads = PoolThreadCount();
+    if (threads > kMaxPoolThreads) threads = kMaxPoolThreads;
+    AccessScan scan(folder, mask, progress, threads);
+    return scan.Run(folder, findings);
 }
 
 AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,

@@ -11,7 +11,8 @@
 
 #include "junction/link_data.h"
 
-// Where a scan reports, on the scan's own thread.
+// Where a scan reports. The calls come from any of the scan's threads, but
+// never two at once, and none after OnStopped.
 class AccessScanProgress {
 public:
     virtual ~AccessScanProgress() = default;
@@ -41,16 +42,22 @@ struct AccessScanFindings {
     std::wstring longestRelativePath; // the longest path below the scanned folder ("a\\b\\c.txt")
 };
 
-// Tests every file of the tree below `folder` whose name matches `mask`, deeper
-// folders first. Junctions and symbolic links are recorded with their reparse
-// data and never entered: what they point at is not part of the tree (and old
-// profile junctions refuse to be listed anyway). A reparse point of any other kind
-// stops the scan, as does a full path of MAX_PATH characters or more. A `folder`
-// that is missing or is not a folder passes: there is nothing to test, and the
-// caller reports it. False at the first file that does not open, or at the first
-// folder that cannot be listed.
+// Tests every file of the tree below `folder` whose name matches `mask`, on a pool
+// of `threads` threads (0: PoolThreadCount()) that list folders and open files at
+// once. Junctions and symbolic links are recorded with their reparse data and
+// never entered: what they point at is not part of the tree (and old profile
+// junctions refuse to be listed anyway). A reparse point of any other kind stops
+// the scan, as does a full path of MAX_PATH characters or more. A `folder` that is
+// missing or is not a folder passes: there is nothing to test, and the caller
+// reports it. False at the first failure found: a file that does not open, a
+// folder that cannot be listed, a path too long, a foreign reparse point; when
+// several would fail, which one is found first depends on the threads' timing.
+// With one thread the order is fixed: deeper folders first, then each folder's
+// files in listing order. Links are listed in the order of their paths. Every
+// thread of the scan has ended when it returns. Throws std::bad_alloc when memory
+// runs out.
 [[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                                 AccessScanFindings& findings);
+                                 AccessScanFindings& findings, int threads = 0);
 
 // Every file of `folder`'s tree, on the calling thread; `progress` hears OnPassed
 // when all passed. Never throws: running out of memory fails the scan.

@@ -3,8 +3,13 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
+#include "base/work_pool.h"
 #include "junction/reparse_buffer.h"
 #include "junction/reparse_platform.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -211,6 +216,39 @@ int WalkFolder(WalkState& state, std::size_t length) {
     return found;
 }
 
+// Copies the walk's start folder into `path` without its trailing backslash and
+// reports it when it is itself a reparse point. Returns false when the walk is
+// over before it lists anything: the path does not fit, or the visitor stopped
+// (then `stopped` is set).
+bool StartWalk(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context,
+               wchar_t (&path)[kJunctionPathCapacity], std::size_t& length, int& found, bool& stopped) {
+    found = 0;
+    stopped = false;
+    const std::size_t given = reparse::BoundedLength(folder, kJunctionPathCapacity);
+    if (given >= kJunctionPathCapacity) {
+        DebugLine(L"TRESSEL.Error: Folder path too long.");
+        return false;
+    }
+    length = reparse::TrimmedFolderLength(folder, given);
+    for (std::size_t i = 0; i < length; ++i) path[i] = folder[i];
+    path[length] = 0;
+
+    // A drive root is walked as "D:" so that sub-folders read "D:\name". The root
+    // of a volume is never a junction (Wine shows a drive that is a Linux mount
+    // point as a reparse folder, which it is not on Windows), so it is not read.
+    const bool driveRoot = length == 2 && folder[1] == L':';
+    wchar_t target[kJunctionPathCapacity] = L"";
+    DWORD tag = 0;
+    if (!driveRoot && ReadReparsePoint(path, target, tag)) {
+        ++found;
+        if (!visitor(context, path, target, tag)) {
+            stopped = true;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse) {
@@ -220,26 +258,115 @@ int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t
     state.context = context;
     state.recurse = recurse;
 
-    const std::size_t given = reparse::BoundedLength(folder, kJunctionPathCapacity);
-    if (given >= kJunctionPathCapacity) {
-        DebugLine(L"TRESSEL.Error: Folder path too long.");
-        return 0;
-    }
-    const std::size_t length = reparse::TrimmedFolderLength(folder, given);
-    for (std::size_t i = 0; i < length; ++i) state.path[i] = folder[i];
-    state.path[length] = 0;
-
-    // A drive root is walked as "D:" so that sub-folders read "D:\name". The root
-    // of a volume is never a junction (Wine shows a drive that is a Linux mount
-    // point as a reparse folder, which it is not on Windows), so it is not read.
-    const bool driveRoot = length == 2 && folder[1] == L':';
-    state.target[0] = 0;
-    DWORD tag = 0;
+    std::size_t length = 0;
     int found = 0;
-    if (!driveRoot && ReadReparsePoint(state.path, state.target, tag)) {
-        ++found;
-        if (!visitor(context, state.path, state.target, tag)) return kStopped;
-    }
+    bool stopped = false;
+    if (!StartWalk(folder, visitor, context, state.path, length, found, stopped)) return stopped ? kStopped : 0;
     const int walked = WalkFolder(state, length);
     return walked == kStopped ? kStopped : found + walked;
+}
+
+namespace {
+
+// What one thread of the pooled walk works in, kept off its small stack.
+struct WorkerBuffers {
+    wchar_t path[kJunctionPathCapacity];
+    wchar_t target[kJunctionPathCapacity];
+    WIN32_FIND_DATAW entry;
+};
+
+// Lists one folder per call, on any thread of the pool: reports its reparse-point
+// sub-folders, polls before each ordinary one and hands those to the pool.
+class PooledWalk {
+public:
+    PooledWalk(WorkPool<std::wstring>& pool, JunctionVisitor visitor, std::uintptr_t context, bool recurse, int threads)
+        : pool_(pool), visitor_(visitor), context_(context), recurse_(recurse),
+          buffers_(std::make_unique<WorkerBuffers[]>(static_cast<std::size_t>(threads))) {}
+
+    long Found() const { return found_.load(); }
+
+    void operator()(const std::wstring& folder, int worker) {
+        WorkerBuffers& own = buffers_[static_cast<std::size_t>(worker)];
+        // Every folder in the pool was built in a path buffer, so it fits one.
+        const std::size_t length = folder.size();
+        folder.copy(own.path, length);
+        own.path[length] = 0;
+
+        const std::size_t patternLength = reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, L"*.*");
+        UniqueFindHandle listing;
+        if (patternLength != 0) listing.reset(::FindFirstFileW(own.path, &own.entry));
+        own.path[length] = 0;
+        // A folder whose listing cannot be opened has no entries to visit.
+        if (!listing) return;
+        do {
+            if (pool_.StopRequested()) return;
+            if ((own.entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+            if (IsDotEntry(own.entry.cFileName)) continue;
+            const std::size_t childLength =
+                reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, own.entry.cFileName);
+            if (childLength == 0) {
+                DebugLine(L"TRESSEL.Warning: Path too long, folder skipped.");
+                continue;
+            }
+            if (!VisitSubFolder(own, childLength)) {
+                pool_.Stop();
+                return;
+            }
+            own.path[length] = 0;
+        } while (::FindNextFileW(listing.get(), &own.entry));
+    }
+
+private:
+    // The sub-folder in own.path: false once the visitor stops the walk.
+    bool VisitSubFolder(WorkerBuffers& own, std::size_t childLength) {
+        DebugLine(own.path);
+        own.target[0] = 0;
+        DWORD tag = 0;
+        if (ReadReparseFolder(own.path, own.entry.dwFileAttributes, own.target, tag)) {
+            ++found_;
+            return visitor_(context_, own.path, own.target, tag);
+        }
+        if (!visitor_(context_, nullptr, nullptr, 0)) return false;
+        if (recurse_) pool_.Add(std::wstring(own.path, childLength));
+        return true;
+    }
+
+    WorkPool<std::wstring>& pool_;
+    JunctionVisitor visitor_;
+    std::uintptr_t context_;
+    bool recurse_;
+    std::unique_ptr<WorkerBuffers[]> buffers_;
+    std::atomic<long> found_{0};
+};
+
+}  // namespace
+
+int FindJunctionsPooled(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse,
+                        int threads) {
+    if (folder == nullptr || visitor == nullptr) return 0;
+    if (threads <= 0) threads = PoolThreadCount();
+    if (threads > kMaxPoolThreads) threads = kMaxPoolThreads;
+    try {
+        wchar_t path[kJunctionPathCapacity];
+        std::size_t length = 0;
+        int found = 0;
+        bool stopped = false;
+        if (!StartWalk(folder, visitor, context, path, length, found, stopped)) return stopped ? kStopped : 0;
+
+        WorkPool<std::wstring> pool;
+        PooledWalk walk(pool, visitor, context, recurse, threads);
+        pool.Add(std::wstring(path, length));
+        switch (pool.Run(threads, walk)) {
+        case PoolOutcome::Finished:
+            return found + static_cast<int>(walk.Found());
+        case PoolOutcome::Stopped:
+            return kStopped;
+        case PoolOutcome::Failed:
+            break;
+        }
+    } catch (...) {
+        // Out of memory before the pool ran.
+    }
+    DebugLine(L"TRESSEL.Error: Out of memory, walk stopped.");
+    return kStopped;
 }

@@ -34,3 +34,14 @@ using JunctionVisitor = bool (*)(std::uintptr_t context, const wchar_t* path, co
 // folders to `visitor` without entering them. Returns -1 when the visitor stopped
 // the walk, otherwise the number of Found calls made at this level.
 int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse);
+
+// FindJunctions on a pool of `threads` threads (0: PoolThreadCount()) that share
+// the folders still to be listed, each listing one folder at a time: the same
+// Found and Poll calls, the same sub-folder lines, and no junction entered, but in
+// no fixed order and from several threads at once, so the visitor must be safe to
+// call concurrently. Once the visitor returns false, every thread stops at its
+// next entry. Returns -1 when the walk was stopped (or ran out of memory),
+// otherwise the number of Found calls in the whole walk. Every thread of the
+// walk has ended when it returns.
+int FindJunctionsPooled(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t context, bool recurse,
+                        int threads = 0);

@@ -27,6 +27,8 @@ namespace {
 // Sent by the scan worker to the dialog, synchronously, so the worker's strings
 // stay valid while the dialog copies them.
 constexpr UINT WM_JUNCTIONFOUND = WM_APP + 1;  // lParam: const FoundJunction*
+// Posted by the worker as the last thing it does, so that the dialog can wait for
+// the thread's end before it shows the scan's end: no thread outlives its scan.
 constexpr UINT WM_SCANFINISHED = WM_APP + 2;   // wParam: TRUE when the walk was stopped
 
 // While a scan fills the list, the list is redrawn and the status text updated at
@@ -293,8 +295,17 @@ void OnJunctionFoundMessage(HWND dialog, ManagerState& state, const FoundJunctio
     state.latestFound = found.path;
 }
 
+// How long the dialog waits for a worker that has reported its end to return; it
+// has nothing left to do but that.
+constexpr DWORD kWorkerExitWaitMs = 5000;
+
 void OnScanFinished(HWND dialog, ManagerState& state, bool stopped) {
     if (!ScanRunning(state)) return;
+    // Sent rather than posted (the queue was full): the worker waits for this
+    // handler, so its end cannot be awaited here.
+    if (!::InSendMessage() && ::WaitForSingleObject(state.scanThread.get(), kWorkerExitWaitMs) != WAIT_OBJECT_0) {
+        DebugLine(L"Tresselry.Error: The scan's worker did not end");
+    }
     ::KillTimer(dialog, kRefreshTimer);
     state.latestFound.clear();
     RefreshDuringScan(dialog, state);
@@ -585,12 +596,20 @@ DWORD WINAPI JunctionScanThread(void* parameter) {
     std::unique_ptr<ScanRequest> request(static_cast<ScanRequest*>(parameter));
     bool stopped = false;
     try {
-        stopped = FindJunctions(request->folder.c_str(), OnJunctionFound,
-                                reinterpret_cast<std::uintptr_t>(request->dialog), request->recurse) == -1;
+        // Several threads list folders at once; each found junction reaches the
+        // dialog by a synchronous message, so the visitor is safe on any of them.
+        // Every one of them has ended when the walk returns.
+        stopped = FindJunctionsPooled(request->folder.c_str(), OnJunctionFound,
+                                      reinterpret_cast<std::uintptr_t>(request->dialog), request->recurse) == -1;
     } catch (...) {
         DebugLine(L"Tresselry.Error: unexpected failure in the scan.");
     }
-    ::SendMessageW(request->dialog, WM_SCANFINISHED, stopped ? TRUE : FALSE, 0);
+    // Every row was sent synchronously before this. A post that fails would leave
+    // the dialog waiting for an end it never learns of: it is then sent.
+    const WPARAM stoppedFlag = stopped ? TRUE : FALSE;
+    if (!::PostMessageW(request->dialog, WM_SCANFINISHED, stoppedFlag, 0)) {
+        ::SendMessageW(request->dialog, WM_SCANFINISHED, stoppedFlag, 0);
+    }
     return 0;
 }
 

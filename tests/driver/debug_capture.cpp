@@ -55,8 +55,25 @@ LONG CALLBACK DebugLineCapture::Handler(EXCEPTION_POINTERS* pointers) {
 }
 
 void DebugLineCapture::Record(std::wstring line) {
+    const double now = NowMs();
     SrwExclusiveGuard guard(lock_);
     lines_.push_back(std::move(line));
+    times_.push_back(now);
+}
+
+double DebugLineCapture::NowMs() {
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double DebugLineCapture::LastLineTime(const std::wstring& prefix) const {
+    SrwExclusiveGuard guard(lock_);
+    for (std::size_t i = lines_.size(); i-- > 0;) {
+        if (lines_[i].compare(0, prefix.size(), prefix) == 0) return times_[i];
+    }
+    return -1;
 }
 
 std::vector<std::wstring> DebugLineCapture::Lines() const {
@@ -82,6 +99,7 @@ bool DebugLineCapture::Contains(const std::wstring& line) const {
 void DebugLineCapture::Clear() {
     SrwExclusiveGuard guard(lock_);
     lines_.clear();
+    times_.clear();
 }
 
 }  // namespace testing_driver

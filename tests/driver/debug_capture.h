@@ -28,7 +28,13 @@ public:
     // The lines that start with `prefix` (for example L"TRESSEL."), in order.
     std::vector<std::wstring> LinesStartingWith(const std::wstring& prefix) const;
     bool Contains(const std::wstring& line) const;
+    // When the last line starting with `prefix` was written, in milliseconds on
+    // the QueryPerformanceCounter clock (see NowMs); -1 when there is none.
+    double LastLineTime(const std::wstring& prefix) const;
     void Clear();
+
+    // The clock of LastLineTime.
+    static double NowMs();
 
 private:
     static LONG CALLBACK Handler(EXCEPTION_POINTERS* pointers);
@@ -37,6 +43,7 @@ private:
     void* handler_ = nullptr;
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     std::vector<std::wstring> lines_;
+    std::vector<double> times_;  // when each line was written
 };
 
 }  // namespace testing_driver

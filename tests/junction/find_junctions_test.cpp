@@ -6,10 +6,16 @@
 
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/host_view.h"
+#include "tests/driver/process_census.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/junction/junction_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "base/srw_lock.h"
 
 namespace {
 
@@ -228,6 +234,183 @@ TEST(FindJunctions, DriveRootIsWalkedWithSingleSeparators) {
     EXPECT_EQ(lines[0].find(L"\\\\"), std::wstring::npos);
     if (log.visits[0].found) {
         EXPECT_NE(log.visits[0].path, std::wstring(kNtfsDrive));
+    }
+}
+
+// ---- the pooled walk -------------------------------------------------------------
+
+// A visitor context that several threads may call at once: records every call
+// and the threads that made them, and answers false from call `stopAt` on.
+struct SharedVisitLog {
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::vector<Visit> visits;
+    std::set<DWORD> threads;
+    std::size_t stopAt = 0;
+    std::uintptr_t context() { return reinterpret_cast<std::uintptr_t>(this); }
+};
+
+bool RecordSharedVisit(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD tag) {
+    auto* log = reinterpret_cast<SharedVisitLog*>(context);
+    SrwExclusiveGuard guard(log->lock);
+    log->visits.push_back({path != nullptr, path ? path : L"", target ? target : L"", tag});
+    log->threads.insert(::GetCurrentThreadId());
+    return log->stopAt == 0 || log->visits.size() < log->stopAt;
+}
+
+// What a walk reported, in an order of its own: the Found calls and the folder
+// lines sorted, the polls counted.
+struct WalkReport {
+    int result = 0;
+    std::vector<Visit> found;
+    std::size_t polls = 0;
+    std::vector<std::wstring> lines;
+    std::size_t skipped = 0;  // "Path too long" lines
+    bool operator==(const WalkReport& other) const {
+        return found == other.found && polls == other.polls && lines == other.lines && skipped == other.skipped;
+    }
+};
+
+void PrintTo(const WalkReport& report, std::ostream* os) {
+    *os << report.found.size() << " found, " << report.polls << " polls, " << report.lines.size() << " lines";
+}
+
+WalkReport Summarise(int result, const std::vector<Visit>& visits, std::vector<std::wstring> lines) {
+    WalkReport report;
+    report.result = result;
+    for (const Visit& visit : visits) {
+        if (visit.found) {
+            report.found.push_back(visit);
+        } else {
+            ++report.polls;
+        }
+    }
+    auto byPath = [](const Visit& a, const Visit& b) { return a.path < b.path; };
+    std::sort(report.found.begin(), report.found.end(), byPath);
+    report.skipped = static_cast<std::size_t>(std::count(lines.begin(), lines.end(),
+                                                         L"TRESSEL.Warning: Path too long, folder skipped."));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::wstring& line) { return line.compare(0, 8, L"TRESSEL.") == 0; }),
+                lines.end());
+    std::sort(lines.begin(), lines.end());
+    report.lines = std::move(lines);
+    return report;
+}
+
+WalkReport OrderedWalk(const std::wstring& start, bool recurse) {
+    DebugLineCapture capture;
+    VisitLog log;
+    const int result = FindJunctions(start.c_str(), RecordVisit, log.context(), recurse);
+    return Summarise(result, log.visits, capture.Lines());
+}
+
+WalkReport PooledWalk(const std::wstring& start, bool recurse, int threads, std::set<DWORD>* walkThreads = nullptr) {
+    DebugLineCapture capture;
+    SharedVisitLog log;
+    const int result = FindJunctionsPooled(start.c_str(), RecordSharedVisit, log.context(), recurse, threads);
+    if (walkThreads != nullptr) *walkThreads = log.threads;
+    return Summarise(result, log.visits, capture.Lines());
+}
+
+// The tree of JunctionWalk, made wider and with a loop:
+//   root\..x, root\a\a1\j2 (junction), root\b (junction), root\file.txt
+//   root\c\loop        junction back to root: never entered
+//   root\dN\eM         6 x 4 ordinary folders; root\d3\e1\deep is a junction
+//   target\inside       never walked
+class PooledJunctionWalk : public JunctionWalk {
+protected:
+    void SetUp() override {
+        JunctionWalk::SetUp();
+        MakeFolders(root_ + L"\\c");
+        ASSERT_TRUE(CreateJunction(loop_.c_str(), root_.c_str()));
+        for (int d = 0; d < 6; ++d) {
+            for (int e = 0; e < 4; ++e) MakeFolders(root_ + L"\\d" + std::to_wstring(d) + L"\\e" + std::to_wstring(e));
+        }
+        ASSERT_TRUE(CreateJunction(deep_.c_str(), target_.c_str()));
+    }
+
+    const std::wstring loop_ = root_ + L"\\c\\loop";
+    const std::wstring deep_ = root_ + L"\\d3\\e1\\deep";
+};
+
+TEST_F(PooledJunctionWalk, ReportsWhatTheOrderedWalkReportsWithAnyNumberOfThreads) {
+    const testing_driver::ProcessCensus before = testing_driver::TakeProcessCensus();
+    for (bool recurse : {true, false}) {
+        const WalkReport ordered = OrderedWalk(root_, recurse);
+        ASSERT_EQ(ordered.found.size(), recurse ? 4u : 1u);
+        for (int threads : {1, 2, 4}) {
+            for (const std::wstring& start : {root_, root_ + L"\\"}) {
+                SCOPED_TRACE(testing::Message() << threads << " threads, recurse " << recurse);
+                std::set<DWORD> walkThreads;
+                const WalkReport pooled = PooledWalk(start, recurse, threads, &walkThreads);
+                EXPECT_EQ(pooled, ordered);
+                EXPECT_EQ(pooled.result, static_cast<int>(ordered.found.size())) << "every Found call of the walk";
+                EXPECT_LE(walkThreads.size(), static_cast<std::size_t>(threads));
+                EXPECT_EQ(testing_driver::TakeProcessCensus(), before) << "no thread and no handle outlives the walk";
+            }
+        }
+    }
+}
+
+TEST_F(PooledJunctionWalk, StartFolderThatIsAJunctionIsReportedFirst) {
+    for (int threads : {1, 4}) {
+        SharedVisitLog log;
+        EXPECT_EQ(FindJunctionsPooled(b_.c_str(), RecordSharedVisit, log.context(), true, threads), 1);
+        EXPECT_EQ(log.visits, (std::vector<Visit>{Found(b_), Poll()}));
+    }
+}
+
+TEST_F(PooledJunctionWalk, StopEndsEveryThreadAtItsNextFolder) {
+    const testing_driver::ProcessCensus before = testing_driver::TakeProcessCensus();
+    const WalkReport whole = OrderedWalk(root_, true);
+    const std::size_t calls = whole.found.size() + whole.polls;
+    for (int threads : {1, 2, 4}) {
+        for (std::size_t stopAt : {std::size_t{1}, std::size_t{5}, std::size_t{12}}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, stop at call " << stopAt);
+            DebugLineCapture capture;
+            SharedVisitLog log;
+            log.stopAt = stopAt;
+            EXPECT_EQ(FindJunctionsPooled(root_.c_str(), RecordSharedVisit, log.context(), true, threads), -1);
+            // Each other thread may have been inside a call of its own.
+            EXPECT_GE(log.visits.size(), stopAt);
+            EXPECT_LE(log.visits.size(), stopAt + threads - 1);
+            EXPECT_LT(log.visits.size(), calls);
+            EXPECT_EQ(testing_driver::TakeProcessCensus(), before);
+        }
+    }
+    // Stopped at the start folder: nothing is listed.
+    DebugLineCapture capture;
+    SharedVisitLog log;
+    log.stopAt = 1;
+    EXPECT_EQ(FindJunctionsPooled(b_.c_str(), RecordSharedVisit, log.context(), true, 4), -1);
+    EXPECT_EQ(log.visits.size(), 1u);
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(FindJunctionsPooled, DeepTreeAndUnlistableFoldersGiveTheOrderedWalksReport) {
+    // As in the deep walk above: a tree down to the path limit, with a folder
+    // whose path fits but cannot be listed and one whose path does not fit.
+    const std::wstring root = UniquePath(kNtfsDrive, L"deep-pooled");
+    const std::wstring target = UniquePath(kNtfsDrive, L"deep-pooled-target");
+    MakeFolders(target);
+    std::wstring path = root;
+    for (int level = 0; level < 40; ++level) path += L"\\d";
+    while (path.size() + 100 <= 1000) path += L"\\" + std::wstring(99, L'L');
+    const std::wstring junctionPath = path + L"\\j";
+    MakeFolders(path + L"\\" + std::wstring(1021 - path.size() - 1, L'x') + L"\\hidden");
+    MakeFolders(path + L"\\" + std::wstring(1030 - path.size(), L'y'));
+    MakeFolders(path + L"\\z");
+    MakeFolders(junctionPath);
+    ASSERT_EQ(testing_driver::WriteNtfsReparseData(junctionPath, testing_driver::MountPointData(NtName(target), L"", false)),
+              0);
+
+    const WalkReport ordered = OrderedWalk(root, true);
+    ASSERT_EQ(ordered.found, (std::vector<Visit>{{true, junctionPath, NtName(target), kMountPointTag}}));
+    ASSERT_EQ(ordered.skipped, 1u);
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        const WalkReport pooled = PooledWalk(root, true, threads);
+        EXPECT_EQ(pooled, ordered);
+        EXPECT_EQ(pooled.result, 1);
     }
 }
 

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
+#include "tests/driver/process_census.h"
 #include "tests/driver/scale_checks.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/junction/junction_test_support.h"
@@ -468,6 +472,117 @@ TEST_F(ManagerLongScan, ClosingDuringAScanWaitsForTheWorkerAndStoresTheChoice) {
         EXPECT_EQ(ScanAbortEvent.load(), nullptr);
         EXPECT_EQ(RecurseValueBytes(), (std::vector<BYTE>{1, 0, 0, 0}));
     }
+}
+
+// What the test thread sees of the dialog while it waits: every message it sends
+// is a round trip through the dialog's thread, and the slowest one counts.
+class DialogProbe {
+public:
+    explicit DialogProbe(HWND dialog) : dialog_(dialog) {}
+
+    // Sends the dialog a message and reads its status text, timing both.
+    std::wstring Status() {
+        const double start = Now();
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+        std::wstring status = DialogStatusText(dialog_);
+        worstRoundTrip_ = std::max(worstRoundTrip_, Now() - start);
+        return status;
+    }
+
+    // Probes every millisecond or so for `ms`.
+    void Watch(double ms) {
+        const double until = Now() + ms;
+        while (Now() < until) {
+            Status();
+            ::Sleep(1);
+        }
+    }
+
+    // Probes until the status reads `text`; the time it took, or -1 after `timeoutMs`.
+    double WaitForStatus(const std::wstring& text, double timeoutMs) {
+        const double start = Now();
+        while (Now() - start < timeoutMs) {
+            if (Status() == text) return Now() - start;
+            ::Sleep(1);
+        }
+        return -1;
+    }
+
+    double worstRoundTrip() const { return worstRoundTrip_; }
+
+    // The clock of the debug capture's line times.
+    static double Now() { return DebugLineCapture::NowMs(); }
+
+private:
+    HWND dialog_;
+    double worstRoundTrip_ = 0;
+};
+
+TEST_F(ManagerLongScan, AbortAtRandomMomentsLeavesNoThreadOrHandleAndTheDialogAnswersThroughout) {
+    ManagerRun run;
+    HWND dialog = run.dialog();
+    ASSERT_NE(dialog, nullptr);
+    DialogProbe probe(dialog);
+    const std::wstring aborted = ProgramString(IDS_SCAN_ABORTED);
+    const std::wstring complete = ProgramString(IDS_SCAN_COMPLETE);
+
+    // One whole scan first: how long it takes bounds the moments to abort at, and
+    // whatever the process keeps after a first scan is part of the census.
+    ASSERT_TRUE(StartLongScan(run));
+    const double start = DialogProbe::Now();
+    ASSERT_GE(probe.WaitForStatus(complete, 60000), 0);
+    const double wholeScan = DialogProbe::Now() - start;
+    ASSERT_TRUE(run.WaitForScanEnd(complete));
+    ::Sleep(200);
+    const ProcessCensus before = TakeProcessCensus();
+
+    // The walk writes a line for every sub-folder it meets: the last line of a
+    // stopped scan tells when the last listing still in progress was done with.
+    DebugLineCapture capture;
+    const unsigned seed = ::GetTickCount();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(0, std::max(1.0, wholeScan / 2));
+    std::vector<double> afterPress, afterLastLine;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SCOPED_TRACE(testing::Message() << "attempt " << attempt << ", seed " << seed);
+        ::SendMessageW(::GetDlgItem(dialog, IDC_STATUS_BAR), SB_SETTEXTW, SB_SIMPLEID_PART,
+                       reinterpret_cast<LPARAM>(L"(test) waiting"));
+        PressButton(dialog, IDC_SCAN);
+        ASSERT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_SCAN) == ProgramString(IDS_PB_ABORT); }, 5000));
+        probe.Watch(moment(random));
+        ASSERT_NE(probe.Status(), complete) << "the scan ended before the abort";
+
+        capture.Clear();
+        const double pressed = DialogProbe::Now();
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_SCAN)));
+        const double untilAborted = probe.WaitForStatus(aborted, 10000);
+        ASSERT_GE(untilAborted, 0) << "no \"Scan aborted!\" " << (DialogProbe::Now() - pressed) << " ms after the press";
+        const double seen = pressed + untilAborted;
+        afterPress.push_back(untilAborted);
+        afterLastLine.push_back(seen - std::max(pressed, capture.LastLineTime(root_ + L"\\")));
+        ASSERT_TRUE(run.WaitForScanEnd(aborted, 5000));
+        EXPECT_EQ(ScanAbortEvent.load(), nullptr);
+
+        // The worker returns right after its last message to the dialog.
+        EXPECT_TRUE(WaitUntil([&] { return TakeProcessCensus() == before; }, 2000))
+            << ::testing::PrintToString(TakeProcessCensus()) << " after the scan, "
+            << ::testing::PrintToString(before) << " before";
+    }
+    std::printf("whole scan %.0f ms; worst round trip %.1f ms\nfrom Abort to \"Scan aborted!\" (ms):", wholeScan,
+                probe.worstRoundTrip());
+    for (double ms : afterPress) std::printf(" %.1f", ms);
+    std::printf("\nfrom the last folder line to \"Scan aborted!\" (ms):");
+    for (double ms : afterLastLine) std::printf(" %.1f", ms);
+    std::printf("\n");
+    // Once the listings in progress are done with, every thread ends at once.
+    EXPECT_LT(*std::max_element(afterLastLine.begin(), afterLastLine.end()), 100.0);
+    EXPECT_LT(*std::max_element(afterPress.begin(), afterPress.end()), 2000.0) << "the listings are of small folders";
+    EXPECT_LT(probe.worstRoundTrip(), 100.0) << "the dialog was deaf this long";
+
+    PressButton(dialog, IDCANCEL);
+    ASSERT_TRUE(run.WaitForReturn());
 }
 
 // ---- removing -------------------------------------------------------------------

@@ -30,28 +30,40 @@ TEST_F(AccessRights, ReadOnlyFileFailsTheScan) {
     ScratchFolder folder(TempRoot());
     MakeTree(folder.path(), {{L"a.txt", "a"}, {L"sub\\ro.txt", "read-only", FILE_ATTRIBUTE_READONLY}, {L"z.txt", "z"}});
     ASSERT_TRUE(::GetFileAttributesW((folder / L"sub\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-    const ScanResult result = RunScan(folder.path());
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(result.status, folder / L"sub\\ro.txt");
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(folder.path());
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.status, folder / L"sub\\ro.txt");
+    }
     ::SetFileAttributesW((folder / L"sub\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(AccessRights, FileTheUserMayNotWriteFailsTheScan) {
     // Debian's own configuration files belong to root and are not writable by others.
     const std::wstring folder = L"Z:\\etc\\apt";
-    const ScanResult result = RunScan(folder);
-    EXPECT_EQ(result.exitCode, 0u);
-    ASSERT_FALSE(result.tested.empty());
-    EXPECT_EQ(result.status, result.tested.back()) << "the scan stopped at the first file it could not open";
-    EXPECT_EQ(result.status.compare(0, folder.size() + 1, folder + L"\\"), 0);
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(folder);
+        EXPECT_EQ(result.exitCode, 0u);
+        ASSERT_FALSE(result.tested.empty());
+        EXPECT_EQ(result.status, result.tested.back()) << "the scan stopped at the first file it could not open";
+        EXPECT_EQ(result.status.compare(0, folder.size() + 1, folder + L"\\"), 0);
+    }
 }
 
 TEST_F(AccessRights, FolderTheUserMayNotListFailsTheScanWithItsPath) {
     // root's home folder may be listed by root alone (mode 700 on Debian).
-    const ScanResult result = RunScan(L"Z:\\root");
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(result.status, L"Z:\\root");
-    EXPECT_TRUE(result.tested.empty());
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(L"Z:\\root");
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.status, L"Z:\\root");
+        EXPECT_TRUE(result.tested.empty());
+    }
 }
 
 }  // namespace

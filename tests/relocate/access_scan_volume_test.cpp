@@ -53,36 +53,43 @@ protected:
 };
 
 TEST_F(AccessScanOnVolume, TestsOnlyTheTreesOwnFilesAndRecordsEachLink) {
-    const ScanResult result = RunScan(root_);
-    EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_EQ(result.status, L"Moving ...");
-    std::vector<std::wstring> names;
-    for (const auto& path : result.tested) names.push_back(path.substr(path.find_last_of(L'\\') + 1));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"file1.txt", L"file2.txt"}));
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(root_);
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_EQ(result.status, L"Moving ...");
+        std::vector<std::wstring> names;
+        for (const auto& path : result.tested) names.push_back(path.substr(path.find_last_of(L'\\') + 1));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::wstring>{L"file1.txt", L"file2.txt"}));
 
-    SilentScanProgress progress;
-    AccessScanFindings findings;
-    ASSERT_TRUE(ScanForAccess(root_, L"*", progress, findings));
-    EXPECT_EQ(findings.totalBytes, 2u);
-    EXPECT_EQ(findings.longestRelativePath.size(), std::wstring(L"a\\file1.txt").size());
-    std::vector<std::wstring> links;
-    for (const LinkRecord& link : findings.links) {
-        links.push_back(link.relativePath);
-        EXPECT_TRUE(link.folder);
-        EXPECT_EQ(link.data, ReadNtfsReparseData(root_ + L"\\" + link.relativePath)) << "byte for byte";
+        SilentScanProgress progress;
+        AccessScanFindings findings;
+        ASSERT_TRUE(ScanForAccess(root_, L"*", progress, findings, threads));
+        EXPECT_EQ(findings.totalBytes, 2u);
+        EXPECT_EQ(findings.longestRelativePath.size(), std::wstring(L"a\\file1.txt").size());
+        std::vector<std::wstring> links;
+        for (const LinkRecord& link : findings.links) {
+            links.push_back(link.relativePath);
+            EXPECT_TRUE(link.folder);
+            EXPECT_EQ(link.data, ReadNtfsReparseData(root_ + L"\\" + link.relativePath)) << "byte for byte";
+        }
+        EXPECT_EQ(links, (std::vector<std::wstring>{L"a\\loop", L"b\\again", L"link"})) << "in the order of their paths";
     }
-    std::sort(links.begin(), links.end());
-    EXPECT_EQ(links, (std::vector<std::wstring>{L"a\\loop", L"b\\again", L"link"}));
 }
 
 TEST_F(AccessScanOnVolume, AFileHeldBehindAJunctionIsNotTheTreesConcern) {
     HANDLE held = ::CreateFileW((outside_ / L"o.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const ScanResult result = RunScan(root_);
+    for (int threads : kScanThreadCounts) {
+        SCOPED_TRACE(threads);
+        ScanThreadsScope scope(threads);
+        const ScanResult result = RunScan(root_);
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_EQ(result.status, L"Moving ...");
+    }
     ::CloseHandle(held);
-    EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_EQ(result.status, L"Moving ...");
 }
 
 }  // namespace

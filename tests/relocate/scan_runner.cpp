@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "base/work_pool.h"
 #include "ui/app_globals.h"
 #include "ui/scan_status.h"
 #include "tests/driver/debug_capture.h"
@@ -46,5 +47,8 @@ ScanResult RunScan(const std::wstring& folder, bool countQueued) {
     ::DestroyWindow(parent);
     return result;
 }
+
+ScanThreadsScope::ScanThreadsScope(int threads) { SetPoolThreadCount(threads); }
+ScanThreadsScope::~ScanThreadsScope() { SetPoolThreadCount(0); }
 
 }  // namespace relocation_testing

@@ -22,4 +22,16 @@ struct ScanResult {
 // the program's own delivery runs.
 ScanResult RunScan(const std::wstring& folder, bool countQueued = false);
 
+// The scans started while it lives use `threads` threads.
+class ScanThreadsScope {
+public:
+    explicit ScanThreadsScope(int threads);
+    ~ScanThreadsScope();
+    ScanThreadsScope(const ScanThreadsScope&) = delete;
+    ScanThreadsScope& operator=(const ScanThreadsScope&) = delete;
+};
+
+// The thread counts every scan test runs with: the ordered walk and pools.
+constexpr int kScanThreadCounts[] = {1, 2, 4};
+
 }  // namespace relocation_testing
