@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ui/app_globals.h"
+#include "app/recovery_at_start.h"
 #include "app/startup.h"
 #include "app/startup_warning.h"
 #include "engine/move_back.h"
@@ -16,6 +17,7 @@
 int RunDirshift(int argc, wchar_t** argv) {
     InitAppGlobals();
     RunStartupWarning();
+    OfferRecoveryAtStart(JournalStore::ForCurrentUser());
 
     // The dialog reads the path while it initialises; the string outlives the dialog.
     const std::wstring startupPath = StartupPathFromArguments(argc, argv);

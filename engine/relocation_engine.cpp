@@ -2,10 +2,13 @@
 
 #include <shellapi.h>
 
+#include <optional>
+
 #include "base/debug_log.h"
 #include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
 #include "engine/in_use_probe.h"
 #include "engine/moved_links.h"
 #include "engine/relocation_paths.h"
@@ -57,18 +60,37 @@ std::wstring NearestExistingFolder(std::wstring fullPath) {
 class Relocation {
 public:
     Relocation(const RelocationRequest& request, RelocationObserver& observer)
-        : request_(request), observer_(observer) {}
+        : request_(request),
+          observer_(observer),
+          store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     RelocationResult Run() {
         if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() || !ScanPasses() ||
             !SystemFilesAccepted() || !SourceIsFolder() || !PathsFitInTarget() || !TargetCanHoldLinks() || !TargetHasRoom() ||
-            !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries()) {
+            !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries() || !JournalStarted()) {
             return RelocationResult::NotStarted;
         }
+        // A relocation that ended split between the two folders keeps its journal:
+        // the next start offers to finish it or move it back. A whole one drops it
+        // before the user is told, so that no journal outlives the last message.
         MovingFiles moving(observer_);
+        const RelocationResult result = MoveAndLink();
+        if (result == RelocationResult::Completed) {
+            keeper_->Close();
+            observer_.Report(RelocationMessage::Completed, facts_);
+        } else if (result == RelocationResult::RolledBack) {
+            keeper_->Close();
+        }
+        return result;
+    }
+
+private:
+    RelocationResult MoveAndLink() {
         if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
         ::CreateDirectoryW(facts_.target.c_str(), nullptr);
-        if (!MoveContent()) {
+        // A journal that no longer follows the steps could not guide a recovery:
+        // the relocation goes no further than it can record.
+        if (!MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
             return RollBack();
         }
@@ -79,16 +101,53 @@ public:
 
         // A folder that cannot be removed (something appeared in it meanwhile) cannot
         // become the junction either.
-        if (!RemoveSourceFolder() || !CreateJunction(facts_.source.c_str(), facts_.target.c_str())) {
+        if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
+            !CreateJunction(facts_.source.c_str(), facts_.target.c_str())) {
+            (void)keeper_->Announce(JournalPhase::RollingBack);
             return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_, findings_.links)
                        ? RelocationResult::RolledBack
                        : RelocationResult::NotRestored;
         }
-        observer_.Report(RelocationMessage::Completed, facts_);
+        (void)keeper_->Announce(JournalPhase::JunctionMade);
         return RelocationResult::Completed;
     }
 
-private:
+    // The journal names what is about to move before anything moves; a relocation
+    // that could not be finished or undone after a crash does not start.
+    bool JournalStarted() {
+        RelocationJournal journal;
+        journal.source = fullSource_;
+        journal.target = fullTarget_;
+        journal.phase = JournalPhase::Moving;
+        journal.entries = movedNames_;
+        for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
+        keeper_.emplace(store_, journal);
+        // Another relocation's journal is never overwritten: it is all that tells
+        // where that relocation's files are.
+        RelocationJournal pending;
+        if (store_.Read(pending) != JournalStore::ReadResult::None) {
+            facts_.name = store_.path();
+            return Refuse(RelocationMessage::JournalPending);
+        }
+        // The journal must outlive whatever happens to the two folders.
+        const auto holds = [](const std::wstring& folder, const std::wstring& inner) {
+            const PathRelation relation = RelatePaths(folder, inner);
+            return relation == PathRelation::Same || relation == PathRelation::TargetInsideSource;
+        };
+        std::wstring storeFolder;
+        if (!store_.folder().empty() && FullPathWithin(store_.folder(), 32767, storeFolder) &&
+            (holds(fullSource_, storeFolder) || holds(fullTarget_, storeFolder))) {
+            facts_.name = store_.folder();
+            return Refuse(RelocationMessage::JournalInsideFolders);
+        }
+        RelocationJournal readable;
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::Moving)) {
+            facts_.name = store_.path();
+            return Refuse(RelocationMessage::JournalNotWritten);
+        }
+        return true;
+    }
+
     bool Refuse(RelocationMessage message) {
         observer_.Report(message, facts_);
         return false;
@@ -304,6 +363,9 @@ private:
     bool TakeLinksOutOfSource() {
         bool putBack = true;
         if (TakeLinksOut(facts_.source, findings_.links, facts_.name, putBack)) return true;
+        // Nothing has moved; only links that did not come back leave the journal
+        // standing, to name them at the next start.
+        if (putBack) keeper_->Close();
         observer_.Report(putBack ? RelocationMessage::LinkNotTakenOut : RelocationMessage::LinksNotPutBack, facts_);
         return false;
     }
@@ -353,12 +415,16 @@ private:
 
     // Moves the entries that came from the source back into it and makes its links
     // again. What the destination held before is never touched. "Restored" is said
-    // only once every entry is seen back in its place.
+    // only once every entry is seen back in its place. Moving back is the way to
+    // safety: it goes on even when the journal cannot say so, and the journal then
+    // stays to tell the next start.
     RelocationResult RollBack() {
+        (void)keeper_->Announce(JournalPhase::RollingBack);
         const bool linksRemoved = RemoveLinksFrom(facts_.target, findings_.links);
         const bool moved = MoveEntriesBack(facts_.target, facts_.source, movedNames_);
         const bool linksBack = PutLinksBack(facts_.source, findings_.links);
         if (linksRemoved && moved && linksBack && AllNamesIn(movedNames_, facts_.source)) {
+            keeper_->Close();
             observer_.Report(RelocationMessage::Restored, facts_);
             return RelocationResult::RolledBack;
         }
@@ -373,6 +439,8 @@ private:
     std::wstring fullTarget_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
+    JournalStore store_;
+    std::optional<JournalKeeper> keeper_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/access_scan.h"
+#include "engine/relocation_journal.h"
 
 // Everything the user may be told or asked during a relocation.
 enum class RelocationMessage {
@@ -65,7 +66,24 @@ enum class RelocationMessage {
     MoveBackNotRestored,
     MoveBackCompleted,
     MoveBackTargetLeft,
+    JournalNotWritten,
+    JournalPending,
+    JournalInsideFolders,
+    // At the next start, after a relocation that did not end: what is on the disk,
+    // and the question what to do.
+    RecoveryNothingMoved,
+    RecoveryPartlyMoved,
+    RecoveryAllMoved,
+    RecoverySourceRemoved,
+    RecoveryRollingBack,
+    RecoveryJunctionMade,
+    // A journal that cannot be acted on, and the question whether to discard it.
+    RecoveryJournalDamaged,
+    RecoveryFoldersGone,
+    RecoveryFoldersChanged,
 };
+// The enumeration's last message; the message table has one row for each up to it.
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::RecoveryFoldersChanged;
 
 // What a message names.
 struct RelocationFacts {
@@ -102,6 +120,8 @@ struct RelocationRequest {
     // The window that the shell's progress window and questions belong to; the
     // engine only hands it on. May be null.
     HWND shellOwner = nullptr;
+    // Where the relocation keeps its journal; null: the user's own store.
+    const JournalStore* journal = nullptr;
 };
 
 enum class RelocationResult {

@@ -145,10 +145,11 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
         journal.entries.push_back(value);
         return IsPlainName(value);
     }
-    if (key == L"link") {
+    if (key == L"link" || key == L"file-link") {
         const size_t bar = value.find(L'|');
         if (bar == std::wstring::npos) return false;
         JournalLink link;
+        link.folder = key == L"link";
         link.relativePath = value.substr(0, bar);
         if (!IsRelativePath(link.relativePath) || !ParseHexBytes(value.substr(bar + 1), link.reparseData)) return false;
         journal.links.push_back(std::move(link));
@@ -166,7 +167,7 @@ std::wstring FormatJournal(const RelocationJournal& journal) {
     text += L"\nsource=" + journal.source + L"\ntarget=" + journal.target + L"\n";
     for (const auto& entry : journal.entries) text += L"entry=" + entry + L"\n";
     for (const auto& link : journal.links) {
-        text += L"link=" + link.relativePath + L"|";
+        text += (link.folder ? L"link=" : L"file-link=") + link.relativePath + L"|";
         for (BYTE b : link.reparseData) text += Hex(b, 2);
         text += L"\n";
     }
@@ -214,10 +215,13 @@ JournalStore JournalStore::ForCurrentUser() {
     PWSTR local = nullptr;
     if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local))) base = local;
     ::CoTaskMemFree(local);
-    return JournalStore(base + L"\\Dirshift");
+    // Without the user's folder there is no place for a journal: an empty store
+    // writes nothing, and a relocation then does not start.
+    return JournalStore(base.empty() ? std::wstring() : base + L"\\Dirshift");
 }
 
 bool JournalStore::Write(const RelocationJournal& journal) const {
+    if (folder_.empty()) return false;
     if (!::CreateDirectoryW(folder_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         DebugErrorLine((L"Tressel.Error: the journal's folder cannot be made: " + folder_).c_str());
         return false;
@@ -243,7 +247,10 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
 }
 
 JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
-    UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    if (folder_.empty()) return ReadResult::None;
+    // A reader never stands in the way of the rename that replaces the journal.
+    UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = ::GetLastError();

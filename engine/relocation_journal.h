@@ -21,9 +21,10 @@ enum class JournalPhase {
 // A link inside the moved folder, taken out of the move as a link.
 struct JournalLink {
     std::wstring relativePath;       // below the source (and the destination)
+    bool folder = true;              // a folder link, or a link to a file
     std::vector<BYTE> reparseData;   // its reparse data, as read before the move
     bool operator==(const JournalLink& other) const {
-        return relativePath == other.relativePath && reparseData == other.reparseData;
+        return relativePath == other.relativePath && folder == other.folder && reparseData == other.reparseData;
     }
 };
 
@@ -60,6 +61,7 @@ public:
     // The user's store: "Dirshift" below the local application-data folder.
     static JournalStore ForCurrentUser();
 
+    const std::wstring& folder() const { return folder_; }
     const std::wstring& path() const { return path_; }
 
     // Replaces the journal with `journal` and returns once it is on the disk: the

@@ -13,6 +13,10 @@ constexpr bool kDialog = true;
 // The question about SYSTEM files names the program in its caption as a constant.
 constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
 
+#define RECOVERY_QUESTION                                                                                   \
+    L"Finish the relocation (move what is left and make the junction), move everything back to the source " \
+    L"folder, or decide later?"
+
 const RelocationMessageStyle kMessages[] = {
     {M::NoSource, L"Please supply a source directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::NoTarget, L"Please supply a destination directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
@@ -202,6 +206,59 @@ const RelocationMessageStyle kMessages[] = {
      L"The files are back in\n{source}\nwhich is a plain folder again, and the junction is removed. The folder\n"
      L"{target}\nis empty but could not be removed; you may remove it yourself.",
      MB_OK | MB_ICONINFORMATION, kDialog, kSystem, nullptr},
+    {M::JournalNotWritten,
+     L"ERROR: Dirshift could not write its journal\n{name}\nwhich lets it finish or undo a relocation that is cut "
+     L"short (by a crash or a restart). No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JournalPending,
+     L"An earlier relocation did not end, and its journal\n{name}\nis still kept. Please start Dirshift again and "
+     L"finish that relocation or move it back first. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JournalInsideFolders,
+     L"Dirshift keeps its journal, which lets it finish or undo a relocation that is cut short, in\n{name}\nand that "
+     L"folder lies inside the source or the destination, where it would move with the files. This relocation can not "
+     L"be done with Dirshift. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::RecoveryNothingMoved,
+     L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nNothing has moved "
+     L"yet: every item is still in the source folder.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryPartlyMoved,
+     L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nSome items are "
+     L"in the destination folder, the others are still in the source folder.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryAllMoved,
+     L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nEvery item is in "
+     L"the destination folder, but no junction stands at the old path yet.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoverySourceRemoved,
+     L"A relocation did not end: Dirshift was stopped while it moved\n{source}\n ->\n{target}\n\nEvery item is in "
+     L"the destination folder; the source folder is gone and no junction stands in its place yet, so programs that "
+     L"use the old path do not find their files.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryRollingBack,
+     L"A relocation did not end: Dirshift was stopped while it moved the items of\n{source}\nback from\n{target}\n\n"
+     L"Some items are in the destination folder, the others are back in the source folder.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryJunctionMade,
+     L"A relocation did not end: Dirshift was stopped just after it moved\n{source}\n ->\n{target}\n\nEvery item "
+     L"is in the destination folder and the junction stands at the old path.\n\n" RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryJournalDamaged,
+     L"Dirshift found the journal of a relocation that did not end, but it is damaged or cannot be read:\n{name}\n\n"
+     L"It cannot tell from it which folders were moved, so it changes none. Discard the journal? (No keeps it.)",
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryFoldersGone,
+     L"Dirshift found the journal of a relocation that did not end:\n{source}\n ->\n{target}\n\nbut the items it "
+     L"moved are in neither folder any more (the folders may be gone), so there is nothing to finish or move back. "
+     L"Nothing was changed. Discard the journal? (No keeps it.)",
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryFoldersChanged,
+     L"Dirshift found the journal of a relocation that did not end:\n{source}\n ->\n{target}\n\nbut what stands "
+     L"at these paths now is not what the relocation left (a file, or a link to another place), so Dirshift cannot "
+     L"tell where the files belong and changes nothing. Please check both folders. Discard the journal? (No keeps "
+     L"it.)",
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.
@@ -240,8 +297,10 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
     return true;
 }
 
+#undef RECOVERY_QUESTION
+
 // One row per message, in the order of the enumeration: a row is found by its index.
-static_assert(std::size(kMessages) == static_cast<size_t>(RelocationMessage::MoveBackTargetLeft) + 1,
+static_assert(std::size(kMessages) == static_cast<size_t>(kLastRelocationMessage) + 1,
               "every relocation message needs its row");
 
 }  // namespace
@@ -273,3 +332,5 @@ std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFa
     }
     return text;
 }
+
+const wchar_t kRecoveryChoiceLabels[] = L"&Finish\nMove &back\nDecide &later";

@@ -32,3 +32,7 @@ const RelocationMessageStyle& StyleOf(RelocationMessage message);
 // resource's text. Facts are inserted as they are, never read as placeholders.
 std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFacts& facts,
                                    const std::function<std::wstring(UINT)>& loadString);
+
+// The buttons of a recovery question, one label a line: finish the relocation,
+// move everything back, decide later.
+extern const wchar_t kRecoveryChoiceLabels[];

@@ -138,6 +138,10 @@ ScratchFolder::ScratchFolder(const std::wstring& parent, const std::wstring& nam
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         const std::string test = info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "scratch";
         leaf.assign(test.begin(), test.end());
+        // Parameterised tests are named "Instance/Suite.Case/Param".
+        for (wchar_t& c : leaf) {
+            if (c == L'/') c = L'-';
+        }
     }
     // Unique per run: a run that was killed may have left a tree behind.
     path_ = parent + L"\\dirshift-" + leaf + L"-" + std::to_wstring(::GetCurrentProcessId() % 100000);

@@ -17,8 +17,8 @@ RelocationJournal SampleJournal() {
     journal.target = L"M:\\";
     journal.phase = JournalPhase::SourceRemoved;
     journal.entries = {L"readme.txt", L"Spiele für später", L"check=x", L"a b"};
-    journal.links = {{L"profile\\Application Data", {0x03, 0x00, 0x00, 0xA0, 0xFF, 0x00}},
-                     {L"sub\\link=odd", {}}};
+    journal.links = {{L"profile\\Application Data", true, {0x03, 0x00, 0x00, 0xA0, 0xFF, 0x00}},
+                     {L"sub\\link=odd", false, {}}};
     return journal;
 }
 
@@ -63,8 +63,8 @@ TEST(RelocationJournal, AlteredOrForeignContentIsRefused) {
         {"empty target", [](RelocationJournal& j) { j.target.clear(); }},
         {"entry with a separator", [](RelocationJournal& j) { j.entries.push_back(L"..\\..\\Windows"); }},
         {"entry that is a dot", [](RelocationJournal& j) { j.entries.push_back(L".."); }},
-        {"link leaving the folder", [](RelocationJournal& j) { j.links.push_back({L"..\\outside", {1}}); }},
-        {"link without a name", [](RelocationJournal& j) { j.links.push_back({L"", {1}}); }},
+        {"link leaving the folder", [](RelocationJournal& j) { j.links.push_back({L"..\\outside", true, {1}}); }},
+        {"link without a name", [](RelocationJournal& j) { j.links.push_back({L"", false, {1}}); }},
     };
     for (const Case& c : cases) {
         RelocationJournal journal = SampleJournal();

@@ -10,7 +10,7 @@ using M = RelocationMessage;
 std::wstring NoStrings(UINT) { return L""; }
 
 TEST(RelocationMessages, EveryMessageHasItsOwnRowWithText) {
-    for (int i = 0; i <= static_cast<int>(M::MoveBackTargetLeft); ++i) {
+    for (int i = 0; i <= static_cast<int>(kLastRelocationMessage); ++i) {
         const auto message = static_cast<M>(i);
         EXPECT_EQ(StyleOf(message).message, message) << i;
         EXPECT_NE(std::wstring(StyleOf(message).text), L"") << i;
@@ -79,7 +79,7 @@ TEST(RelocationMessages, BoxesAndOwnersFollowTheProgramsConventions) {
     // one is open, so no second command can start under it.
     EXPECT_EQ(StyleOf(M::Completed).kind, MessageBoxKind::Prompt);
     EXPECT_EQ(StyleOf(M::Completed).style, static_cast<UINT>(MB_OK));
-    for (int i = 0; i <= static_cast<int>(M::MoveBackTargetLeft); ++i) {
+    for (int i = 0; i <= static_cast<int>(kLastRelocationMessage); ++i) {
         EXPECT_TRUE(StyleOf(static_cast<M>(i)).ownedByDialog) << i;
     }
     EXPECT_EQ(StyleOf(M::SystemFilesQuestion).style, static_cast<UINT>(MB_YESNOCANCEL | MB_ICONQUESTION));

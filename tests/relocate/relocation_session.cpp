@@ -48,8 +48,9 @@ std::wstring BoxButtonText(HWND box, int id) {
 }
 
 RelocationSession::RelocationSession(const std::wstring& source, const std::wstring& target,
-                                     const std::wstring& workingDirectory) {
-    app_ = AppProcess::StartDirshift(L"/create", workingDirectory);
+                                     const std::wstring& workingDirectory, const std::wstring& exePath) {
+    app_ = exePath.empty() ? AppProcess::StartDirshift(L"/create", workingDirectory)
+                           : AppProcess::Start(exePath, L"\"" + exePath + L"\" /create", workingDirectory);
     if (!app_) return;
     dialog_ = app_->WaitForDialog(kRelocationCaption);
     if (dialog_ == nullptr) return;

@@ -23,9 +23,10 @@ std::wstring BoxButtonText(HWND box, int id);
 
 class RelocationSession {
 public:
-    // Starts the program with "/create", waits for its dialog and types both fields.
+    // Starts the program (the built dirshift.exe, or `exePath`) with "/create",
+    // waits for its dialog and types both fields.
     RelocationSession(const std::wstring& source, const std::wstring& target,
-                      const std::wstring& workingDirectory = L"");
+                      const std::wstring& workingDirectory = L"", const std::wstring& exePath = L"");
 
     bool started() const { return dialog_ != nullptr; }
     HWND dialog() const { return dialog_; }

@@ -1,0 +1,78 @@
+#include "app/recovery_at_start.h"
+
+#include <windows.h>
+
+#include "base/debug_log.h"
+#include "base/text.h"
+#include "engine/relocation_messages.h"
+#include "engine/relocation_recovery.h"
+#include "promptbox/prompt_box.h"
+#include "ui/app_globals.h"
+#include "ui/relocation_reporter.h"
+
+namespace {
+
+// The message box takes custom labels only from its process-wide defaults: they
+// hold the labels for one box and are put back as they were.
+class CustomButtons {
+public:
+    explicit CustomButtons(const wchar_t* labels) {
+        ::lstrcpynW(saved_, PromptBoxDefaults.customButtons, kPromptFieldLength);
+        ::lstrcpynW(PromptBoxDefaults.customButtons, labels, kPromptFieldLength);
+    }
+    ~CustomButtons() { ::lstrcpynW(PromptBoxDefaults.customButtons, saved_, kPromptFieldLength); }
+    CustomButtons(const CustomButtons&) = delete;
+    CustomButtons& operator=(const CustomButtons&) = delete;
+
+private:
+    wchar_t saved_[kPromptFieldLength];
+};
+
+int Ask(RelocationMessage message, const RelocationFacts& facts) {
+    const RelocationMessageStyle& row = StyleOf(message);
+    const std::wstring text =
+        ComposeRelocationText(message, facts, [](UINT id) { return LoadResourceString(AppInstance, id); });
+    return LOWORD(PromptBox(nullptr, text.c_str(), row.caption != nullptr ? row.caption : AppCaption, row.style));
+}
+
+void OfferDiscarding(const JournalStore& store, RelocationMessage message, const RelocationFacts& facts) {
+    if (Ask(message, facts) == IDYES && !store.Remove()) {
+        DebugErrorLine((L"Tressel.Error: the journal could not be discarded: " + store.path()).c_str());
+    }
+}
+
+}  // namespace
+
+void OfferRecoveryAtStart(const JournalStore& store) {
+    RelocationJournal journal;
+    switch (store.Read(journal)) {
+    case JournalStore::ReadResult::None:
+        return;
+    case JournalStore::ReadResult::Damaged: {
+        RelocationFacts facts;
+        facts.name = store.path();
+        OfferDiscarding(store, RelocationMessage::RecoveryJournalDamaged, facts);
+        return;
+    }
+    case JournalStore::ReadResult::Found:
+        break;
+    }
+
+    const RecoveryAssessment assessment = AssessRecovery(journal, LookAtDisk(journal));
+    const RelocationFacts facts = RecoveryFacts(journal);
+    if (!assessment.canAct) {
+        OfferDiscarding(store, assessment.message, facts);
+        return;
+    }
+    int choice;
+    {
+        CustomButtons buttons(kRecoveryChoiceLabels);
+        choice = Ask(assessment.message, facts);
+    }
+    DialogRelocationReporter reporter(nullptr);
+    if (choice == PB_IDCUSTOM1) {
+        (void)FinishRelocation(journal, store, reporter);
+    } else if (choice == PB_IDCUSTOM2) {
+        (void)MoveRelocationBack(journal, store, reporter);
+    }
+}

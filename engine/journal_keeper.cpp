@@ -1,0 +1,30 @@
+#include "engine/journal_keeper.h"
+
+#include <atomic>
+#include <utility>
+
+#include "base/debug_log.h"
+
+namespace {
+
+std::atomic<RelocationPhaseHook> phaseHook{nullptr};
+
+}  // namespace
+
+void SetRelocationPhaseHook(RelocationPhaseHook hook) { phaseHook = hook; }
+
+JournalKeeper::JournalKeeper(const JournalStore& store, RelocationJournal journal)
+    : store_(store), journal_(std::move(journal)) {}
+
+bool JournalKeeper::Announce(JournalPhase phase) {
+    journal_.phase = phase;
+    if (!store_.Write(journal_)) return false;
+    if (const RelocationPhaseHook hook = phaseHook.load()) hook(phase, journal_);
+    return true;
+}
+
+bool JournalKeeper::Close() {
+    if (store_.Remove()) return true;
+    DebugErrorLine((L"Tressel.Error: the journal could not be removed: " + store_.path()).c_str());
+    return false;
+}

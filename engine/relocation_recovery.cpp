@@ -1,0 +1,228 @@
+#include "engine/relocation_recovery.h"
+
+#include <windows.h>
+
+#include "base/debug_log.h"
+#include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
+#include "engine/moved_links.h"
+#include "junction/junction.h"
+
+namespace {
+
+using M = RelocationMessage;
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::Missing;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderKind::Other;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return FolderKind::PlainFolder;
+    if (junctionTarget.empty()) return FolderKind::Other;
+    wchar_t stored[kJunctionPathCapacity] = L"";
+    DWORD tag = 0;
+    const std::wstring expected = L"\\??\\" + junctionTarget;
+    if (ReadReparsePoint(path.c_str(), stored, tag) && tag == IO_REPARSE_TAG_MOUNT_POINT &&
+        ::CompareStringOrdinal(stored, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        return FolderKind::JunctionToTarget;
+    }
+    return FolderKind::Other;
+}
+
+std::wstring Child(const std::wstring& folder, const std::wstring& name) {
+    return folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
+}
+
+// True when every entry that still exists somewhere is in the source and none is
+// left in the destination.
+bool AllBackInSource(const RelocationJournal& journal) {
+    for (const auto& name : journal.entries) {
+        if (Exists(Child(journal.target, name))) return false;
+    }
+    return true;
+}
+
+std::vector<LinkRecord> LinksOf(const RelocationJournal& journal) {
+    std::vector<LinkRecord> links;
+    for (const JournalLink& link : journal.links) links.push_back({link.relativePath, link.folder, link.reparseData});
+    return links;
+}
+
+// Those of `links` that do not stand below `root`: a recovery may find some of
+// them made already.
+std::vector<LinkRecord> MissingBelow(const std::wstring& root, const std::vector<LinkRecord>& links) {
+    std::vector<LinkRecord> missing;
+    for (const LinkRecord& link : links) {
+        if (!Exists(Child(root, link.relativePath))) missing.push_back(link);
+    }
+    return missing;
+}
+
+class Recovery {
+public:
+    Recovery(const RelocationJournal& journal, const JournalStore& store, RelocationObserver& observer)
+        : journal_(journal),
+          links_(LinksOf(journal)),
+          keeper_(store, journal),
+          observer_(observer),
+          facts_(RecoveryFacts(journal)) {}
+
+    RelocationResult Finish() {
+        if (!Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
+        const FolderKind source = KindOf(journal_.source, journal_.target);
+        if (source != FolderKind::JunctionToTarget) {
+            // Moving the files only to find that no junction can stand at the old
+            // path would break every program that uses it.
+            if (!VolumeSupportsReparsePoints(journal_.source.c_str())) {
+                observer_.Report(M::NoReparseSupport, facts_);
+                return RelocationResult::NotStarted;
+            }
+            ::CreateDirectoryW(journal_.target.c_str(), nullptr);
+            // Links still in the source go as links, never through a move.
+            if (source == FolderKind::PlainFolder && (!RemoveLinksFrom(journal_.source, links_) ||
+                                                      !MoveEntriesBack(journal_.source, journal_.target, journal_.entries))) {
+                observer_.Report(M::MoveFailed, facts_);
+                return MoveBackAfterFailure();
+            }
+            if (!keeper_.Announce(JournalPhase::Moved)) {
+                observer_.Report(M::MoveFailed, facts_);
+                return MoveBackAfterFailure();
+            }
+            if (!PutLinksIn(journal_.target, MissingBelow(journal_.target, links_), journal_.source, journal_.target,
+                            facts_.name)) {
+                observer_.Report(M::LinkNotRecreated, facts_);
+                return MoveBackAfterFailure();
+            }
+            if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
+                (source == FolderKind::PlainFolder && !::RemoveDirectoryW(journal_.source.c_str())) ||
+                !CreateJunction(journal_.source.c_str(), journal_.target.c_str())) {
+                (void)keeper_.Announce(JournalPhase::RollingBack);
+                return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
+                                                          MissingBelow(journal_.source, links_))
+                                  ? RelocationResult::RolledBack
+                                  : RelocationResult::NotRestored);
+            }
+            (void)keeper_.Announce(JournalPhase::JunctionMade);
+        }
+        keeper_.Close();
+        observer_.Report(M::Completed, facts_);
+        return RelocationResult::Completed;
+    }
+
+    RelocationResult MoveBack() {
+        if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
+        if (KindOf(journal_.source, journal_.target) == FolderKind::JunctionToTarget &&
+            !RemoveJunction(journal_.source.c_str())) {
+            observer_.Report(M::NotRestored, facts_);
+            return RelocationResult::NotRestored;
+        }
+        return MoveBackAfterFailure();
+    }
+
+private:
+    bool Announce(JournalPhase phase) {
+        if (keeper_.Announce(phase)) return true;
+        facts_.name = keeper_.path();
+        observer_.Report(M::JournalNotWritten, facts_);
+        return false;
+    }
+
+    RelocationResult MoveBackAfterFailure() {
+        (void)keeper_.Announce(JournalPhase::RollingBack);
+        if (!Exists(journal_.source)) ::CreateDirectoryW(journal_.source.c_str(), nullptr);
+        const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
+        const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
+        const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
+        const bool linksBack = sourceUsable && PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
+        if (linksRemoved && moved && linksBack && AllBackInSource(journal_)) {
+            keeper_.Close();
+            observer_.Report(M::Restored, facts_);
+            return RelocationResult::RolledBack;
+        }
+        observer_.Report(M::NotRestored, facts_);
+        return RelocationResult::NotRestored;
+    }
+
+    RelocationResult Closed(RelocationResult result) {
+        if (result == RelocationResult::Completed || result == RelocationResult::RolledBack) keeper_.Close();
+        return result;
+    }
+
+    const RelocationJournal& journal_;
+    const std::vector<LinkRecord> links_;
+    JournalKeeper keeper_;
+    RelocationObserver& observer_;
+    RelocationFacts facts_;
+};
+
+template <typename Step>
+RelocationResult Guarded(RelocationObserver& observer, Step step) {
+    try {
+        return step();
+    } catch (...) {
+        DebugLine(L"Tressel.Error: the recovery stopped unexpectedly.");
+        try {
+            observer.Report(M::UnexpectedStop, RelocationFacts{});
+        } catch (...) {
+        }
+        return RelocationResult::Interrupted;
+    }
+}
+
+}  // namespace
+
+RecoveryDiskView LookAtDisk(const RelocationJournal& journal) {
+    RecoveryDiskView view;
+    view.source = KindOf(journal.source, journal.target);
+    view.target = KindOf(journal.target, std::wstring());
+    const bool sourceHolds = view.source == FolderKind::PlainFolder;
+    const bool targetHolds = view.target == FolderKind::PlainFolder;
+    for (const auto& name : journal.entries) {
+        const bool inSource = sourceHolds && Exists(Child(journal.source, name));
+        const bool inTarget = targetHolds && Exists(Child(journal.target, name));
+        if (inSource && inTarget) {
+            ++view.inBoth;
+        } else if (inSource) {
+            ++view.inSource;
+        } else if (inTarget) {
+            ++view.inTarget;
+        } else {
+            ++view.nowhere;
+        }
+    }
+    return view;
+}
+
+RecoveryAssessment AssessRecovery(const RelocationJournal& journal, const RecoveryDiskView& view) {
+    if (view.source == FolderKind::Other || view.target == FolderKind::Other) return {M::RecoveryFoldersChanged, false};
+    const int found = view.inSource + view.inTarget + view.inBoth;
+    const bool noFolder = view.source == FolderKind::Missing && view.target == FolderKind::Missing;
+    if (noFolder || (found == 0 && !journal.entries.empty())) return {M::RecoveryFoldersGone, false};
+    if (view.source == FolderKind::JunctionToTarget) return {M::RecoveryJunctionMade, true};
+    if (journal.phase == JournalPhase::RollingBack && view.inTarget + view.inBoth > 0) {
+        return {M::RecoveryRollingBack, true};
+    }
+    if (view.inTarget == 0 && view.inBoth == 0) return {M::RecoveryNothingMoved, true};
+    if (view.inSource == 0 && view.inBoth == 0) {
+        return {view.source == FolderKind::Missing ? M::RecoverySourceRemoved : M::RecoveryAllMoved, true};
+    }
+    return {M::RecoveryPartlyMoved, true};
+}
+
+RelocationResult FinishRelocation(const RelocationJournal& journal, const JournalStore& store,
+                                  RelocationObserver& observer) {
+    return Guarded(observer, [&] { return Recovery(journal, store, observer).Finish(); });
+}
+
+RelocationResult MoveRelocationBack(const RelocationJournal& journal, const JournalStore& store,
+                                    RelocationObserver& observer) {
+    return Guarded(observer, [&] { return Recovery(journal, store, observer).MoveBack(); });
+}
+
+RelocationFacts RecoveryFacts(const RelocationJournal& journal) {
+    RelocationFacts facts;
+    facts.source = journal.source;
+    facts.target = journal.target;
+    return facts;
+}

@@ -1,0 +1,65 @@
+// dirshift.exe for the tests only: the program that stops itself dead at the
+// relocation phase named by the environment variable DIRSHIFT_TEST_STOP_AT, as a
+// crash or a power cut there would, with no clean-up of any kind. The shipped
+// program never sets the engine's phase hook.
+//
+//   moving                the journal is written, nothing has moved yet
+//   moving-partly         ... and the first half of the entries has moved
+//   moved                 every entry is in the destination
+//   source-removed        ... and the emptied source folder is gone, no junction yet
+//   junction-made         the junction stands, the journal is not yet removed
+//   rolling-back          a failed move is about to be undone
+//   rolling-back-partly   ... and the first half of the entries is back
+#include <windows.h>
+
+#include <string>
+
+#include "app/entry.h"
+#include "engine/journal_keeper.h"
+
+namespace {
+
+std::wstring StopAt() {
+    wchar_t value[64] = L"";
+    const DWORD length = ::GetEnvironmentVariableW(L"DIRSHIFT_TEST_STOP_AT", value, 64);
+    return length > 0 && length < 64 ? value : L"";
+}
+
+// Moves the first half of `journal`'s entries from `from` to `to`, as a move cut
+// short part-way leaves them.
+void MoveFirstHalf(const RelocationJournal& journal, const std::wstring& from, const std::wstring& to) {
+    ::CreateDirectoryW(to.c_str(), nullptr);
+    for (size_t i = 0; i < (journal.entries.size() + 1) / 2; ++i) {
+        const std::wstring name = L"\\" + journal.entries[i];
+        ::MoveFileExW((from + name).c_str(), (to + name).c_str(), MOVEFILE_COPY_ALLOWED);
+    }
+}
+
+void StopHere(JournalPhase phase, const RelocationJournal& journal) {
+    static const std::wstring stopAt = StopAt();
+    struct Point {
+        JournalPhase phase;
+        const wchar_t* name;
+    };
+    const Point points[] = {
+        {JournalPhase::Moving, L"moving"},           {JournalPhase::Moving, L"moving-partly"},
+        {JournalPhase::Moved, L"moved"},             {JournalPhase::SourceRemoved, L"source-removed"},
+        {JournalPhase::JunctionMade, L"junction-made"}, {JournalPhase::RollingBack, L"rolling-back"},
+        {JournalPhase::RollingBack, L"rolling-back-partly"},
+    };
+    for (const Point& point : points) {
+        if (point.phase != phase || stopAt != point.name) continue;
+        if (stopAt == L"moving-partly") MoveFirstHalf(journal, journal.source, journal.target);
+        if (stopAt == L"rolling-back-partly") MoveFirstHalf(journal, journal.target, journal.source);
+        if (stopAt == L"source-removed") ::RemoveDirectoryW(journal.source.c_str());
+        ::OutputDebugStringW((L"Dirshift test: stopped at " + stopAt).c_str());
+        ::TerminateProcess(::GetCurrentProcess(), 99);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    SetRelocationPhaseHook(StopHere);
+    return RunDirshift(argc, argv);
+}
