@@ -11,6 +11,7 @@
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/recording_observer.h"
 #include "tests/relocate/relocation_session.h"
 
 namespace {
@@ -19,44 +20,7 @@ using namespace relocation_testing;
 using namespace testing_driver;
 using M = RelocationMessage;
 
-class SilentProgress : public AccessScanProgress {
-public:
-    void OnTesting(const std::wstring&) override {}
-    void OnStopped(const std::wstring& path) override { stoppedAt = path; }
-    void OnPassed() override {}
-    std::wstring stoppedAt;
-};
 
-// Hears what the user would, answers every question as set, and runs `onMoving`
-// when the files start to move (to make the move fail part-way).
-class RecordingObserver : public RelocationObserver {
-public:
-    explicit RecordingObserver(bool answerYes = true) : answerYes_(answerYes) {}
-
-    AccessScanProgress& ScanProgress() override { return progress; }
-    void OnScanEnded() override {}
-    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
-        heard.push_back(question);
-        if (question == M::MoveBackQuestion) asked = facts;
-        return answerYes_;
-    }
-    void Report(RelocationMessage message, const RelocationFacts& facts) override {
-        heard.push_back(message);
-        lastFacts = facts;
-    }
-    void OnFilesMoving(bool moving) override {
-        if (moving && onMoving) onMoving();
-    }
-
-    std::vector<RelocationMessage> heard;
-    RelocationFacts asked;
-    RelocationFacts lastFacts;
-    SilentProgress progress;
-    std::function<void()> onMoving;
-
-private:
-    bool answerYes_;
-};
 
 const std::vector<TreeFile> kTree = {
     {L"readme.txt", "top"},

@@ -12,6 +12,7 @@
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/recording_observer.h"
 #include "tests/relocate/relocation_session.h"
 
 namespace {
@@ -20,40 +21,7 @@ using namespace relocation_testing;
 using namespace testing_driver;
 using M = RelocationMessage;
 
-class SilentProgress : public AccessScanProgress {
-public:
-    void OnTesting(const std::wstring&) override {}
-    void OnStopped(const std::wstring& path) override { stoppedAt = path; }
-    void OnPassed() override {}
-    std::wstring stoppedAt;
-};
 
-// Records what the user would be told and answers the SYSTEM question as set.
-class RecordingObserver : public RelocationObserver {
-public:
-    explicit RecordingObserver(bool answerYes = true) : answerYes_(answerYes) {}
-
-    AccessScanProgress& ScanProgress() override { return progress; }
-    void OnScanEnded() override { ++scansEnded; }
-    bool Confirm(RelocationMessage question, const RelocationFacts&) override {
-        heard.push_back(question);
-        return answerYes_;
-    }
-    void Report(RelocationMessage message, const RelocationFacts& facts) override {
-        heard.push_back(message);
-        lastFacts = facts;
-    }
-    void OnFilesMoving(bool isMoving) override { moving.push_back(isMoving); }
-
-    std::vector<RelocationMessage> heard;
-    std::vector<bool> moving;  // each OnFilesMoving call
-    RelocationFacts lastFacts;
-    SilentProgress progress;
-    int scansEnded = 0;
-
-private:
-    bool answerYes_;
-};
 
 RelocationResult Relocate(const std::wstring& source, const std::wstring& target, RecordingObserver& observer) {
     RelocationRequest request;

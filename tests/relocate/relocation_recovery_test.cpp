@@ -15,6 +15,7 @@
 #include "junction/junction.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/recording_observer.h"
 #include "tests/relocate/relocation_session.h"
 
 namespace {
@@ -23,31 +24,7 @@ using namespace relocation_testing;
 using namespace testing_driver;
 using M = RelocationMessage;
 
-class SilentProgress : public AccessScanProgress {
-public:
-    void OnTesting(const std::wstring&) override {}
-    void OnStopped(const std::wstring&) override {}
-    void OnPassed() override {}
-};
 
-class RecordingObserver : public RelocationObserver {
-public:
-    AccessScanProgress& ScanProgress() override { return progress_; }
-    void OnScanEnded() override {}
-    bool Confirm(RelocationMessage question, const RelocationFacts&) override {
-        heard.push_back(question);
-        return true;
-    }
-    void Report(RelocationMessage message, const RelocationFacts& facts) override {
-        heard.push_back(message);
-        lastFacts = facts;
-    }
-    std::vector<RelocationMessage> heard;
-    RelocationFacts lastFacts;
-
-private:
-    SilentProgress progress_;
-};
 
 // Each phase as the hook saw it, and whether the journal on the disk already said
 // so at that moment.
