@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -14,7 +15,7 @@ bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
 // The attributes of `path`; `known` is false when they could not be read for any
 // reason other than the path not existing.
 DWORD ReadAttributes(const std::wstring& path, bool& known) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = disk::Attributes(path);
     known = Exists(attributes) || IsNotFoundError(::GetLastError());
     return attributes;
 }
@@ -24,8 +25,8 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
     BY_HANDLE_FILE_INFORMATION infoA;
     BY_HANDLE_FILE_INFORMATION infoB;
     const auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-        UniqueFileHandle folder(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        UniqueFileHandle folder(disk::Open(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
         return folder && ::GetFileInformationByHandle(folder.get(), &info) != FALSE;
     };
     if (!read(a, infoA) || !read(b, infoB)) return false;
@@ -66,16 +67,16 @@ bool MergeFolder(const std::wstring& from, const std::wstring& to) {
     for (const auto& name : names) {
         if (!MoveEntry(JoinPath(from, name), JoinPath(to, name))) allMoved = false;
     }
-    return allMoved && ::RemoveDirectoryW(from.c_str()) != FALSE;
+    return allMoved && disk::RemoveFolder(from) != FALSE;
 }
 
 bool MoveOneFile(const std::wstring& from, const std::wstring& to, DWORD attributes) {
     // A copy between volumes deletes the original afterwards, which a read-only
     // file refuses; the attribute goes back on the moved file.
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly) ::SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    const bool moved = ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
-    if (readOnly) ::SetFileAttributesW((moved ? to : from).c_str(), attributes);
+    if (readOnly) disk::SetAttributes(from, attributes & ~FILE_ATTRIBUTE_READONLY);
+    const bool moved = disk::Move(from, to, MOVEFILE_COPY_ALLOWED) != FALSE;
+    if (readOnly) disk::SetAttributes(moved ? to : from, attributes);
     return moved;
 }
 
@@ -101,14 +102,14 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to) {
     }
     if (!Exists(toAttributes)) {
         if ((fromAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return MoveOneFile(from, to, fromAttributes);
-        if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        if (disk::Move(from, to, 0)) return true;
         // A folder cannot be renamed onto another volume: re-create it and move its
         // content. A junction is never walked into: its target's files are not ours.
-        if (!IsPlainFolder(fromAttributes) || !::CreateDirectoryW(to.c_str(), nullptr)) {
+        if (!IsPlainFolder(fromAttributes) || !disk::MakeFolder(to)) {
             DebugErrorLine((L"Tressel.Error: could not move back " + from).c_str());
             return false;
         }
-        ::SetFileAttributesW(to.c_str(), fromAttributes);
+        disk::SetAttributes(to, fromAttributes);
         return MergeFolder(from, to);
     }
     if (IsPlainFolder(fromAttributes) && IsPlainFolder(toAttributes)) return MergeFolder(from, to);
@@ -122,16 +123,16 @@ bool MoveEntry(const std::wstring& from, const std::wstring& to) {
 bool ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& names) {
     names.clear();
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    UniqueFindHandle listing(disk::FindFirst(JoinPath(folder, L"*"), entry));
     if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty volume root
     do {
         if (!IsDotEntry(entry.cFileName)) names.emplace_back(entry.cFileName);
-    } while (::FindNextFileW(listing.get(), &entry));
+    } while (disk::FindNext(listing.get(), entry));
     return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool FolderIsEmpty(const std::wstring& folder) {
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    const DWORD attributes = disk::Attributes(folder);
     if (!Exists(attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
     std::vector<std::wstring> names;
     return ListFolderEntries(folder, names) && names.empty();
@@ -143,7 +144,7 @@ NameCheck FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wst
                           DWORD& error) {
     const std::wstring verbatimFolder = VerbatimPath(folder);
     for (const auto& candidate : names) {
-        if (Exists(::GetFileAttributesW(JoinPath(verbatimFolder, candidate).c_str()))) {
+        if (Exists(disk::Attributes(JoinPath(verbatimFolder, candidate)))) {
             name = candidate;
             return NameCheck::Shared;
         }
@@ -160,7 +161,7 @@ NameCheck FirstNameAlsoIn(const std::vector<std::wstring>& names, const std::wst
 bool AllNamesIn(const std::vector<std::wstring>& names, const std::wstring& folder) {
     const std::wstring verbatimFolder = VerbatimPath(folder);
     for (const auto& name : names) {
-        if (!Exists(::GetFileAttributesW(JoinPath(verbatimFolder, name).c_str()))) return false;
+        if (!Exists(disk::Attributes(JoinPath(verbatimFolder, name)))) return false;
     }
     return true;
 }

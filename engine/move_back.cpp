@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -43,7 +44,7 @@ bool IsLocalDrivePath(const std::wstring& path) {
 // be listed.
 bool MeasureTree(const std::wstring& folder, std::uint64_t& bytes, std::uint64_t& files) {
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    UniqueFindHandle listing(disk::FindFirst(folder + L"\\*", entry));
     if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         if (IsDotEntry(entry.cFileName)) continue;
@@ -56,7 +57,7 @@ bool MeasureTree(const std::wstring& folder, std::uint64_t& bytes, std::uint64_t
         }
         bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
         ++files;
-    } while (::FindNextFileW(listing.get(), &entry));
+    } while (disk::FindNext(listing.get(), entry));
     return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
@@ -105,7 +106,7 @@ public:
         observer_.OnFilesMoving(false);
         if (moved != MoveBackResult::Completed) return moved;
 
-        if (!::RemoveDirectoryW(plan_.target.c_str())) {
+        if (!disk::RemoveFolder(plan_.target)) {
             DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
             observer_.Report(M::MoveBackTargetLeft, facts_);
         } else {
@@ -126,14 +127,14 @@ private:
         facts_.source = junction;
         if (junction.empty() || junction.size() >= MAX_PATH) return Refuse(M::MoveBackNotJunction);
         DWORD tag = 0;
-        if (ReadLinkData(junction.c_str(), true, linkData_, tag) != LinkKind::Junction) {
+        if (disk::ReadLink(junction, true, linkData_, tag) != LinkKind::Junction) {
             return Refuse(M::MoveBackNotJunction);
         }
         const std::wstring stored = LinkSubstituteName(linkData_);
         plan_.junction = junction;
         plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
         facts_.target = plan_.target;
-        if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(::GetFileAttributesW(plan_.target.c_str()))) {
+        if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(disk::Attributes(plan_.target))) {
             return Refuse(M::MoveBackTargetNotLocal);
         }
         return true;
@@ -182,7 +183,7 @@ private:
     bool ListMovedEntries() {
         if (!ListFolderEntries(plan_.target, movedNames_)) return Refuse(M::MoveBackScanFailed);
         for (const auto& name : movedNames_) {
-            const DWORD attributes = ::GetFileAttributesW((plan_.target + L'\\' + name).c_str());
+            const DWORD attributes = disk::Attributes(plan_.target + L'\\' + name);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
                 facts_.name = name;
                 return Refuse(M::MoveBackHoldsLink);
@@ -204,8 +205,8 @@ private:
     // is made again from its own bytes.
     // Completed when the plain folder stands in the junction's place.
     MoveBackResult ReplaceJunctionByFolder() {
-        if (RemoveJunction(plan_.junction.c_str())) {
-            if (::CreateDirectoryW(plan_.junction.c_str(), nullptr)) return MoveBackResult::Completed;
+        if (disk::RemoveJunction(plan_.junction)) {
+            if (disk::MakeFolder(plan_.junction)) return MoveBackResult::Completed;
             DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
             if (RecreateJunction()) {
                 Refuse(M::MoveBackJunctionNotReplaced);
@@ -222,18 +223,18 @@ private:
     bool JunctionUnchanged() {
         ReparseBytes now;
         DWORD tag = 0;
-        return ReadLinkData(plan_.junction.c_str(), true, now, tag) == LinkKind::Junction && now == linkData_;
+        return disk::ReadLink(plan_.junction, true, now, tag) == LinkKind::Junction && now == linkData_;
     }
 
     bool RecreateJunction() {
-        return CreateLinkFromData(plan_.junction.c_str(), true, linkData_) && JunctionUnchanged();
+        return disk::MakeLink(plan_.junction, true, linkData_) && JunctionUnchanged();
     }
 
     // The move failed part-way: every entry goes back into the target, the plain
     // folder goes, the junction comes back with the bytes it had.
     MoveBackResult PutBack() {
         const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
-        const bool restored = filesBack && ::RemoveDirectoryW(plan_.junction.c_str()) && RecreateJunction();
+        const bool restored = filesBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
         observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
         return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;
     }
@@ -258,12 +259,12 @@ bool CanMoveBack(const std::wstring& junction, MoveBackPlan& plan) {
     plan = MoveBackPlan{};
     ReparseBytes data;
     DWORD tag = 0;
-    if (junction.empty() || ReadLinkData(junction.c_str(), true, data, tag) != LinkKind::Junction) return false;
+    if (junction.empty() || disk::ReadLink(junction, true, data, tag) != LinkKind::Junction) return false;
     const std::wstring stored = LinkSubstituteName(data);
     if (stored.compare(0, kNtPrefixLength, kNtPrefix) != 0) return false;
     plan.junction = junction;
     plan.target = stored.substr(kNtPrefixLength);
-    return IsLocalDrivePath(plan.target) && IsPlainFolder(::GetFileAttributesW(plan.target.c_str()));
+    return IsLocalDrivePath(plan.target) && IsPlainFolder(disk::Attributes(plan.target));
 }
 
 MoveBackResult RunMoveBack(const MoveBackRequest& request, RelocationObserver& observer) {

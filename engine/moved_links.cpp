@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "junction/link_data.h"
 #include "engine/folder_move.h"
@@ -12,16 +13,16 @@ namespace {
 // True when nothing stands at `path` any more; an entry that cannot be read is
 // still there as far as anyone can tell.
 bool IsGone(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
 }
 
 bool IsLinkEntry(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = disk::Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool RemoveLink(const std::wstring& path, const LinkRecord& link) {
-    return IsLinkEntry(path) && RemoveLinkEntry(path.c_str(), link.folder) && IsGone(path);
+    return IsLinkEntry(path) && disk::RemoveLink(path, link.folder) && IsGone(path);
 }
 
 std::vector<LinkRecord> FirstLinks(const std::vector<LinkRecord>& links, size_t count) {
@@ -49,7 +50,7 @@ bool PutLinksIn(const std::wstring& root, const std::vector<LinkRecord>& links, 
         const std::wstring path = JoinPath(root, links[i].relativePath);
         ReparseBytes data;
         if (RepointJunction(links[i].data, oldFolder, newFolder, data) &&
-            CreateLinkFromData(path.c_str(), links[i].folder, data)) {
+            disk::MakeLink(path, links[i].folder, data)) {
             continue;
         }
         DebugLineF(L"Tressel.Error: could not make the link %s", path.c_str());
@@ -67,7 +68,7 @@ bool PutLinksBack(const std::wstring& root, const std::vector<LinkRecord>& links
     for (const auto& link : links) {
         const std::wstring path = JoinPath(root, link.relativePath);
         if (IsLinkEntry(path)) continue;  // still (or again) there
-        if (!CreateLinkFromData(path.c_str(), link.folder, link.data)) {
+        if (!disk::MakeLink(path, link.folder, link.data)) {
             DebugLineF(L"Tressel.Error: could not put the link %s back", path.c_str());
             all = false;
         }

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "base/unique_resource.h"
 #include "junction/junction.h"
@@ -34,8 +35,8 @@ private:
 
 // The volume serial number of the folder `path` (a junction is followed).
 bool VolumeSerialOf(const std::wstring& path, DWORD& serial) {
-    UniqueFileHandle folder(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFileHandle folder(disk::Open(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS));
     BY_HANDLE_FILE_INFORMATION info;
     if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
     serial = info.dwVolumeSerialNumber;
@@ -45,7 +46,7 @@ bool VolumeSerialOf(const std::wstring& path, DWORD& serial) {
 // `fullPath` itself or its nearest ancestor that exists; empty when none does.
 std::wstring NearestExistingFolder(std::wstring fullPath) {
     while (!fullPath.empty()) {
-        const DWORD attributes = ::GetFileAttributesW(fullPath.c_str());
+        const DWORD attributes = disk::Attributes(fullPath);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fullPath;
         if (IsDriveRoot(fullPath)) break;
         const size_t slash = fullPath.find_last_of(L'\\');
@@ -87,7 +88,7 @@ public:
 private:
     RelocationResult MoveAndLink() {
         if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
-        ::CreateDirectoryW(facts_.target.c_str(), nullptr);
+        disk::MakeFolder(facts_.target);
         // A journal that no longer follows the steps could not guide a recovery:
         // the relocation goes no further than it can record.
         if (!MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
@@ -102,7 +103,7 @@ private:
         // A folder that cannot be removed (something appeared in it meanwhile) cannot
         // become the junction either.
         if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
-            !CreateJunction(facts_.source.c_str(), facts_.target.c_str())) {
+            !disk::MakeJunction(facts_.source, facts_.target)) {
             (void)keeper_->Announce(JournalPhase::RollingBack);
             return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_, findings_.links)
                        ? RelocationResult::RolledBack
@@ -200,7 +201,7 @@ private:
     // A link's files are not its own: what the source is, is settled before
     // anything reads or renames it.
     bool SourceIsPlainFolder() {
-        const DWORD attributes = ::GetFileAttributesW(facts_.source.c_str());
+        const DWORD attributes = disk::Attributes(facts_.source);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return Refuse(RelocationMessage::SourceIsLink);
         }
@@ -220,7 +221,7 @@ private:
         if (root.size() == 3 && root[1] == L':' && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
             return Refuse(RelocationMessage::TargetNotLocal);
         }
-        const DWORD attributes = ::GetFileAttributesW(facts_.target.c_str());
+        const DWORD attributes = disk::Attributes(facts_.target);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             facts_.error = ::GetLastError();
             return IsNotFoundError(facts_.error) || Refuse(RelocationMessage::TargetUnreadable);
@@ -302,7 +303,7 @@ private:
     }
 
     bool SourceIsFolder() {
-        const DWORD attributes = ::GetFileAttributesW(facts_.source.c_str());
+        const DWORD attributes = disk::Attributes(facts_.source);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             return Refuse(RelocationMessage::SourceNotFolder);
         }
@@ -312,13 +313,13 @@ private:
     // Clears `flag` on the source folder itself; false when it stays set.
     bool ClearFolderAttribute(DWORD& attributes, DWORD flag) {
         if ((attributes & flag) == 0) return true;
-        ::SetFileAttributesW(facts_.source.c_str(), attributes & ~flag);
-        attributes = ::GetFileAttributesW(facts_.source.c_str());
+        disk::SetAttributes(facts_.source, attributes & ~flag);
+        attributes = disk::Attributes(facts_.source);
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & flag) == 0;
     }
 
     bool ClearBlockingAttributes() {
-        DWORD attributes = ::GetFileAttributesW(facts_.source.c_str());
+        DWORD attributes = disk::Attributes(facts_.source);
         if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // the probe that follows will tell
         if (!ClearFolderAttribute(attributes, FILE_ATTRIBUTE_READONLY) ||
             !ClearFolderAttribute(attributes, FILE_ATTRIBUTE_SYSTEM)) {
@@ -331,10 +332,10 @@ private:
         // A probe name that is taken would read as "in use" and send the user looking
         // for an open file that does not exist.
         facts_.probe = ProbeName(facts_.source);
-        if (::GetFileAttributesW(facts_.probe.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (disk::Attributes(facts_.probe) != INVALID_FILE_ATTRIBUTES) {
             return Refuse(RelocationMessage::ProbeNameTaken);
         }
-        switch (ProbeFolderInUse(facts_.source, facts_.probe)) {
+        switch (ProbeFolderInUse(facts_.source, facts_.probe, disk::ProbeRename)) {
         case ProbeOutcome::InUse:
             return Refuse(RelocationMessage::SourceInUse);
         case ProbeOutcome::StuckUnderProbeName:
@@ -374,9 +375,9 @@ private:
     // the name is really free. A folder that another program still holds open (with
     // delete sharing) lingers after its removal until that program lets go.
     bool RemoveSourceFolder() {
-        if (!::RemoveDirectoryW(facts_.source.c_str())) return false;
+        if (!disk::RemoveFolder(facts_.source)) return false;
         for (int attempt = 0; attempt < kLingerChecks; ++attempt) {
-            if (::GetFileAttributesW(facts_.source.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            if (disk::Attributes(facts_.source) == INVALID_FILE_ATTRIBUTES &&
                 IsNotFoundError(::GetLastError())) {
                 return true;
             }
@@ -400,7 +401,7 @@ private:
         operation.pTo = to.c_str();
         operation.fFlags = FOF_NOCONFIRMMKDIR;
         operation.lpszProgressTitle = kProgressTitle;
-        const int result = ::SHFileOperationW(&operation);
+        const int result = disk::ShellMove(operation);
         if (result != 0 || operation.fAnyOperationsAborted) {
             DebugLineF(L"Tressel.Error: moving the files failed (%d, aborted %d).", result,
                        operation.fAnyOperationsAborted ? 1 : 0);
@@ -462,10 +463,10 @@ RelocationResult RunRelocation(const RelocationRequest& request, RelocationObser
 bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
                                  const std::vector<std::wstring>& movedNames, RelocationObserver& observer,
                                  const std::vector<LinkRecord>& links) {
-    DWORD attributes = ::GetFileAttributesW(source.c_str());
+    DWORD attributes = disk::Attributes(source);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        ::CreateDirectoryW(source.c_str(), nullptr);
-        attributes = ::GetFileAttributesW(source.c_str());
+        disk::MakeFolder(source);
+        attributes = disk::Attributes(source);
     }
     // Whatever stands at the old path now must be a plain folder to take the files.
     const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&

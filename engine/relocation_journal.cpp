@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -222,24 +223,24 @@ JournalStore JournalStore::ForCurrentUser() {
 
 bool JournalStore::Write(const RelocationJournal& journal) const {
     if (folder_.empty()) return false;
-    if (!::CreateDirectoryW(folder_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!disk::MakeFolder(folder_) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         DebugErrorLine((L"Tressel.Error: the journal's folder cannot be made: " + folder_).c_str());
         return false;
     }
     const std::wstring text = kByteOrderMark + FormatJournal(journal);
     const std::wstring fresh = path_ + kFreshSuffix;
     {
-        UniqueFileHandle file(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+        UniqueFileHandle file(
+            disk::Open(fresh, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH));
         const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
         DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), text.data(), bytes, &written, nullptr) || written != bytes ||
-            !::FlushFileBuffers(file.get())) {
+        if (!file || !disk::Write(file.get(), text.data(), bytes, written) || written != bytes ||
+            !disk::Flush(file.get())) {
             DebugErrorLine((L"Tressel.Error: the journal cannot be written: " + fresh).c_str());
             return false;
         }
     }
-    if (!::MoveFileExW(fresh.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!disk::Move(fresh, path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DebugErrorLine((L"Tressel.Error: the journal cannot be replaced: " + path_).c_str());
         return false;
     }
@@ -249,9 +250,8 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
 JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
     if (folder_.empty()) return ReadResult::None;
     // A reader never stands in the way of the rename that replaces the journal.
-    UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle file(disk::Open(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::None : ReadResult::Damaged;
@@ -263,7 +263,7 @@ JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
     }
     std::wstring text(static_cast<size_t>(size.QuadPart / 2), L'\0');
     DWORD read = 0;
-    if (!::ReadFile(file.get(), text.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+    if (!disk::Read(file.get(), text.data(), static_cast<DWORD>(size.QuadPart), read) ||
         read != static_cast<DWORD>(size.QuadPart) || text[0] != kByteOrderMark) {
         return ReadResult::Damaged;
     }
@@ -271,8 +271,8 @@ JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
 }
 
 bool JournalStore::Remove() const {
-    ::DeleteFileW((path_ + kFreshSuffix).c_str());
-    if (::DeleteFileW(path_.c_str())) return true;
+    (void)disk::Delete(path_ + kFreshSuffix);
+    if (disk::Delete(path_)) return true;
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

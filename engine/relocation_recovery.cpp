@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
@@ -12,10 +13,10 @@ namespace {
 
 using M = RelocationMessage;
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return disk::Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = disk::Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::Missing;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderKind::Other;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return FolderKind::PlainFolder;
@@ -23,7 +24,7 @@ FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) 
     wchar_t stored[kJunctionPathCapacity] = L"";
     DWORD tag = 0;
     const std::wstring expected = L"\\??\\" + junctionTarget;
-    if (ReadReparsePoint(path.c_str(), stored, tag) && tag == IO_REPARSE_TAG_MOUNT_POINT &&
+    if (disk::ReadJunction(path, stored, tag) && tag == IO_REPARSE_TAG_MOUNT_POINT &&
         ::CompareStringOrdinal(stored, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL) {
         return FolderKind::JunctionToTarget;
     }
@@ -78,7 +79,7 @@ public:
                 observer_.Report(M::NoReparseSupport, facts_);
                 return RelocationResult::NotStarted;
             }
-            ::CreateDirectoryW(journal_.target.c_str(), nullptr);
+            disk::MakeFolder(journal_.target);
             // Links still in the source go as links, never through a move.
             if (source == FolderKind::PlainFolder && (!RemoveLinksFrom(journal_.source, links_) ||
                                                       !MoveEntriesBack(journal_.source, journal_.target, journal_.entries))) {
@@ -95,8 +96,8 @@ public:
                 return MoveBackAfterFailure();
             }
             if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
-                (source == FolderKind::PlainFolder && !::RemoveDirectoryW(journal_.source.c_str())) ||
-                !CreateJunction(journal_.source.c_str(), journal_.target.c_str())) {
+                (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) ||
+                !disk::MakeJunction(journal_.source, journal_.target)) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
                 return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
                                                           MissingBelow(journal_.source, links_))
@@ -113,7 +114,7 @@ public:
     RelocationResult MoveBack() {
         if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
         if (KindOf(journal_.source, journal_.target) == FolderKind::JunctionToTarget &&
-            !RemoveJunction(journal_.source.c_str())) {
+            !disk::RemoveJunction(journal_.source)) {
             observer_.Report(M::NotRestored, facts_);
             return RelocationResult::NotRestored;
         }
@@ -130,7 +131,7 @@ private:
 
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        if (!Exists(journal_.source)) ::CreateDirectoryW(journal_.source.c_str(), nullptr);
+        if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
         const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
         const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
         const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);

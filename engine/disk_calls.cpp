@@ -1,0 +1,164 @@
+#include "engine/disk_calls.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<DiskFaultSource> faultSource{nullptr};
+
+DiskFault FaultFor(DiskCall call, const std::wstring& path) {
+    const DiskFaultSource source = faultSource.load();
+    return source != nullptr ? source(call, path.c_str()) : DiskFault{};
+}
+
+// Runs `work` unless the fault forbids it; a faulted call ends with `failed` and
+// the fault's error as the thread's last error. `undo` takes back what a call that
+// did its work holds (a handle), so that reporting it as failed leaks nothing.
+template <typename Result, typename Work, typename Undo>
+Result Faultable(DiskCall call, const std::wstring& path, Result failed, Work work, Undo undo) {
+    const DiskFault fault = FaultFor(call, path);
+    if (fault.error == ERROR_SUCCESS) return work();
+    if (fault.afterWork) {
+        const Result result = work();
+        if (!(result == failed)) undo(result);
+    }
+    ::SetLastError(fault.error);
+    return failed;
+}
+
+template <typename Result, typename Work>
+Result Faultable(DiskCall call, const std::wstring& path, Result failed, Work work) {
+    return Faultable(call, path, failed, work, [](Result) {});
+}
+
+}  // namespace
+
+void SetDiskFaultSource(DiskFaultSource source) { faultSource = source; }
+
+const wchar_t* DiskCallName(DiskCall call) {
+    switch (call) {
+    case DiskCall::ReadAttributes: return L"read attributes";
+    case DiskCall::SetAttributes: return L"set attributes";
+    case DiskCall::MakeFolder: return L"make folder";
+    case DiskCall::RemoveFolder: return L"remove folder";
+    case DiskCall::Move: return L"move";
+    case DiskCall::ShellMove: return L"shell move";
+    case DiskCall::Delete: return L"delete";
+    case DiskCall::Open: return L"open";
+    case DiskCall::Write: return L"write";
+    case DiskCall::Flush: return L"flush";
+    case DiskCall::Read: return L"read";
+    case DiskCall::List: return L"list";
+    case DiskCall::MakeJunction: return L"make junction";
+    case DiskCall::RemoveJunction: return L"remove junction";
+    case DiskCall::MakeLink: return L"make link";
+    case DiskCall::RemoveLink: return L"remove link";
+    case DiskCall::ReadLink: return L"read link";
+    }
+    return L"?";
+}
+
+namespace disk {
+
+DWORD Attributes(const std::wstring& path) {
+    return Faultable(DiskCall::ReadAttributes, path, INVALID_FILE_ATTRIBUTES,
+                     [&] { return ::GetFileAttributesW(path.c_str()); });
+}
+
+bool SetAttributes(const std::wstring& path, DWORD attributes) {
+    return Faultable(DiskCall::SetAttributes, path, false,
+                     [&] { return ::SetFileAttributesW(path.c_str(), attributes) != FALSE; });
+}
+
+bool MakeFolder(const std::wstring& path) {
+    return Faultable(DiskCall::MakeFolder, path, false,
+                     [&] { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; });
+}
+
+bool RemoveFolder(const std::wstring& path) {
+    return Faultable(DiskCall::RemoveFolder, path, false, [&] { return ::RemoveDirectoryW(path.c_str()) != FALSE; });
+}
+
+bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
+    return Faultable(DiskCall::Move, from, false,
+                     [&] { return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE; });
+}
+
+int ShellMove(SHFILEOPSTRUCTW& operation) {
+    const DiskFault fault = FaultFor(DiskCall::ShellMove, operation.pFrom != nullptr ? operation.pFrom : L"");
+    if (fault.error == ERROR_SUCCESS) return ::SHFileOperationW(&operation);
+    if (fault.afterWork) (void)::SHFileOperationW(&operation);
+    ::SetLastError(fault.error);
+    return static_cast<int>(fault.error);
+}
+
+bool Delete(const std::wstring& path) {
+    return Faultable(DiskCall::Delete, path, false, [&] { return ::DeleteFileW(path.c_str()) != FALSE; });
+}
+
+HANDLE Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    return Faultable(
+        DiskCall::Open, path, INVALID_HANDLE_VALUE,
+        [&] { return ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr); },
+        [](HANDLE file) { ::CloseHandle(file); });
+}
+
+bool Write(HANDLE file, const void* data, DWORD size, DWORD& written) {
+    written = 0;
+    return Faultable(DiskCall::Write, std::wstring(), false,
+                     [&] { return ::WriteFile(file, data, size, &written, nullptr) != FALSE; });
+}
+
+bool Flush(HANDLE file) {
+    return Faultable(DiskCall::Flush, std::wstring(), false, [&] { return ::FlushFileBuffers(file) != FALSE; });
+}
+
+bool Read(HANDLE file, void* data, DWORD size, DWORD& read) {
+    read = 0;
+    return Faultable(DiskCall::Read, std::wstring(), false,
+                     [&] { return ::ReadFile(file, data, size, &read, nullptr) != FALSE; });
+}
+
+HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& entry) {
+    return Faultable(
+        DiskCall::List, pattern, INVALID_HANDLE_VALUE, [&] { return ::FindFirstFileW(pattern.c_str(), &entry); },
+        [](HANDLE listing) { ::FindClose(listing); });
+}
+
+bool FindNext(HANDLE listing, WIN32_FIND_DATAW& entry) {
+    return Faultable(DiskCall::List, std::wstring(), false,
+                     [&] { return ::FindNextFileW(listing, &entry) != FALSE; });
+}
+
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    return Faultable(DiskCall::MakeJunction, link, false,
+                     [&] { return ::CreateJunction(link.c_str(), target.c_str()); });
+}
+
+bool RemoveJunction(const std::wstring& link) {
+    return Faultable(DiskCall::RemoveJunction, link, false, [&] { return ::RemoveJunction(link.c_str()); });
+}
+
+bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data) {
+    return Faultable(DiskCall::MakeLink, path, false,
+                     [&] { return ::CreateLinkFromData(path.c_str(), folder, data); });
+}
+
+bool RemoveLink(const std::wstring& path, bool folder) {
+    return Faultable(DiskCall::RemoveLink, path, false, [&] { return ::RemoveLinkEntry(path.c_str(), folder); });
+}
+
+LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWORD& tag) {
+    return Faultable(DiskCall::ReadLink, path, LinkKind::Unreadable,
+                     [&] { return ::ReadLinkData(path.c_str(), folder, data, tag); });
+}
+
+bool ReadJunction(const std::wstring& path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
+    return Faultable(DiskCall::ReadLink, path, false, [&] { return ::ReadReparsePoint(path.c_str(), target, tag); });
+}
+
+BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to) {
+    return Move(from, to, 0) ? TRUE : FALSE;
+}
+
+}  // namespace disk

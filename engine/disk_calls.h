@@ -1,0 +1,86 @@
+// Every call by which the engine changes what is on the disk, or reads what it
+// decides by, passes through here: moves, copies, deletions, folders made and
+// removed, attributes, listings, links and the journal's file. In the program each
+// is the system call itself. A test may make any one of them fail with an error of
+// its choice, to see that every single failure still ends with the files in one
+// whole place and a message that says which.
+//
+// The access scan is not routed here: it only reads, on a pool of threads, and any
+// failure of it stops a relocation before anything changes.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "junction/junction.h"
+#include "junction/link_data.h"
+
+enum class DiskCall {
+    ReadAttributes,
+    SetAttributes,
+    MakeFolder,
+    RemoveFolder,
+    Move,        // a rename, or a copy and delete between volumes
+    ShellMove,   // the shell's move of a whole folder's content
+    Delete,
+    Open,
+    Write,
+    Flush,
+    Read,
+    List,        // the first entry of a folder, or the next one
+    MakeJunction,
+    RemoveJunction,
+    MakeLink,    // a link made again from its recorded bytes
+    RemoveLink,
+    ReadLink,
+};
+
+// The call's name, for test reports.
+const wchar_t* DiskCallName(DiskCall call);
+
+// What a fault makes of one call.
+struct DiskFault {
+    DWORD error = ERROR_SUCCESS;  // ERROR_SUCCESS: the call goes ahead as usual
+    // False: the call fails without doing anything. True: it does its work and then
+    // reports the failure anyway, as when a reply is lost.
+    bool afterWork = false;
+};
+
+// Asked before each call; `path` is the path the call concerns (the source of a
+// move), empty for calls on an open handle.
+using DiskFaultSource = DiskFault (*)(DiskCall call, const wchar_t* path);
+
+// Null (the program's only setting) lets every call through. For tests, which set
+// it while no engine call is in flight.
+void SetDiskFaultSource(DiskFaultSource source);
+
+namespace disk {
+
+DWORD Attributes(const std::wstring& path);
+bool SetAttributes(const std::wstring& path, DWORD attributes);
+bool MakeFolder(const std::wstring& path);
+bool RemoveFolder(const std::wstring& path);
+bool Move(const std::wstring& from, const std::wstring& to, DWORD flags);
+// The shell's result code; a fault's error is returned in its place.
+int ShellMove(SHFILEOPSTRUCTW& operation);
+bool Delete(const std::wstring& path);
+// CreateFileW without security attributes or template.
+HANDLE Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+bool Write(HANDLE file, const void* data, DWORD size, DWORD& written);
+bool Flush(HANDLE file);
+bool Read(HANDLE file, void* data, DWORD size, DWORD& read);
+HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& entry);
+bool FindNext(HANDLE listing, WIN32_FIND_DATAW& entry);
+bool MakeJunction(const std::wstring& link, const std::wstring& target);
+bool RemoveJunction(const std::wstring& link);
+bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data);
+bool RemoveLink(const std::wstring& path, bool folder);
+LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWORD& tag);
+bool ReadJunction(const std::wstring& path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
+
+// The rename the in-use probe makes, through this seam.
+BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to);
+
+}  // namespace disk
