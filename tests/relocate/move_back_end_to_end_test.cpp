@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "junction/junction.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
@@ -285,20 +286,20 @@ TEST_F(MoveBackEndToEnd, AMoveBackThatFailsPartWayPutsTheJunctionAndEveryFileBac
     EXPECT_EQ(HostTypeOf(source_), HostType::Symlink) << "ntfs-3g shows a junction as a symbolic link";
 }
 
-// A folder relocated from a small NTFS drive to another drive, which then fills up:
-// its files cannot come back.
+// A folder of a small NTFS drive whose files live on another drive, with the
+// junction that a relocation leaves; the small drive then fills up, so the files
+// cannot come back. (Wine 8's shell moves nothing from this drive to another Linux
+// file system and the program rightly rolls such a relocation back, so the state
+// is made here: the files copied, the junction made by the program's own library.)
 class MoveBackToAFullDrive : public ::testing::Test {
 protected:
     void SetUp() override {
-        MakeTree(source_, tree_);
-        before_ = SnapshotTree(source_);
-        RelocationSession session(source_, target_);
-        ASSERT_TRUE(session.started());
-        session.PressOk();
-        ASSERT_TRUE(session.Answer(IDOK).has_value());
-        ASSERT_EQ(session.app().WaitForExit(20000), 0u);
+        MakeTree(target_, tree_);
+        before_ = SnapshotTree(target_);
+        ASSERT_EQ(before_.size(), tree_.size());
+        ASSERT_TRUE(CreateJunction(source_.c_str(), FullPath(target_).c_str()));
         ASSERT_EQ(OnDiskJunctionTarget(source_), L"\\??\\" + FullPath(target_));
-        ASSERT_EQ(SnapshotTree(target_), before_);
+        ASSERT_EQ(SnapshotTree(source_), before_) << "the files are seen through the junction";
         linkBytes_ = ReadNtfsReparseData(source_);
     }
 
@@ -324,11 +325,10 @@ protected:
         return bytes;
     }
 
-    // Flat: Wine 8 moves only files between two Linux file systems.
     const std::vector<TreeFile> tree_ = {
         {L"slot1.sav", std::string(300000, '1')},
         {L"slot2.sav", std::string(200000, '2')},
-        {L"Notes \u00e9t\u00e9.txt", "notes"},
+        {L"Notes\\\u00e9t\u00e9.txt", "notes"},
     };
     // The destination goes last, so a junction never outlives its target.
     ScratchFolder targetParent_{kPlainDrive};
@@ -338,6 +338,20 @@ protected:
     TreeSnapshot before_;
     std::optional<Bytes> linkBytes_;
 };
+
+// Before the drive fills, the same files come back across the two drives: copied,
+// their folder made again, the junction and the emptied target gone.
+TEST_F(MoveBackToAFullDrive, WithRoomTheFilesComeBackAcrossDrives) {
+    auto app = AppProcess::StartDirshift(Quoted(source_) + L" /restore");
+    ASSERT_NE(app, nullptr);
+    const std::vector<std::wstring> told = AnswerWantingTheFilesBack(*app);
+    EXPECT_EQ(told, std::vector<std::wstring>{CompletedText(source_, FullPath(target_))});
+    EXPECT_EQ(app->WaitForExit(), 0u);
+    EXPECT_FALSE(ReadNtfsReparseData(source_).has_value());
+    EXPECT_EQ(HostTypeOf(source_), HostType::Directory);
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
+}
 
 TEST_F(MoveBackToAFullDrive, IsRefusedWithBothFiguresAndNothingChanges) {
     FillDriveLeaving(TreeBytes() / 4);
