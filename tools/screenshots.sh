@@ -112,9 +112,9 @@ dirshift_press Return
 await "$dirshift_caption_manager" 20
 sleep 2
 shoot junction-manager.png
-# 5. The junction's row selected (the list is the next tab stop after Scan, and
-#    Home selects its first row), which enables "Move files back...".
-dirshift_press Tab Home
+# 5. The junction's row selected (the list is two tab stops after OK, which has the
+#    focus, and Home selects its first row), which enables "Move files back...".
+dirshift_press Tab Tab Home
 dirshift_settle
 shoot move-back-selected.png
 # 6. Its access key asks first, naming both folders and the size.
