@@ -72,7 +72,7 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
 
 struct FailingCall {
     DiskCall call = DiskCall::Move;
-    long ordinal = 0;      // 0: no call fails
+    long ordinal = 0;       // 0: no call fails
     std::wstring pathPart;  // empty: every call of the kind counts
 };
 
@@ -93,13 +93,15 @@ bool ParseFailingCall(const std::wstring& text, FailingCall& parsed) {
     parsed.ordinal = std::wcstol(number.c_str(), &end, 10);
     if (number.empty() || *end != L'\0' || parsed.ordinal < 1) return false;
     if (secondColon != std::wstring::npos) parsed.pathPart = text.substr(secondColon + 1);
-    for (int kind = static_cast<int>(DiskCall::ReadAttributes); kind <= static_cast<int>(DiskCall::ReadLink); ++kind) {
-        if (name == DiskCallName(static_cast<DiskCall>(kind))) {
+    // The kinds are numbered from 0 on; past the last one the name is "?".
+    for (int kind = 0;; ++kind) {
+        const std::wstring known = DiskCallName(static_cast<DiskCall>(kind));
+        if (known == L"?") return false;
+        if (name == known) {
             parsed.call = static_cast<DiskCall>(kind);
             return true;
         }
     }
-    return false;
 }
 
 DiskFault FailNamedCall(DiskCall call, const wchar_t* path) {
