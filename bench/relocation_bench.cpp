@@ -114,10 +114,9 @@ double BareOpenCloseMs(const std::vector<std::wstring>& paths) {
     return NowMs() - start;
 }
 
-// The bare loop plus the one debug line per file that the scan must write. Under
-// Wine a debug line costs a trip to the server, about what an open costs, so this
-// is the least any scan that writes them can take here; on Windows, with no
-// debugger attached, the line costs next to nothing.
+// The bare loop plus the one debug line per file that the scan must write: what
+// those lines alone add to the loop on this platform, so that the scan's own cost
+// beyond them can be told apart.
 double OpenCloseWithLineMs(const std::vector<std::wstring>& paths) {
     const double start = NowMs();
     for (const auto& path : paths) {
