@@ -35,11 +35,14 @@ std::wstring Child(const std::wstring& folder, const std::wstring& name) {
     return folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
 }
 
-// True when every entry that still exists somewhere is in the source and none is
-// left in the destination.
+// True when none of the entries is left in the destination. Only "not found" says
+// an entry is gone: one that cannot be looked at may still be there.
 bool AllBackInSource(const RelocationJournal& journal) {
     for (const auto& name : journal.entries) {
-        if (Exists(Child(journal.target, name))) return false;
+        if (disk::Attributes(Child(journal.target, name)) != INVALID_FILE_ATTRIBUTES ||
+            !IsNotFoundError(::GetLastError())) {
+            return false;
+        }
     }
     return true;
 }
@@ -97,7 +100,8 @@ public:
             }
             if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
                 (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) ||
-                !disk::MakeJunction(journal_.source, journal_.target)) {
+                (!disk::MakeJunction(journal_.source, journal_.target) &&
+                 !IsJunctionTo(journal_.source, journal_.target))) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
                 return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
                                                           MissingBelow(journal_.source, links_))
@@ -133,10 +137,8 @@ private:
         (void)keeper_.Announce(JournalPhase::RollingBack);
         if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
         const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
-        const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
-        const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
-        const bool linksBack = sourceUsable && PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
-        if (linksRemoved && moved && linksBack && AllBackInSource(journal_)) {
+        if (sourceUsable && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
+                                              [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
             observer_.Report(M::Restored, facts_);
             return RelocationResult::RolledBack;
