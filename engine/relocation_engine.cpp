@@ -501,16 +501,9 @@ bool IsJunctionTo(const std::wstring& link, const std::wstring& fullTarget) {
 bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
                                  const std::vector<std::wstring>& movedNames, RelocationObserver& observer,
                                  const std::vector<LinkRecord>& links) {
-    DWORD attributes = disk::Attributes(source);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        disk::MakeFolder(source);
-        attributes = disk::Attributes(source);
-    }
     // Whatever stands at the old path now must be a plain folder to take the files.
-    const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     bool restored = false;
-    if (sourceUsable) {
+    if (MakePlainFolder(source)) {
         restored = MoveBackWithLinks(target, source, movedNames, links, [&] { return AllNamesIn(movedNames, source); });
     }
 

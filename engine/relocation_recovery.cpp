@@ -13,6 +13,9 @@ namespace {
 
 using M = RelocationMessage;
 
+constexpr int kJunctionAttempts = 3;
+constexpr DWORD kJunctionPauseMs = 100;
+
 bool Exists(const std::wstring& path) { return disk::Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
@@ -117,8 +120,7 @@ public:
 
     RelocationResult MoveBack() {
         if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
-        if (KindOf(journal_.source, journal_.target) == FolderKind::JunctionToTarget &&
-            !disk::RemoveJunction(journal_.source)) {
+        if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
             return RelocationResult::NotRestored;
         }
@@ -133,11 +135,23 @@ private:
         return false;
     }
 
+    // The junction to the destination, where one stands at the old path, goes. A
+    // look or a removal that fails is tried again: taken for "no junction", the
+    // files could not move back into its place. False while it stands.
+    bool TakeJunctionAway() {
+        for (int attempt = 0; attempt < kJunctionAttempts; ++attempt) {
+            if (attempt > 0) ::Sleep(kJunctionPauseMs);
+            const FolderKind kind = KindOf(journal_.source, journal_.target);
+            if (kind == FolderKind::Missing && IsNotFoundError(::GetLastError())) return true;
+            if (kind == FolderKind::PlainFolder) return true;
+            if (kind == FolderKind::JunctionToTarget) (void)disk::RemoveJunction(journal_.source);
+        }
+        return KindOf(journal_.source, journal_.target) != FolderKind::JunctionToTarget;
+    }
+
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
-        const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
-        if (sourceUsable && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
+        if (MakePlainFolder(journal_.source) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
                                               [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
             observer_.Report(M::Restored, facts_);
