@@ -39,7 +39,7 @@ dirshift_keeper_ready_file() { echo "$WINEPREFIX/desktop-keeper.ready"; }
 dirshift_keeper_running() {
   local pid
   pid=$(cat "$(dirshift_keeper_pid_file)" 2>/dev/null) || return 1
-  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q desktop_keeper
+  [ -n "$pid" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q desktop_keeper
 }
 
 # dirshift_keep_desktop [RUNNER...]: starts the keeper unless it runs, through
