@@ -13,6 +13,9 @@ namespace {
 
 using M = RelocationMessage;
 
+constexpr int kJunctionAttempts = 3;
+constexpr DWORD kJunctionPauseMs = 100;
+
 bool Exists(const std::wstring& path) { return disk::Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
@@ -35,11 +38,14 @@ std::wstring Child(const std::wstring& folder, const std::wstring& name) {
     return folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
 }
 
-// True when every entry that still exists somewhere is in the source and none is
-// left in the destination.
+// True when none of the entries is left in the destination. Only "not found" says
+// an entry is gone: one that cannot be looked at may still be there.
 bool AllBackInSource(const RelocationJournal& journal) {
     for (const auto& name : journal.entries) {
-        if (Exists(Child(journal.target, name))) return false;
+        if (disk::Attributes(Child(journal.target, name)) != INVALID_FILE_ATTRIBUTES ||
+            !IsNotFoundError(::GetLastError())) {
+            return false;
+        }
     }
     return true;
 }
@@ -97,7 +103,8 @@ public:
             }
             if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
                 (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) ||
-                !disk::MakeJunction(journal_.source, journal_.target)) {
+                (!disk::MakeJunction(journal_.source, journal_.target) &&
+                 !IsJunctionTo(journal_.source, journal_.target))) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
                 return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
                                                           MissingBelow(journal_.source, links_))
@@ -113,8 +120,7 @@ public:
 
     RelocationResult MoveBack() {
         if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
-        if (KindOf(journal_.source, journal_.target) == FolderKind::JunctionToTarget &&
-            !disk::RemoveJunction(journal_.source)) {
+        if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
             return RelocationResult::NotRestored;
         }
@@ -129,14 +135,24 @@ private:
         return false;
     }
 
+    // The junction to the destination, where one stands at the old path, goes. A
+    // look or a removal that fails is tried again: taken for "no junction", the
+    // files could not move back into its place. False while it stands.
+    bool TakeJunctionAway() {
+        for (int attempt = 0; attempt < kJunctionAttempts; ++attempt) {
+            if (attempt > 0) ::Sleep(kJunctionPauseMs);
+            const FolderKind kind = KindOf(journal_.source, journal_.target);
+            if (kind == FolderKind::Missing && IsNotFoundError(::GetLastError())) return true;
+            if (kind == FolderKind::PlainFolder) return true;
+            if (kind == FolderKind::JunctionToTarget) (void)disk::RemoveJunction(journal_.source);
+        }
+        return KindOf(journal_.source, journal_.target) != FolderKind::JunctionToTarget;
+    }
+
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
-        const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
-        const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
-        const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
-        const bool linksBack = sourceUsable && PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
-        if (linksRemoved && moved && linksBack && AllBackInSource(journal_)) {
+        if (MakePlainFolder(journal_.source) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
+                                              [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
             observer_.Report(M::Restored, facts_);
             return RelocationResult::RolledBack;
