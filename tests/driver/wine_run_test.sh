@@ -33,20 +33,19 @@ trap cleanup EXIT
 
 # The process ids of this prefix's desktop (explorer.exe /desktop).
 desktop_pids() {
-  local dir pid
-  for dir in /proc/[0-9]*; do
-    pid=${dir#/proc/}
-    tr '\0' ' ' 2>/dev/null <"$dir/cmdline" | grep -q 'explorer\.exe /desktop' || continue
-    tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "$pid"
+  local file pid
+  for file in $(grep -lsF 'explorer.exe' /proc/[0-9]*/cmdline); do
+    pid=${file#/proc/}
+    pid=${pid%/cmdline}
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
   done
+  return 0
 }
 
 # The processes, other than $1, that have the file $2 open, one a line: id and command.
 holders() {
   local fd pid
-  for fd in /proc/[0-9]*/fd/*; do
-    [ "$(readlink "$fd" 2>/dev/null)" = "$2" ] || continue
+  for fd in $(find /proc/[0-9]*/fd -lname "$2" 2>/dev/null); do
     pid=${fd#/proc/}
     pid=${pid%%/*}
     [ "$pid" != "$1" ] || continue
