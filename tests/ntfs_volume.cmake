@@ -6,8 +6,11 @@
 set(DIRSHIFT_NTFS_VOLUME_SCRIPT ${PROJECT_SOURCE_DIR}/tools/ntfs-volume.sh)
 add_test(NAME ntfs_volume.setup COMMAND ${DIRSHIFT_NTFS_VOLUME_SCRIPT} up)
 add_test(NAME ntfs_volume.cleanup COMMAND ${DIRSHIFT_NTFS_VOLUME_SCRIPT} down)
+# The setup ends the prefix's wineserver (Wine learns drive letters when it starts),
+# which ends every Wine program of the prefix: under ctest -j it must run alone.
 set_tests_properties(ntfs_volume.setup PROPERTIES
   FIXTURES_SETUP ntfs_volume
+  RUN_SERIAL TRUE
   ENVIRONMENT "DIRSHIFT_BUILD_DIR=${CMAKE_BINARY_DIR}"
   RESOURCE_LOCK ntfs_volume_mount
   LABELS volume

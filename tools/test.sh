@@ -22,8 +22,13 @@ wine wineboot </dev/null >/dev/null 2>&1 || true
 # to be withdrawn when it closes. Unmanaged windows close at once.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
 
-# tools/wine-run starts a holder of Wine's desktop for the tests; it ends with the run.
-trap dirshift_release_desktop EXIT
+# tools/wine-run and tools/wine-run-user start a holder of Wine's desktop in their
+# prefixes for the tests; both end with the run.
+release_desktops() {
+  dirshift_release_desktop
+  WINEPREFIX="$DIRSHIFT_BUILD_DIR/wine-user" dirshift_release_desktop
+}
+trap release_desktops EXIT
 
 cd "$DIRSHIFT_BUILD_DIR"
 ctest --output-on-failure --timeout 300 "$@"

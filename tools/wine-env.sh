@@ -26,23 +26,62 @@ dirshift_wineserver_running() {
 # test programs that second would be paid every time, so a hidden window of
 # tests/desktop_keeper.exe holds the desktop open. It is started again when the
 # prefix's wineserver was ended (the test volumes do that).
+#
+# Wine starts the desktop from the first program that needs it, and explorer.exe
+# inherits that program's standard error. Were that a test program, explorer.exe
+# would hold CTest's output pipe of the test open for as long as the keeper holds the
+# desktop, and CTest, which waits for the pipe to close, would report the test only
+# at its timeout. So the keeper, started with no pipes, brings the desktop up, and
+# no test program starts before it has.
 dirshift_keeper_pid_file() { echo "$WINEPREFIX/desktop-keeper.pid"; }
+dirshift_keeper_ready_file() { echo "$WINEPREFIX/desktop-keeper.ready"; }
 
 dirshift_keeper_running() {
   local pid
   pid=$(cat "$(dirshift_keeper_pid_file)" 2>/dev/null) || return 1
-  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q desktop_keeper
+  [ -n "$pid" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q desktop_keeper
 }
 
+# dirshift_keep_desktop [RUNNER...]: starts the keeper unless it runs, through
+# RUNNER when given (a command that runs the rest of its arguments, for example as
+# another user), and waits until it holds the desktop. Fails, with no keeper left
+# behind, when it cannot: without a holder Wine ends the desktop a second after its
+# last program, so a test then costs time but never waits out its timeout.
 dirshift_keep_desktop() {
-  local keeper="$DIRSHIFT_BUILD_DIR/tests/desktop_keeper.exe"
+  local keeper="$DIRSHIFT_BUILD_DIR/tests/desktop_keeper.exe" ready pid
   [ -f "$keeper" ] || return 0
   dirshift_keeper_running && return 0
-  wine "$keeper" </dev/null >/dev/null 2>&1 &
-  echo $! >"$(dirshift_keeper_pid_file)"
+  ready=$(dirshift_keeper_ready_file)
+  rm -f "$ready"
+  # Wine's drive Z: is the Linux root.
+  "$@" wine "$keeper" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 9>&- &
+  pid=$!
+  echo "$pid" >"$(dirshift_keeper_pid_file)"
+  for _ in $(seq 600); do
+    [ -e "$ready" ] && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "wine-run: the desktop keeper of $WINEPREFIX did not start (no display?)" >&2
+  dirshift_release_desktop
+  return 1
 }
 
 dirshift_release_desktop() {
   if dirshift_keeper_running; then kill "$(cat "$(dirshift_keeper_pid_file)")" 2>/dev/null || true; fi
-  rm -f "$(dirshift_keeper_pid_file)"
+  rm -f "$(dirshift_keeper_pid_file)" "$(dirshift_keeper_ready_file)"
+}
+
+# Test programs that start at the same time (ctest -j) must not each start a
+# wineserver or a keeper: the one that starts Wine's background processes holds
+# this lock (on descriptor 9, which those processes must not inherit) meanwhile.
+dirshift_lock_prefix() {
+  mkdir -p "$WINEPREFIX"
+  exec 9>>"$WINEPREFIX/wine-start.lock"
+  flock 9
+}
+
+dirshift_unlock_prefix() {
+  flock -u 9
+  exec 9>&-
 }
