@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ struct RecoveryCase {
     CutAt cut;
     bool finish;  // finish the relocation, or move it back
 };
+
+// How the test lists show a case: its name, not its bytes.
+void PrintTo(const RecoveryCase& c, std::ostream* out) {
+    *out << (c.finish ? "finish after " : "move back after ") << c.name;
+}
 
 enum class Ending { Relocated, MovedBack, Other };
 

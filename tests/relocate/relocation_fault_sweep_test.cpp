@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct SweepCase {
     bool links;  // the tree holds junctions (only a drive that can hold them)
     FaultMode mode;
 };
+
+// How the test lists show a case: its name, not its bytes.
+void PrintTo(const SweepCase& c, std::ostream* out) { *out << c.name; }
 
 class RelocationSweep : public ::testing::TestWithParam<SweepCase> {
 protected:
