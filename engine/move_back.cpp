@@ -1,5 +1,6 @@
 #include "engine/move_back.h"
 
+#include <optional>
 #include <vector>
 
 #include "engine/disk_calls.h"
@@ -7,6 +8,7 @@
 #include "base/text.h"
 #include "base/unique_resource.h"
 #include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
 #include "junction/link_data.h"
@@ -90,28 +92,30 @@ std::wstring ParentOf(const std::wstring& path) {
 
 class MoveBack {
 public:
-    MoveBack(const MoveBackRequest& request, RelocationObserver& observer) : request_(request), observer_(observer) {}
+    MoveBack(const MoveBackRequest& request, RelocationObserver& observer)
+        : request_(request),
+          observer_(observer),
+          store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     MoveBackResult Run() {
-        if (!ReadJunction() || !MeasureTarget()) return MoveBackResult::Refused;
+        if (!ReadJunction() || !NoJournalPending() || !MeasureTarget()) return MoveBackResult::Refused;
         if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
-        if (!HasRoom() || !ListMovedEntries()) return MoveBackResult::Refused;
+        if (!HasRoom() || !ListMovedEntries() || !JournalStarted()) return MoveBackResult::Refused;
 
         // From the junction's removal until everything stands where it ends, a
-        // stopped program would leave the files split.
+        // stopped program would leave the files split; the journal then tells the
+        // next start where they are.
         observer_.OnFilesMoving(true);
         const MoveBackResult moved = ReplaceAndMove();
         observer_.OnFilesMoving(false);
         if (moved != MoveBackResult::Completed) return moved;
 
-        if (!disk::RemoveFolder(plan_.target)) {
-            DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
-            observer_.Report(M::MoveBackTargetLeft, facts_);
-        } else {
-            observer_.Report(M::MoveBackCompleted, facts_);
-        }
+        const bool targetRemoved = disk::RemoveFolder(plan_.target);
+        if (!targetRemoved) DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
+        keeper_->Close();
+        observer_.Report(targetRemoved ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
         return MoveBackResult::Completed;
     }
 
@@ -130,12 +134,55 @@ private:
         if (disk::ReadLink(junction, true, linkData_, tag) != LinkKind::Junction) {
             return Refuse(M::MoveBackNotJunction);
         }
+        if (!FullPathWithin(junction, MAX_PATH - 1, fullJunction_)) return Refuse(M::MoveBackNotJunction);
         const std::wstring stored = LinkSubstituteName(linkData_);
         plan_.junction = junction;
         plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
         facts_.target = plan_.target;
         if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(disk::Attributes(plan_.target))) {
             return Refuse(M::MoveBackTargetNotLocal);
+        }
+        return true;
+    }
+
+    // Another operation's journal is all that tells where its files are: nothing
+    // starts while one is kept.
+    bool NoJournalPending() {
+        RelocationJournal pending;
+        if (store_.Read(pending) == JournalStore::ReadResult::None) return true;
+        facts_.name = store_.path();
+        return Refuse(M::JournalPending);
+    }
+
+    // The journal names the junction, its bytes and every entry before anything
+    // changes; a move back that could not be finished or undone after a crash does
+    // not start. It is written as the undoing of a relocation from the junction's
+    // path to its folder, so links are kept in the form they take at the old path.
+    bool JournalStarted() {
+        RelocationJournal journal;
+        journal.kind = JournalKind::MoveBack;
+        journal.phase = JournalPhase::RollingBack;
+        journal.source = fullJunction_;
+        journal.target = plan_.target;
+        journal.entries = movedNames_;
+        journal.junctionData = linkData_;
+        for (const LinkRecord& link : links_) journal.links.push_back({link.relativePath, link.folder, link.data});
+        keeper_.emplace(store_, journal);
+        const auto holds = [](const std::wstring& folder, const std::wstring& inner) {
+            const PathRelation relation = RelatePaths(folder, inner);
+            return relation == PathRelation::Same || relation == PathRelation::TargetInsideSource;
+        };
+        std::wstring storeFolder;
+        if (!store_.folder().empty() && FullPathWithin(store_.folder(), 32767, storeFolder) &&
+            (holds(fullJunction_, storeFolder) || holds(plan_.target, storeFolder))) {
+            facts_.name = store_.folder();
+            return Refuse(M::JournalInsideFolders);
+        }
+        RelocationJournal readable;
+        if (!NoJournalPending()) return false;
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::RollingBack)) {
+            facts_.name = store_.path();
+            return Refuse(M::JournalNotWritten);
         }
         return true;
     }
@@ -209,10 +256,12 @@ private:
             if (disk::MakeFolder(plan_.junction)) return MoveBackResult::Completed;
             DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
             if (RecreateJunction()) {
+                keeper_->Close();
                 Refuse(M::MoveBackJunctionNotReplaced);
                 return MoveBackResult::RolledBack;
             }
         } else if (JunctionUnchanged()) {
+            keeper_->Close();
             Refuse(M::MoveBackJunctionNotReplaced);
             return MoveBackResult::Refused;
         }
@@ -232,9 +281,12 @@ private:
 
     // The move failed part-way: every entry goes back into the target, the plain
     // folder goes, the junction comes back with the bytes it had.
+    // Until it is all back, the journal stays: the next start offers to finish.
     MoveBackResult PutBack() {
+        (void)keeper_->Announce(JournalPhase::Moving);
         const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
         const bool restored = filesBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
+        if (restored) keeper_->Close();
         observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
         return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;
     }
@@ -246,7 +298,11 @@ private:
     ReparseBytes linkData_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
+    std::vector<LinkRecord> links_;  // as they will stand at the old path
     bool scanCancelled_ = false;
+    std::wstring fullJunction_;
+    JournalStore store_;
+    std::optional<JournalKeeper> keeper_;
 };
 
 }  // namespace

@@ -32,6 +32,8 @@ struct MoveBackRequest {
     std::wstring junction;
     // Owner of the questions the engine hands on; may be null.
     HWND owner = nullptr;
+    // Where the move back keeps its journal; null: the user's own store.
+    const JournalStore* journal = nullptr;
 };
 
 // True when moving `bytes` from the volume `sourceVolume` to `destinationVolume`

@@ -3,11 +3,16 @@
 // with the files all in the target and the junction back with the bytes it had.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
+#include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
 #include "engine/move_back.h"
+#include "engine/relocation_recovery.h"
 #include "junction/junction.h"
+#include "junction/link_data.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
@@ -50,10 +55,17 @@ struct Relocated {
     std::optional<Bytes> linkBytes;
 };
 
-MoveBackResult MoveBackFiles(const std::wstring& junction, RecordingObserver& observer) {
+MoveBackResult MoveBackFiles(const std::wstring& junction, RecordingObserver& observer,
+                             const JournalStore* store = nullptr) {
     MoveBackRequest request;
     request.junction = junction;
+    request.journal = store;
     return RunMoveBack(request, observer);
+}
+
+bool JournalLeft(const JournalStore& store) {
+    RelocationJournal journal;
+    return store.Read(journal) != JournalStore::ReadResult::None;
 }
 
 // Nothing changed: the junction has its bytes, the files are all in the target.
@@ -172,6 +184,169 @@ TEST(MoveBack, RefusesWhatItCannotMoveBackAndSaysWhy) {
     EXPECT_EQ(ReadNtfsReparseData(folder.source), folder.linkBytes);
     EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
     ASSERT_TRUE(RemoveJunction(innerLink.c_str()));
+}
+
+// The journal is on the disk, naming the junction's bytes and every entry, before
+// the junction goes; it is gone once the move back has ended in one whole place.
+TEST(MoveBack, IsJournalledFromBeforeTheJunctionGoesUntilItEnds) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    RecordingObserver observer;
+    RelocationJournal seen;
+    JournalStore::ReadResult read = JournalStore::ReadResult::None;
+    bool junctionStood = false;
+    observer.onMoving = [&] {
+        read = store.Read(seen);
+        junctionStood = ReadNtfsReparseData(folder.source).has_value();
+    };
+    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Completed);
+    ASSERT_EQ(read, JournalStore::ReadResult::Found);
+    EXPECT_TRUE(junctionStood);
+    EXPECT_EQ(seen.kind, JournalKind::MoveBack);
+    EXPECT_EQ(seen.phase, JournalPhase::RollingBack);
+    EXPECT_EQ(seen.source, FullPath(folder.source));
+    EXPECT_EQ(seen.target, FullPath(folder.target));
+    EXPECT_EQ(seen.junctionData, *folder.linkBytes);
+    std::vector<std::wstring> names = seen.entries;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Musique d'ambiance", L"docs", L"hidden.dat", L"readme.txt"}));
+    EXPECT_FALSE(JournalLeft(store));
+    EXPECT_EQ(SnapshotTree(folder.source), folder.before);
+}
+
+// Another operation's journal is all that says where its files are: a move back
+// waits for it, before it asks anything, and changes nothing.
+TEST(MoveBack, APendingJournalRefusesTheMoveBack) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+    RelocationJournal pending;
+    pending.source = L"N:\\Elsewhere";
+    pending.target = L"M:\\Elsewhere";
+    ASSERT_TRUE(store.Write(pending));
+
+    RecordingObserver observer;
+    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Refused);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::JournalPending});
+    EXPECT_EQ(observer.lastFacts.name, store.path());
+    ExpectUnchanged(folder);
+    RelocationJournal still;
+    ASSERT_EQ(store.Read(still), JournalStore::ReadResult::Found);
+    EXPECT_EQ(still, pending);
+}
+
+// A failure part-way that is put right leaves no journal; the state after it is
+// whole.
+TEST(MoveBack, AMoveThatIsPutBackLeavesNoJournal) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+    RecordingObserver observer;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    observer.onMoving = [&] {
+        file = ::CreateFileW((folder.target + L"\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+    };
+    const MoveBackResult result = MoveBackFiles(folder.source, observer, &store);
+    ::CloseHandle(file);
+    EXPECT_EQ(result, MoveBackResult::RolledBack);
+    EXPECT_FALSE(JournalLeft(store));
+    ExpectUnchanged(folder);
+}
+
+// A move back cut short at each of its steps, as the journal and the disk then
+// stand, on the same volume and onto another file system: the recovery tells the
+// truth about it, "finish" ends with every file at the old path in a plain folder
+// and the emptied folder gone, "undo" with every file in the folder and the
+// junction back with its very bytes.
+TEST(MoveBackRecovery, EveryCutShortStateEndsWholeEitherWay) {
+    struct State {
+        const char* name;
+        bool junctionRemoved;
+        int movedBack;  // entries moved back; -1: all of them
+        bool targetRemoved;
+        M told;
+    };
+    const State states[] = {
+        {"junction stands", false, 0, false, M::RecoveryMoveBackNotStarted},
+        {"junction gone", true, 0, false, M::RecoveryMoveBackJunctionGone},
+        {"partly back", true, 2, false, M::RecoveryMoveBackPartly},
+        {"all back", true, -1, false, M::RecoveryMoveBackAllBack},
+        {"emptied folder gone", true, -1, true, M::RecoveryMoveBackAllBack},
+    };
+    for (const wchar_t* drive : {kSecondDrive, kPlainDrive}) {
+        for (const State& state : states) {
+            for (const bool finish : {true, false}) {
+                SCOPED_TRACE(std::string(state.name) + (finish ? ", finish" : ", undo") +
+                             (drive == kPlainDrive ? ", other file system" : ", same volume"));
+                ScratchFolder scratch(kNtfsDrive);
+                ScratchFolder elsewhere(drive);
+                ScratchFolder journalFolder(TempRoot());
+                const JournalStore store(journalFolder / L"store");
+                const std::wstring source = scratch / L"Games";
+                const std::wstring target = elsewhere / L"Games";
+                MakeTree(target, kTree);
+                const TreeSnapshot before = SnapshotTree(target);
+                ASSERT_TRUE(CreateJunction(source.c_str(), target.c_str()));
+                const std::optional<Bytes> linkBytes = ReadNtfsReparseData(source);
+                ASSERT_TRUE(linkBytes.has_value());
+
+                RelocationJournal journal;
+                journal.kind = JournalKind::MoveBack;
+                journal.phase = JournalPhase::RollingBack;
+                journal.source = FullPath(source);
+                journal.target = FullPath(target);
+                journal.junctionData = *linkBytes;
+                ASSERT_TRUE(ListFolderEntries(target, journal.entries));
+                std::sort(journal.entries.begin(), journal.entries.end());
+                ASSERT_TRUE(store.Write(journal));
+
+                if (state.junctionRemoved) {
+                    ASSERT_TRUE(RemoveJunction(source.c_str()));
+                    if (state.movedBack != 0) {
+                        ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+                        std::vector<std::wstring> names = journal.entries;
+                        if (state.movedBack > 0) names.resize(static_cast<size_t>(state.movedBack));
+                        ASSERT_TRUE(MoveEntriesBack(target, source, names));
+                    }
+                    if (state.targetRemoved) {
+                        ASSERT_TRUE(::RemoveDirectoryW(target.c_str()));
+                    }
+                }
+                EXPECT_EQ(Union(SnapshotTree(source), state.junctionRemoved ? SnapshotTree(target) : TreeSnapshot{}),
+                          before);
+                EXPECT_EQ(AssessRecovery(journal, LookAtDisk(journal)).message, state.told);
+
+                RecordingObserver observer;
+                if (finish) {
+                    EXPECT_EQ(MoveRelocationBack(journal, store, observer), RelocationResult::RolledBack);
+                    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackCompleted});
+                    EXPECT_FALSE(ReadNtfsReparseData(source).has_value());
+                    EXPECT_EQ(::GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+                    EXPECT_EQ(SnapshotTree(source), before);
+                    EXPECT_FALSE(PathExists(target));
+                } else {
+                    EXPECT_EQ(FinishRelocation(journal, store, observer), RelocationResult::Completed);
+                    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackUndone});
+                    EXPECT_EQ(ReadNtfsReparseData(source), linkBytes) << "the junction's very bytes";
+                    EXPECT_EQ(SnapshotTree(target), before);
+                }
+                EXPECT_FALSE(JournalLeft(store));
+                RemoveTree(source);
+            }
+        }
+    }
 }
 
 TEST(MoveBack, RoomIsNeededOnlyBetweenTwoVolumes) {
