@@ -9,6 +9,7 @@
 #include "base/unique_resource.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
+#include "engine/moved_links.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
 #include "junction/link_data.h"
@@ -102,7 +103,9 @@ public:
         if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
-        if (!HasRoom() || !ListMovedEntries() || !JournalStarted()) return MoveBackResult::Refused;
+        if (!HasRoom() || !ListMovedEntries() || !LinksCanBeCarried() || !JournalStarted()) {
+            return MoveBackResult::Refused;
+        }
 
         // From the junction's removal until everything stands where it ends, a
         // stopped program would leave the files split; the journal then tells the
@@ -200,6 +203,12 @@ private:
         case AccessScanOutcome::NotStarted:
             return Refuse(M::WorkerFailed);
         case AccessScanOutcome::Failed:
+            // A reparse point that is no link cannot be carried as one, nor moved
+            // as a file.
+            if (!findings_.foreignReparsePoint.empty()) {
+                facts_.name = findings_.foreignReparsePoint;
+                return Refuse(M::MoveBackHoldsLink);
+            }
             return Refuse(M::MoveBackScanFailed);
         case AccessScanOutcome::Cancelled:
             scanCancelled_ = true;
@@ -225,27 +234,59 @@ private:
         return true;
     }
 
-    // A link among the entries would be moved by renaming its path, which under
-    // Wine moves the folder it points to instead: such a folder is refused.
+    // What goes back, named before it goes: a put back takes exactly these entries.
+    // Links among them, at any depth, travel as links (see ReplaceAndMove).
     bool ListMovedEntries() {
         if (!ListFolderEntries(plan_.target, movedNames_)) return Refuse(M::MoveBackScanFailed);
-        for (const auto& name : movedNames_) {
-            const DWORD attributes = disk::Attributes(plan_.target + L'\\' + name);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                facts_.name = name;
+        return true;
+    }
+
+    // Each link as it will stand at the old path: a junction that points into the
+    // folder points to the same place below the old path once the files are there.
+    bool LinksCanBeCarried() {
+        links_.clear();
+        for (const LinkRecord& link : findings_.links) {
+            LinkRecord atOldPath = link;
+            if (!RepointJunction(link.data, plan_.target, fullJunction_, atOldPath.data)) {
+                facts_.name = JoinPath(plan_.target, link.relativePath);
                 return Refuse(M::MoveBackHoldsLink);
             }
+            links_.push_back(std::move(atOldPath));
         }
         return true;
     }
 
+    // Links leave the folder before anything moves, so that no move goes through
+    // them (or, under Wine, moves the folder they point to), and are made again at
+    // the old path once the files are there.
     MoveBackResult ReplaceAndMove() {
+        bool putBack = true;
+        if (!TakeLinksOut(plan_.target, findings_.links, facts_.name, putBack)) {
+            // Nothing has moved; only links that did not come back keep the journal,
+            // to name them at the next start.
+            if (putBack) keeper_->Close();
+            observer_.Report(putBack ? M::MoveBackLinkNotTakenOut : M::MoveBackLinksNotPutBack, facts_);
+            return putBack ? MoveBackResult::Refused : MoveBackResult::NotRestored;
+        }
         const MoveBackResult replaced = ReplaceJunctionByFolder();
         if (replaced != MoveBackResult::Completed) return replaced;
-        if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target)) {
+        if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target) &&
+            PutLinksIn(plan_.junction, findings_.links, plan_.target, fullJunction_, facts_.name)) {
             return MoveBackResult::Completed;
         }
         return PutBack();
+    }
+
+    // The junction stands again: its folder gets its links back. Nothing is whole
+    // until they are.
+    MoveBackResult JunctionKept(MoveBackResult result) {
+        if (!PutLinksBack(plan_.target, findings_.links)) {
+            observer_.Report(M::MoveBackNotRestored, facts_);
+            return MoveBackResult::NotRestored;
+        }
+        keeper_->Close();
+        Refuse(M::MoveBackJunctionNotReplaced);
+        return result;
     }
 
     // The junction goes, a plain folder takes its name. If that fails, the junction
@@ -255,15 +296,9 @@ private:
         if (disk::RemoveJunction(plan_.junction)) {
             if (disk::MakeFolder(plan_.junction)) return MoveBackResult::Completed;
             DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
-            if (RecreateJunction()) {
-                keeper_->Close();
-                Refuse(M::MoveBackJunctionNotReplaced);
-                return MoveBackResult::RolledBack;
-            }
+            if (RecreateJunction()) return JunctionKept(MoveBackResult::RolledBack);
         } else if (JunctionUnchanged()) {
-            keeper_->Close();
-            Refuse(M::MoveBackJunctionNotReplaced);
-            return MoveBackResult::Refused;
+            return JunctionKept(MoveBackResult::Refused);
         }
         observer_.Report(M::MoveBackNotRestored, facts_);
         return MoveBackResult::NotRestored;
@@ -284,8 +319,11 @@ private:
     // Until it is all back, the journal stays: the next start offers to finish.
     MoveBackResult PutBack() {
         (void)keeper_->Announce(JournalPhase::Moving);
+        const bool linksRemoved = RemoveLinksFrom(plan_.junction, links_);
         const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
-        const bool restored = filesBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
+        const bool linksBack = PutLinksBack(plan_.target, findings_.links);
+        const bool restored =
+            linksRemoved && filesBack && linksBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
         if (restored) keeper_->Close();
         observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
         return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;

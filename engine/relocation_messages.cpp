@@ -189,8 +189,9 @@ const RelocationMessageStyle kMessages[] = {
      L"changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveBackHoldsLink,
-     L"{target}\nholds \"{name}\", which is itself a link (a junction or symbolic link). Dirshift can not move it back "
-     L"safely. No changes were made.",
+     L"{target}\nholds\n{name}\na reparse point that Dirshift can not carry back: it is neither a junction nor a "
+     L"symbolic link (for example a cloud file placeholder or a deduplicated file), or its data can not be read or "
+     L"pointed to the old place. The files can not be moved back. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveBackJunctionNotReplaced,
      L"The junction\n{source}\ncould not be replaced by a plain folder. The junction is as it was and the files are "

@@ -124,6 +124,12 @@ public:
                                   : RelocationResult::NotRestored);
             }
             (void)keeper_.Announce(JournalPhase::JunctionMade);
+        } else if (!PutLinksIn(journal_.target, MissingBelow(journal_.target, links_), journal_.source, journal_.target,
+                               facts_.name)) {
+            // The junction stood already; links that were taken out of its folder
+            // are all that is missing, and the journal keeps naming them.
+            observer_.Report(M::NotRestored, facts_);
+            return RelocationResult::NotRestored;
         }
         keeper_.Close();
         observer_.Report(M::Completed, facts_);

@@ -171,182 +171,143 @@ TEST(MoveBack, RefusesWhatItCannotMoveBackAndSaysWhy) {
     EXPECT_EQ(MoveBackFiles(L"", empty), MoveBackResult::Refused);
     EXPECT_EQ(empty.heard, std::vector<M>{M::MoveBackNotJunction});
 
-    // A link among the target's entries would be moved by renaming it, which under
-    // Wine moves the folder it points to: refused with its name.
-    Relocated folder(scratch.path(), elsewhere.path());
-    ASSERT_TRUE(folder.relocated);
-    const std::wstring innerLink = folder.target + L"\\shortcut";
-    ASSERT_TRUE(CreateJunction(innerLink.c_str(), plain.c_str()));
-    RecordingObserver holdsLink;
-    EXPECT_EQ(MoveBackFiles(folder.source, holdsLink), MoveBackResult::Refused);
-    EXPECT_EQ(holdsLink.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackHoldsLink}));
-    EXPECT_EQ(holdsLink.lastFacts.name, L"shortcut");
-    EXPECT_EQ(ReadNtfsReparseData(folder.source), folder.linkBytes);
-    EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
-    ASSERT_TRUE(RemoveJunction(innerLink.c_str()));
 }
 
-// The journal is on the disk, naming the junction's bytes and every entry, before
-// the junction goes; it is gone once the move back has ended in one whole place.
-TEST(MoveBack, IsJournalledFromBeforeTheJunctionGoesUntilItEnds) {
-    ScratchFolder scratch(kNtfsDrive);
-    ScratchFolder elsewhere(kSecondDrive);
-    ScratchFolder journalFolder(TempRoot());
-    const JournalStore store(journalFolder / L"store");
-    Relocated folder(scratch.path(), elsewhere.path());
-    ASSERT_TRUE(folder.relocated);
+// Sets reparse data on the empty folder `path` from Linux, as other tools do, and
+// waits until the kernel shows it as a link.
+void MakeLinkFromLinux(const std::wstring& path, const Bytes& data) {
+    ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << path;
+    ASSERT_EQ(WriteNtfsReparseData(path, data), 0) << path;
+    for (int attempt = 0; attempt < 20 && HostTypeOf(path) != HostType::Symlink; ++attempt) ::Sleep(50);
+    ASSERT_EQ(HostTypeOf(path), HostType::Symlink) << path;
+}
 
+std::wstring NtName(const std::wstring& path) { return L"\\??\\" + FullPath(path); }
+
+// A relocated folder with links in it: at its top one pointing out of it, one
+// written from Linux with its print name first (as other tools write them) and a
+// directory symbolic link; deeper inside a junction pointing into the folder.
+class LinksInTheTarget : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeTree(target_, kTree);
+        MakeTree(target_, {{L"data\\inner.txt", "inside"}});
+        MakeTree(outside_.path(), {{L"theirs.txt", "not part of the move"}, {L"sub\\deep.txt", "deep"}});
+        ASSERT_TRUE(CreateJunction((target_ + L"\\Application Data").c_str(), outside_.path().c_str()));
+        ASSERT_TRUE(CreateJunction((target_ + L"\\docs\\to data").c_str(), (target_ + L"\\data").c_str()));
+        MakeLinkFromLinux(target_ + L"\\from linux",
+                          MountPointData(NtName(outside_ / L"sub"), FullPath(outside_ / L"sub"), true));
+        MakeLinkFromLinux(target_ + L"\\symlink",
+                          SymbolicLinkData(NtName(outside_.path()), FullPath(outside_.path()), false));
+        for (const wchar_t* link : kLinks) bytesBefore_.push_back(*ReadNtfsReparseData(target_ + L"\\" + link));
+        innerBefore_ = *ReadNtfsReparseData(target_ + L"\\docs\\to data");
+        ASSERT_TRUE(CreateJunction(source_.c_str(), target_.c_str()));
+        junctionBytes_ = *ReadNtfsReparseData(source_);
+        before_ = SnapshotTree(source_);
+        outsideBefore_ = SnapshotTree(outside_.path());
+    }
+
+    void ExpectLinksAsBefore(const std::wstring& root) {
+        for (size_t i = 0; i < std::size(kLinks); ++i) {
+            EXPECT_EQ(ReadNtfsReparseData(root + L"\\" + kLinks[i]), bytesBefore_[i]) << kLinks[i];
+        }
+        EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_) << "nothing a link points to changes";
+    }
+
+    static constexpr const wchar_t* kLinks[] = {L"Application Data", L"from linux", L"symlink"};
+    ScratchFolder outside_{kNtfsDrive, L"outside"};
+    ScratchFolder elsewhere_{kSecondDrive};
+    ScratchFolder scratch_{kNtfsDrive};
+    std::wstring source_ = scratch_ / L"Local";
+    std::wstring target_ = elsewhere_ / L"Local";
+    std::vector<Bytes> bytesBefore_;
+    Bytes innerBefore_;
+    Bytes junctionBytes_;
+    TreeSnapshot before_;
+    TreeSnapshot outsideBefore_;
+};
+
+TEST_F(LinksInTheTarget, TravelBackAsLinksAndPointIntoTheOldPath) {
     RecordingObserver observer;
-    RelocationJournal seen;
-    JournalStore::ReadResult read = JournalStore::ReadResult::None;
-    bool junctionStood = false;
-    observer.onMoving = [&] {
-        read = store.Read(seen);
-        junctionStood = ReadNtfsReparseData(folder.source).has_value();
-    };
-    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Completed);
-    ASSERT_EQ(read, JournalStore::ReadResult::Found);
-    EXPECT_TRUE(junctionStood);
-    EXPECT_EQ(seen.kind, JournalKind::MoveBack);
-    EXPECT_EQ(seen.phase, JournalPhase::RollingBack);
-    EXPECT_EQ(seen.source, FullPath(folder.source));
-    EXPECT_EQ(seen.target, FullPath(folder.target));
-    EXPECT_EQ(seen.junctionData, *folder.linkBytes);
-    std::vector<std::wstring> names = seen.entries;
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Musique d'ambiance", L"docs", L"hidden.dat", L"readme.txt"}));
-    EXPECT_FALSE(JournalLeft(store));
-    EXPECT_EQ(SnapshotTree(folder.source), folder.before);
+    EXPECT_EQ(MoveBackFiles(source_, observer), MoveBackResult::Completed);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackCompleted}));
+    EXPECT_FALSE(ReadNtfsReparseData(source_).has_value());
+    ExpectLinksAsBefore(source_);
+    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data")) << "re-pointed";
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
 }
 
-// Another operation's journal is all that says where its files are: a move back
-// waits for it, before it asks anything, and changes nothing.
-TEST(MoveBack, APendingJournalRefusesTheMoveBack) {
-    ScratchFolder scratch(kNtfsDrive);
-    ScratchFolder elsewhere(kSecondDrive);
+// The move fails part-way: the links go back into the folder with the bytes they
+// had, the junction into it included, and the junction at the old path too.
+TEST_F(LinksInTheTarget, AreBackAsTheyWereWhenTheMoveIsPutBack) {
     ScratchFolder journalFolder(TempRoot());
     const JournalStore store(journalFolder / L"store");
-    Relocated folder(scratch.path(), elsewhere.path());
-    ASSERT_TRUE(folder.relocated);
-    RelocationJournal pending;
-    pending.source = L"N:\\Elsewhere";
-    pending.target = L"M:\\Elsewhere";
-    ASSERT_TRUE(store.Write(pending));
-
-    RecordingObserver observer;
-    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Refused);
-    EXPECT_EQ(observer.heard, std::vector<M>{M::JournalPending});
-    EXPECT_EQ(observer.lastFacts.name, store.path());
-    ExpectUnchanged(folder);
-    RelocationJournal still;
-    ASSERT_EQ(store.Read(still), JournalStore::ReadResult::Found);
-    EXPECT_EQ(still, pending);
-}
-
-// A failure part-way that is put right leaves no journal; the state after it is
-// whole.
-TEST(MoveBack, AMoveThatIsPutBackLeavesNoJournal) {
-    ScratchFolder scratch(kNtfsDrive);
-    ScratchFolder elsewhere(kSecondDrive);
-    ScratchFolder journalFolder(TempRoot());
-    const JournalStore store(journalFolder / L"store");
-    Relocated folder(scratch.path(), elsewhere.path());
-    ASSERT_TRUE(folder.relocated);
     RecordingObserver observer;
     HANDLE file = INVALID_HANDLE_VALUE;
     observer.onMoving = [&] {
-        file = ::CreateFileW((folder.target + L"\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+        file = ::CreateFileW((target_ + L"\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                              nullptr);
     };
-    const MoveBackResult result = MoveBackFiles(folder.source, observer, &store);
+    const MoveBackResult result = MoveBackFiles(source_, observer, &store);
     ::CloseHandle(file);
     EXPECT_EQ(result, MoveBackResult::RolledBack);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackFailedRestored}));
+    EXPECT_EQ(ReadNtfsReparseData(source_), junctionBytes_);
+    ExpectLinksAsBefore(target_);
+    EXPECT_EQ(ReadNtfsReparseData(target_ + L"\\docs\\to data"), innerBefore_);
+    EXPECT_EQ(SnapshotTree(target_), before_);
     EXPECT_FALSE(JournalLeft(store));
-    ExpectUnchanged(folder);
 }
 
-// A move back cut short at each of its steps, as the journal and the disk then
-// stand, on the same volume and onto another file system: the recovery tells the
-// truth about it, "finish" ends with every file at the old path in a plain folder
-// and the emptied folder gone, "undo" with every file in the folder and the
-// junction back with its very bytes.
-TEST(MoveBackRecovery, EveryCutShortStateEndsWholeEitherWay) {
-    struct State {
-        const char* name;
-        bool junctionRemoved;
-        int movedBack;  // entries moved back; -1: all of them
-        bool targetRemoved;
-        M told;
-    };
-    const State states[] = {
-        {"junction stands", false, 0, false, M::RecoveryMoveBackNotStarted},
-        {"junction gone", true, 0, false, M::RecoveryMoveBackJunctionGone},
-        {"partly back", true, 2, false, M::RecoveryMoveBackPartly},
-        {"all back", true, -1, false, M::RecoveryMoveBackAllBack},
-        {"emptied folder gone", true, -1, true, M::RecoveryMoveBackAllBack},
-    };
-    for (const wchar_t* drive : {kSecondDrive, kPlainDrive}) {
-        for (const State& state : states) {
-            for (const bool finish : {true, false}) {
-                SCOPED_TRACE(std::string(state.name) + (finish ? ", finish" : ", undo") +
-                             (drive == kPlainDrive ? ", other file system" : ", same volume"));
-                ScratchFolder scratch(kNtfsDrive);
-                ScratchFolder elsewhere(drive);
-                ScratchFolder journalFolder(TempRoot());
-                const JournalStore store(journalFolder / L"store");
-                const std::wstring source = scratch / L"Games";
-                const std::wstring target = elsewhere / L"Games";
-                MakeTree(target, kTree);
-                const TreeSnapshot before = SnapshotTree(target);
-                ASSERT_TRUE(CreateJunction(source.c_str(), target.c_str()));
-                const std::optional<Bytes> linkBytes = ReadNtfsReparseData(source);
-                ASSERT_TRUE(linkBytes.has_value());
-
-                RelocationJournal journal;
-                journal.kind = JournalKind::MoveBack;
-                journal.phase = JournalPhase::RollingBack;
-                journal.source = FullPath(source);
-                journal.target = FullPath(target);
-                journal.junctionData = *linkBytes;
-                ASSERT_TRUE(ListFolderEntries(target, journal.entries));
-                std::sort(journal.entries.begin(), journal.entries.end());
-                ASSERT_TRUE(store.Write(journal));
-
-                if (state.junctionRemoved) {
-                    ASSERT_TRUE(RemoveJunction(source.c_str()));
-                    if (state.movedBack != 0) {
-                        ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
-                        std::vector<std::wstring> names = journal.entries;
-                        if (state.movedBack > 0) names.resize(static_cast<size_t>(state.movedBack));
-                        ASSERT_TRUE(MoveEntriesBack(target, source, names));
-                    }
-                    if (state.targetRemoved) {
-                        ASSERT_TRUE(::RemoveDirectoryW(target.c_str()));
-                    }
-                }
-                EXPECT_EQ(Union(SnapshotTree(source), state.junctionRemoved ? SnapshotTree(target) : TreeSnapshot{}),
-                          before);
-                EXPECT_EQ(AssessRecovery(journal, LookAtDisk(journal)).message, state.told);
-
-                RecordingObserver observer;
-                if (finish) {
-                    EXPECT_EQ(MoveRelocationBack(journal, store, observer), RelocationResult::RolledBack);
-                    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackCompleted});
-                    EXPECT_FALSE(ReadNtfsReparseData(source).has_value());
-                    EXPECT_EQ(::GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-                    EXPECT_EQ(SnapshotTree(source), before);
-                    EXPECT_FALSE(PathExists(target));
-                } else {
-                    EXPECT_EQ(FinishRelocation(journal, store, observer), RelocationResult::Completed);
-                    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackUndone});
-                    EXPECT_EQ(ReadNtfsReparseData(source), linkBytes) << "the junction's very bytes";
-                    EXPECT_EQ(SnapshotTree(target), before);
-                }
-                EXPECT_FALSE(JournalLeft(store));
-                RemoveTree(source);
-            }
+// Cut short after the links left the folder (the junction gone, half of the
+// entries and none of the links at the old path): the journal holds the links, and
+// either way out makes them again where the files end.
+class LinksInTheTargetCutShort : public LinksInTheTarget {
+protected:
+    RelocationJournal CutShortHalfway() {
+        RelocationJournal seen;
+        RecordingObserver observer;
+        observer.onMoving = [&] { EXPECT_EQ(store_.Read(seen), JournalStore::ReadResult::Found); };
+        EXPECT_EQ(MoveBackFiles(source_, observer, &store_), MoveBackResult::Completed);
+        EXPECT_EQ(seen.links.size(), 4u);
+        for (const JournalLink& link : seen.links) {
+            EXPECT_TRUE(RemoveLinkEntry((source_ + L"\\" + link.relativePath).c_str(), link.folder));
         }
+        EXPECT_TRUE(::CreateDirectoryW(target_.c_str(), nullptr));
+        std::vector<std::wstring> half = seen.entries;
+        half.resize(half.size() / 2);
+        EXPECT_TRUE(MoveEntriesBack(source_, target_, half));
+        EXPECT_TRUE(store_.Write(seen));
+        return seen;
     }
+
+    ScratchFolder journalFolder_{TempRoot()};
+    const JournalStore store_{journalFolder_ / L"store"};
+};
+
+TEST_F(LinksInTheTargetCutShort, FinishMakesThemAtTheOldPath) {
+    const RelocationJournal journal = CutShortHalfway();
+    RecordingObserver recovery;
+    EXPECT_EQ(MoveRelocationBack(journal, store_, recovery), RelocationResult::RolledBack);
+    EXPECT_EQ(recovery.heard, std::vector<M>{M::MoveBackCompleted});
+    ExpectLinksAsBefore(source_);
+    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data"));
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
+    EXPECT_FALSE(JournalLeft(store_));
+}
+
+TEST_F(LinksInTheTargetCutShort, UndoMakesThemInTheFolderBehindTheSameJunction) {
+    const RelocationJournal journal = CutShortHalfway();
+    RecordingObserver recovery;
+    EXPECT_EQ(FinishRelocation(journal, store_, recovery), RelocationResult::Completed);
+    EXPECT_EQ(recovery.heard, std::vector<M>{M::MoveBackUndone});
+    EXPECT_EQ(ReadNtfsReparseData(source_), junctionBytes_);
+    ExpectLinksAsBefore(target_);
+    EXPECT_EQ(OnDiskJunctionTarget(target_ + L"\\docs\\to data"), NtName(target_ + L"\\data"));
+    EXPECT_EQ(SnapshotTree(target_), before_);
+    EXPECT_FALSE(JournalLeft(store_));
 }
 
 TEST(MoveBack, RoomIsNeededOnlyBetweenTwoVolumes) {
