@@ -43,27 +43,6 @@ bool IsLocalDrivePath(const std::wstring& path) {
     }
 }
 
-// Adds up the files below `folder`, links not followed. False when a folder cannot
-// be listed.
-bool MeasureTree(const std::wstring& folder, std::uint64_t& bytes, std::uint64_t& files) {
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(disk::FindFirst(folder + L"\\*", entry));
-    if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                !MeasureTree(folder + L'\\' + entry.cFileName, bytes, files)) {
-                return false;
-            }
-            continue;
-        }
-        bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-        ++files;
-    } while (disk::FindNext(listing.get(), entry));
-    return ::GetLastError() == ERROR_NO_MORE_FILES;
-}
-
 std::wstring VolumeOf(const std::wstring& path) {
     wchar_t volume[MAX_PATH] = L"";
     if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return std::wstring();
@@ -99,13 +78,16 @@ public:
           store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     MoveBackResult Run() {
-        if (!ReadJunction() || !NoJournalPending() || !MeasureTarget()) return MoveBackResult::Refused;
-        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
+        if (!ReadJunction() || !NoJournalPending()) return MoveBackResult::Refused;
+        // The scan runs on its worker while the caller's window keeps answering, and
+        // totals the bytes: the question names a size that no walk on the caller's
+        // thread had to find first. What cannot go ahead is said before anything is
+        // asked.
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
+        if (!HasRoom()) return MoveBackResult::Refused;
+        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
-        if (!HasRoom() || !ListMovedEntries() || !LinksCanBeCarried() || !JournalStarted()) {
-            return MoveBackResult::Refused;
-        }
+        if (!ListMovedEntries() || !LinksCanBeCarried() || !JournalStarted()) return MoveBackResult::Refused;
 
         // From the junction's removal until everything stands where it ends, a
         // stopped program would leave the files split; the journal then tells the
@@ -190,12 +172,6 @@ private:
         return true;
     }
 
-    bool MeasureTarget() {
-        if (!MeasureTree(plan_.target, plan_.bytes, plan_.files)) return Refuse(M::MoveBackScanFailed);
-        facts_.needed = plan_.bytes;
-        return true;
-    }
-
     bool ScanPasses() {
         const AccessScanOutcome outcome = RunAccessScan(plan_.target, observer_.ScanProgress(), findings_);
         if (outcome != AccessScanOutcome::NotStarted) observer_.OnScanEnded();
@@ -216,6 +192,8 @@ private:
         case AccessScanOutcome::Passed:
             break;
         }
+        plan_.bytes = findings_.totalBytes;
+        facts_.needed = plan_.bytes;
         return true;
     }
 

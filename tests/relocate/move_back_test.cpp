@@ -99,6 +99,57 @@ TEST(MoveBack, BringsEveryFileBackAndRemovesJunctionAndTarget) {
     EXPECT_FALSE(PathExists(folder.target));
 }
 
+// Remembers how many scans had ended when the question came.
+class OrderObserver : public RecordingObserver {
+public:
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
+        scansEndedAtQuestion = scansEnded;
+        return RecordingObserver::Confirm(question, facts);
+    }
+    int scansEndedAtQuestion = -1;
+};
+
+// Stops the scan at its first look, as Cancel in the dialog does.
+class CancellingObserver : public RecordingObserver {
+public:
+    AccessScanProgress& ScanProgress() override { return cancelling_; }
+
+private:
+    struct : SilentProgress {
+        bool StopRequested() override { return true; }
+    } cancelling_;
+};
+
+// The scan runs first, on its worker, and its total is the size the question
+// names: nothing walks the folder on the caller's thread before the question.
+TEST(MoveBack, TheQuestionComesAfterTheScanAndNamesItsTotal) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    OrderObserver observer;
+    EXPECT_EQ(MoveBackFiles(folder.source, observer), MoveBackResult::Completed);
+    EXPECT_EQ(observer.scansEndedAtQuestion, 1);
+    EXPECT_EQ(observer.asked.needed, kTreeBytes);
+}
+
+TEST(MoveBack, ACancelledScanAsksNothingAndChangesNothing) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    CancellingObserver observer;
+    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Declined);
+    EXPECT_TRUE(observer.heard.empty()) << "the dialog shows the cancelled scan itself";
+    EXPECT_EQ(observer.scansEnded, 1);
+    EXPECT_FALSE(JournalLeft(store));
+    ExpectUnchanged(folder);
+}
+
 TEST(MoveBack, DecliningChangesNothing) {
     ScratchFolder scratch(kNtfsDrive);
     ScratchFolder elsewhere(kSecondDrive);
@@ -124,7 +175,8 @@ TEST(MoveBack, AFileHeldOpenInTheTargetIsRefusedBeforeAnythingChanges) {
     const MoveBackResult result = MoveBackFiles(folder.source, observer);
     ::CloseHandle(file);
     EXPECT_EQ(result, MoveBackResult::Refused);
-    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackScanFailed}));
+    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackScanFailed}) << "refused before anything is asked";
+    EXPECT_EQ(observer.scansEnded, 1);
     EXPECT_EQ(observer.progress.stoppedAt, FullPath(held));
     ExpectUnchanged(folder);
 }
