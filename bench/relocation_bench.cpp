@@ -112,6 +112,41 @@ double BareOpenCloseMs(const std::vector<std::wstring>& paths) {
     return NowMs() - start;
 }
 
+// The same loop shared by `threads` threads taking the next file from one counter:
+// what the platform gives parallel opens at best, with no scan around them.
+struct SharedLoop {
+    const std::vector<std::wstring>* paths = nullptr;
+    std::atomic<std::size_t> next{0};
+};
+
+DWORD WINAPI SharedLoopThread(void* parameter) {
+    SharedLoop& loop = *static_cast<SharedLoop*>(parameter);
+    for (std::size_t i = loop.next++; i < loop.paths->size(); i = loop.next++) {
+        HANDLE file = ::CreateFileW((*loop.paths)[i].c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    }
+    return 0;
+}
+
+double SharedOpenCloseMs(const std::vector<std::wstring>& paths, int threads) {
+    SharedLoop loop;
+    loop.paths = &paths;
+    std::vector<HANDLE> workers;
+    const double start = NowMs();
+    for (int i = 1; i < threads; ++i) {  // this thread is the first
+        if (HANDLE worker = ::CreateThread(nullptr, 0, SharedLoopThread, &loop, 0, nullptr)) workers.push_back(worker);
+    }
+    SharedLoopThread(&loop);
+    if (!workers.empty()) {
+        ::WaitForMultipleObjects(static_cast<DWORD>(workers.size()), workers.data(), TRUE, INFINITE);
+    }
+    const double elapsed = NowMs() - start;
+    for (HANDLE worker : workers) ::CloseHandle(worker);
+    return elapsed;
+}
+
 // The scan as the relocation runs it: a worker thread posting to a status bar on
 // this thread, which takes the texts once the worker has ended.
 double AccessScanMs(const std::wstring& root, DWORD& exitCode) {
@@ -263,17 +298,26 @@ int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> paths = TreeFiles(tree, fileCount);
     std::vector<double> bare;
     std::vector<std::vector<double>> scans(threadCounts.size());
+    std::vector<std::vector<double>> shared(threadCounts.size());
     for (int round = 0; round < rounds; ++round) {
-        const int turns = 1 + static_cast<int>(threadCounts.size());
+        // Turns: the bare loop, the scan with each thread count, and the bare loop
+        // shared by each thread count's threads.
+        const int counts = static_cast<int>(threadCounts.size());
+        const int turns = 1 + 2 * counts;
         double bareMs = 0;
         std::vector<double> scanMs(threadCounts.size(), 0.0);
+        std::vector<double> sharedMs(threadCounts.size(), 0.0);
         for (int turn = 0; turn < turns; ++turn) {
             const int which = (turn + round) % turns;
             if (which == 0) {
                 bareMs = BareOpenCloseMs(paths);
                 continue;
             }
-            const std::size_t t = static_cast<std::size_t>(which - 1);
+            const std::size_t t = static_cast<std::size_t>((which - 1) % counts);
+            if (which > counts) {
+                sharedMs[t] = SharedOpenCloseMs(paths, threadCounts[t]);
+                continue;
+            }
             SetPoolThreadCount(threadCounts[t]);
             scanMs[t] = AccessScanMs(tree, exitCode);
             if (exitCode != 1) std::wprintf(L"  the scan failed (exit code %lu)\n", exitCode);
@@ -282,7 +326,10 @@ int wmain(int argc, wchar_t** argv) {
         std::wprintf(L"  round %d: bare open+close loop %.0f ms", round + 1, bareMs);
         for (std::size_t t = 0; t < threadCounts.size(); ++t) {
             scans[t].push_back(scanMs[t]);
-            std::wprintf(L", access scan x%d %.0f ms (ratio %.3f)", threadCounts[t], scanMs[t], scanMs[t] / bareMs);
+            shared[t].push_back(sharedMs[t]);
+            std::wprintf(L", access scan x%d %.0f ms (ratio %.3f), bare loop shared by %d %.0f ms (ratio %.3f)",
+                         threadCounts[t], scanMs[t], scanMs[t] / bareMs, threadCounts[t], sharedMs[t],
+                         sharedMs[t] / bareMs);
         }
         std::wprintf(L"\n");
         std::fflush(stdout);
@@ -300,6 +347,11 @@ int wmain(int argc, wchar_t** argv) {
         std::wprintf(L"  access scan, %d thread(s): %.0f ms (%.1f us/file), ratio %.3fx the bare loop (median of the "
                      L"rounds' ratios %.3f; target 0.75)\n",
                      threadCounts[t], median, 1000.0 * median / fileCount, median / bareMs, Median(ratios));
+        std::vector<double> sharedRatios;
+        for (std::size_t i = 0; i < bare.size(); ++i) sharedRatios.push_back(shared[t][i] / bare[i]);
+        std::wprintf(L"  bare loop shared by %d thread(s): %.0f ms, median of the rounds' ratios %.3f (what parallel "
+                     L"opens give on this platform)\n",
+                     threadCounts[t], Median(shared[t]), Median(sharedRatios));
     }
     if (scanMs == 0) scanMs = Median(scans.back());
     std::vector<double> live;

@@ -103,17 +103,25 @@ void RemoveTree(const std::wstring& root) {
         ::DeleteFileW(root.c_str());
         return;
     }
+    // Links go before the folders beside them: a junction to a sibling that is gone
+    // dangles, and Wine 8 then no longer lists it, which would keep this folder.
+    std::vector<std::wstring> links;
+    std::vector<std::wstring> others;
     {
         WIN32_FIND_DATAW entry;
         HANDLE listing = ::FindFirstFileW((root + L"\\*").c_str(), &entry);
         if (listing != INVALID_HANDLE_VALUE) {
             do {
                 const std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") RemoveTree(root + L"\\" + name);
+                if (name == L"." || name == L"..") continue;
+                ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? links : others)
+                    .push_back(root + L"\\" + name);
             } while (::FindNextFileW(listing, &entry));
             ::FindClose(listing);
         }
     }
+    for (const auto& path : links) RemoveTree(path);
+    for (const auto& path : others) RemoveTree(path);
     ::RemoveDirectoryW(root.c_str());
 }
 
