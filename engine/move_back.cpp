@@ -271,8 +271,12 @@ private:
     // is made again from its own bytes.
     // Completed when the plain folder stands in the junction's place.
     MoveBackResult ReplaceJunctionByFolder() {
-        if (disk::RemoveJunction(plan_.junction)) {
-            if (disk::MakeFolder(plan_.junction)) return MoveBackResult::Completed;
+        // A call may fail after doing its work (a lost reply): what stands at the
+        // path decides, not the call's word.
+        if (disk::RemoveJunction(plan_.junction) || NothingAt(plan_.junction)) {
+            if (disk::MakeFolder(plan_.junction) || IsPlainFolder(disk::Attributes(plan_.junction))) {
+                return MoveBackResult::Completed;
+            }
             DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
             if (RecreateJunction()) return JunctionKept(MoveBackResult::RolledBack);
         } else if (JunctionUnchanged()) {
@@ -280,6 +284,10 @@ private:
         }
         observer_.Report(M::MoveBackNotRestored, facts_);
         return MoveBackResult::NotRestored;
+    }
+
+    static bool NothingAt(const std::wstring& path) {
+        return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
     }
 
     bool JunctionUnchanged() {

@@ -38,7 +38,9 @@ bool TakeLinksOut(const std::wstring& root, const std::vector<LinkRecord>& links
         const std::wstring path = JoinPath(root, links[i].relativePath);
         if (RemoveLink(path, links[i])) continue;
         failedPath = path;
-        putBack = PutLinksBack(root, FirstLinks(links, i));
+        // The failing one may be gone all the same (its removal done, the look
+        // after it failing): it is put back too when it does not stand there.
+        putBack = PutLinksBack(root, FirstLinks(links, i + 1));
         return false;
     }
     return true;
