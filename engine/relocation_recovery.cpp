@@ -35,15 +35,6 @@ std::wstring Child(const std::wstring& folder, const std::wstring& name) {
     return folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
 }
 
-// True when every entry that still exists somewhere is in the source and none is
-// left in the destination.
-bool AllBackInSource(const RelocationJournal& journal) {
-    for (const auto& name : journal.entries) {
-        if (Exists(Child(journal.target, name))) return false;
-    }
-    return true;
-}
-
 std::vector<LinkRecord> LinksOf(const RelocationJournal& journal) {
     std::vector<LinkRecord> links;
     for (const JournalLink& link : journal.links) links.push_back({link.relativePath, link.folder, link.reparseData});
@@ -151,10 +142,15 @@ private:
     // bytes it had, so that it is exactly the junction the user had before.
     bool MakeTheJunction() {
         if (journal_.kind == JournalKind::Relocation) return disk::MakeJunction(journal_.source, journal_.target);
-        if (!disk::MakeLink(journal_.source, true, journal_.junctionData)) return false;
-        ReparseBytes made;
-        DWORD tag = 0;
-        return disk::ReadLink(journal_.source, true, made, tag) == LinkKind::Junction && made == journal_.junctionData;
+        // What stands there decides, not the call's word (a call can fail after its
+        // work is done); a look that fails once is looked again.
+        (void)disk::MakeLink(journal_.source, true, journal_.junctionData);
+        for (int look = 0; look < 2; ++look) {
+            ReparseBytes made;
+            DWORD tag = 0;
+            if (disk::ReadLink(journal_.source, true, made, tag) == LinkKind::Junction) return made == journal_.junctionData;
+        }
+        return false;
     }
 
     // Once every file is back, the folder a move back emptied goes too, as the
@@ -176,20 +172,45 @@ private:
         return false;
     }
 
+    // Each step leaves alone what already stands where it belongs, so a step that
+    // failed once (a file busy for a moment, a look that failed) gets a second try.
+    // What the disk shows at the end, not what the steps said, decides the message.
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
-        const bool sourceUsable = KindOf(journal_.source, std::wstring()) == FolderKind::PlainFolder;
-        const bool linksRemoved = RemoveLinksFrom(journal_.target, links_);
-        const bool moved = sourceUsable && MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
-        const bool linksBack = sourceUsable && PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
-        if (linksRemoved && moved && linksBack && AllBackInSource(journal_)) {
+        for (int attempt = 0; attempt < 2 && !AllSeenInSource(); ++attempt) {
+            if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
+            if (KindOf(journal_.source, std::wstring()) != FolderKind::PlainFolder) continue;
+            (void)RemoveLinksFrom(journal_.target, links_);
+            (void)MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
+            (void)PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
+        }
+        if (AllSeenInSource()) {
             keeper_.Close();
             ReportAllBack();
             return RelocationResult::RolledBack;
         }
         observer_.Report(M::NotRestored, facts_);
         return RelocationResult::NotRestored;
+    }
+
+    // A look that fails once is looked again before the files count as split.
+    bool AllSeenInSource() const { return AllStandInSource() || AllStandInSource(); }
+
+    // The source a plain folder, no entry left in the destination (only "not found"
+    // counts as gone), every link standing in the source as a link.
+    bool AllStandInSource() const {
+        if (KindOf(journal_.source, std::wstring()) != FolderKind::PlainFolder) return false;
+        for (const auto& name : journal_.entries) {
+            if (disk::Attributes(Child(journal_.target, name)) != INVALID_FILE_ATTRIBUTES ||
+                !IsNotFoundError(::GetLastError())) {
+                return false;
+            }
+        }
+        for (const LinkRecord& link : links_) {
+            const DWORD attributes = disk::Attributes(Child(journal_.source, link.relativePath));
+            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+        }
+        return true;
     }
 
     RelocationResult Closed(RelocationResult result) {
