@@ -21,7 +21,8 @@ constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
     L"A move back did not end: Dirshift was stopped while it moved the files of\n{target}\nback to\n{source}\n\n"
 #define MOVE_BACK_RECOVERY_QUESTION                                                                          \
     L"Finish moving the files back (the old path becomes a plain folder holding every file, and the emptied " \
-    L"folder is removed), undo it (every file back in\n{target}\nand the junction as it was), or decide later?"
+    L"folder is removed), undo it (every file back in the folder the junction points to, and the junction as " \
+    L"it was), or decide later?"
 
 const RelocationMessageStyle kMessages[] = {
     {M::NoSource, L"Please supply a source directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},

@@ -66,7 +66,9 @@ struct Restart {
 
 // Starts the shipped program, answers the first box with `button`, the message
 // that follows with OK, and closes the relocation dialog that opens after.
-Restart StartAgainAndChoose(int button, bool expectResult) {
+// With `shot`, screenshots of the question and of the result are saved under that
+// name.
+Restart StartAgainAndChoose(int button, bool expectResult, const wchar_t* shot = nullptr) {
     Restart seen;
     auto app = AppProcess::StartDirshift(L"/create");
     if (!app) return seen;
@@ -76,12 +78,14 @@ Restart StartAgainAndChoose(int button, bool expectResult) {
     for (int id = PB_IDCUSTOM1; id <= PB_IDCUSTOM4; ++id) {
         if (::GetDlgItem(box, id) != nullptr) seen.buttons.push_back(BoxButtonText(box, id));
     }
+    if (shot != nullptr) SaveScreenshot(std::wstring(shot) + L"-question");
     PressButton(box, button);
     WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 10000);
     if (expectResult) {
         HWND result = app->WaitForDialog(L"Dirshift", 60000);
         if (result == nullptr) return seen;
         seen.result = BoxText(result);
+        if (shot != nullptr) SaveScreenshot(std::wstring(shot) + L"-result");
         PressButton(result, IDOK);
         WaitUntil([&] { return !::IsWindow(result) || !::IsWindowVisible(result); }, 10000);
     }
@@ -243,7 +247,10 @@ TEST_P(MoveBackKilled, TheRecoveryDescribesTheDiskAndEndsWhole) {
         << "each file in one of the two folders after the kill";
     EXPECT_TRUE(twice.empty());
 
-    const Restart seen = StartAgainAndChoose(finish ? PB_IDCUSTOM1 : PB_IDCUSTOM2, true);
+    const bool shown = std::wstring(point.stopAt) == L"back-partly" && !point.otherFileSystem;
+    const Restart seen = StartAgainAndChoose(finish ? PB_IDCUSTOM1 : PB_IDCUSTOM2, true,
+                                             shown ? (finish ? L"move-back-recovery-finish" : L"move-back-recovery-undo")
+                                                   : nullptr);
     EXPECT_EQ(seen.question, TextOf(point.told, FullPath(source_), FullPath(target)));
     EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"&Finish", L"&Undo", L"Decide &later"}));
     if (finish) {
