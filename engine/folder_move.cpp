@@ -10,6 +10,9 @@
 
 namespace {
 
+constexpr int kFolderAttempts = 3;
+constexpr DWORD kFolderPauseMs = 100;
+
 bool Exists(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES; }
 
 // The attributes of `path`; `known` is false when they could not be read for any
@@ -172,4 +175,19 @@ bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std
         if (!MoveEntry(JoinPath(from, name), JoinPath(to, name))) allMoved = false;
     }
     return allMoved;
+}
+
+bool MakePlainFolder(const std::wstring& path) {
+    for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
+        if (attempt > 0) ::Sleep(kFolderPauseMs);
+        DWORD attributes = disk::Attributes(path);
+        if (!Exists(attributes) && IsNotFoundError(::GetLastError())) {
+            if (!disk::MakeFolder(path)) continue;
+            attributes = disk::Attributes(path);
+        }
+        if (IsPlainFolder(attributes)) return true;
+        // A file or a link stands there: no second look changes that.
+        if (Exists(attributes)) return false;
+    }
+    return false;
 }

@@ -40,3 +40,8 @@ bool IsNotFoundError(DWORD error);
 // one whose attributes cannot be read is left and counts as not moved. True when
 // none of `names` is left in `from`.
 [[nodiscard]] bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names);
+
+// A plain folder at `path`, made when nothing stands there. A look or a make that
+// fails is tried again a moment later, since the files are about to move into it.
+// True when a plain folder (no link) stands there.
+[[nodiscard]] bool MakePlainFolder(const std::wstring& path);

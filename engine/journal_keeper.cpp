@@ -8,6 +8,8 @@
 namespace {
 
 std::atomic<RelocationPhaseHook> phaseHook{nullptr};
+constexpr int kCloseAttempts = 3;
+constexpr DWORD kClosePauseMs = 100;
 
 }  // namespace
 
@@ -24,7 +26,12 @@ bool JournalKeeper::Announce(JournalPhase phase) {
 }
 
 bool JournalKeeper::Close() {
-    if (store_.Remove()) return true;
+    // A journal left behind would greet the next start with a relocation that has
+    // ended: a removal that fails (the file held for a moment) is tried again.
+    for (int attempt = 0; attempt < kCloseAttempts; ++attempt) {
+        if (attempt > 0) ::Sleep(kClosePauseMs);
+        if (store_.Remove()) return true;
+    }
     DebugErrorLine((L"Tressel.Error: the journal could not be removed: " + store_.path()).c_str());
     return false;
 }

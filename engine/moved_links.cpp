@@ -10,6 +10,9 @@
 
 namespace {
 
+constexpr int kMoveBackPasses = 3;
+constexpr DWORD kMoveBackPauseMs = 100;
+
 // True when nothing stands at `path` any more; an entry that cannot be read is
 // still there as far as anyone can tell.
 bool IsGone(const std::wstring& path) {
@@ -38,8 +41,8 @@ bool TakeLinksOut(const std::wstring& root, const std::vector<LinkRecord>& links
         const std::wstring path = JoinPath(root, links[i].relativePath);
         if (RemoveLink(path, links[i])) continue;
         failedPath = path;
-        // The failing one may be gone all the same (its removal done, the look
-        // after it failing): it is put back too when it does not stand there.
+        // The failed one may be gone all the same (its removal done, the check after
+        // it failed): it is made again with the others unless it still stands.
         putBack = PutLinksBack(root, FirstLinks(links, i + 1));
         return false;
     }
@@ -86,4 +89,17 @@ bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& li
         if (!RemoveLink(path, link)) all = false;
     }
     return all;
+}
+
+bool MoveBackWithLinks(const std::wstring& from, const std::wstring& to, const std::vector<std::wstring>& names,
+                       const std::vector<LinkRecord>& links, const std::function<bool()>& allBack) {
+    for (int pass = 0; pass < kMoveBackPasses; ++pass) {
+        if (pass > 0) ::Sleep(kMoveBackPauseMs);
+        const bool linksRemoved = RemoveLinksFrom(from, links);
+        const bool moved = MoveEntriesBack(from, to, names);
+        const bool linksBack = PutLinksBack(to, links);
+        if (linksRemoved && moved && linksBack && allBack()) return true;
+        DebugLineF(L"Tressel.Warning: not everything is back in %s yet (pass %d).", to.c_str(), pass + 1);
+    }
+    return false;
 }

@@ -4,6 +4,7 @@
 // in the source when the relocation is undone.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,3 +31,13 @@
 // Removes those of `links` found below `root` as links (reparse points); anything
 // else of the same name is left alone. True when none of them is left.
 [[nodiscard]] bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links);
+
+// Moves the entries `names` of `from` back into `to` with their links: takes
+// `links` out of `from`, moves the entries, makes the links again in `to`, then asks
+// `allBack` whether everything is in its place. A pass that fails is tried again a
+// few times, a moment apart: every step skips what is already done, and a failure
+// met on the way (a file held for a moment, an answer lost) should not leave the
+// files split. True once a pass succeeded and `allBack` agreed.
+[[nodiscard]] bool MoveBackWithLinks(const std::wstring& from, const std::wstring& to,
+                                     const std::vector<std::wstring>& names, const std::vector<LinkRecord>& links,
+                                     const std::function<bool()>& allBack);

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "engine/disk_calls.h"
@@ -88,10 +89,9 @@ public:
 private:
     RelocationResult MoveAndLink() {
         if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
-        disk::MakeFolder(facts_.target);
         // A journal that no longer follows the steps could not guide a recovery:
         // the relocation goes no further than it can record.
-        if (!MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
+        if (!MakeTargetFolder() || !MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
             return RollBack();
         }
@@ -102,8 +102,10 @@ private:
 
         // A folder that cannot be removed (something appeared in it meanwhile) cannot
         // become the junction either.
+        // A junction reported as failed may stand all the same (the answer lost): one
+        // that points at the destination is the relocation's end.
         if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
-            !disk::MakeJunction(facts_.source, facts_.target)) {
+            (!disk::MakeJunction(facts_.source, facts_.target) && !IsJunctionTo(facts_.source, fullTarget_))) {
             (void)keeper_->Announce(JournalPhase::RollingBack);
             return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_, findings_.links)
                        ? RelocationResult::RolledBack
@@ -143,6 +145,9 @@ private:
         }
         RelocationJournal readable;
         if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::Moving)) {
+            // A write reported as failed may have put the journal there all the same;
+            // nothing moves, so none may stay to hold up the next relocation.
+            keeper_->Close();
             facts_.name = store_.path();
             return Refuse(RelocationMessage::JournalNotWritten);
         }
@@ -387,6 +392,20 @@ private:
         return false;
     }
 
+    // The shell's move needs its destination folder: told to move several items to a
+    // name that does not exist, it may make one of them that folder instead.
+    bool MakeTargetFolder() {
+        if (disk::MakeFolder(facts_.target)) return true;
+        const DWORD error = ::GetLastError();
+        const DWORD attributes = disk::Attributes(facts_.target);
+        if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            return true;
+        }
+        DebugLineF(L"Tressel.Error: the destination folder %s could not be made (%lu).", facts_.target.c_str(), error);
+        return false;
+    }
+
     // The shell's move. Its result alone proves nothing: it can report success with
     // items left behind (between file systems under Wine, or after the user
     // cancelled its progress window on Windows), so the source must really be empty
@@ -411,6 +430,17 @@ private:
             DebugLineF(L"Tressel.Error: the move left items behind in %s", facts_.source.c_str());
             return false;
         }
+        // Links were taken out before the move: they are made in the destination next.
+        std::vector<std::wstring> arriving;
+        for (const auto& name : movedNames_) {
+            const bool link = std::any_of(findings_.links.begin(), findings_.links.end(),
+                                          [&](const LinkRecord& l) { return l.relativePath == name; });
+            if (!link) arriving.push_back(name);
+        }
+        if (!AllNamesIn(arriving, facts_.target)) {
+            DebugLineF(L"Tressel.Error: not every item arrived in %s", facts_.target.c_str());
+            return false;
+        }
         return true;
     }
 
@@ -421,10 +451,8 @@ private:
     // stays to tell the next start.
     RelocationResult RollBack() {
         (void)keeper_->Announce(JournalPhase::RollingBack);
-        const bool linksRemoved = RemoveLinksFrom(facts_.target, findings_.links);
-        const bool moved = MoveEntriesBack(facts_.target, facts_.source, movedNames_);
-        const bool linksBack = PutLinksBack(facts_.source, findings_.links);
-        if (linksRemoved && moved && linksBack && AllNamesIn(movedNames_, facts_.source)) {
+        if (MoveBackWithLinks(facts_.target, facts_.source, movedNames_, findings_.links,
+                              [&] { return AllNamesIn(movedNames_, facts_.source); })) {
             keeper_->Close();
             observer_.Report(RelocationMessage::Restored, facts_);
             return RelocationResult::RolledBack;
@@ -460,23 +488,23 @@ RelocationResult RunRelocation(const RelocationRequest& request, RelocationObser
     }
 }
 
+bool IsJunctionTo(const std::wstring& link, const std::wstring& fullTarget) {
+    const DWORD attributes = disk::Attributes(link);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    wchar_t stored[kJunctionPathCapacity] = L"";
+    DWORD tag = 0;
+    const std::wstring expected = L"\\??\\" + fullTarget;
+    return disk::ReadJunction(link, stored, tag) && tag == IO_REPARSE_TAG_MOUNT_POINT &&
+           ::CompareStringOrdinal(stored, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring& target,
                                  const std::vector<std::wstring>& movedNames, RelocationObserver& observer,
                                  const std::vector<LinkRecord>& links) {
-    DWORD attributes = disk::Attributes(source);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        disk::MakeFolder(source);
-        attributes = disk::Attributes(source);
-    }
     // Whatever stands at the old path now must be a plain folder to take the files.
-    const bool sourceUsable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     bool restored = false;
-    if (sourceUsable) {
-        const bool linksRemoved = RemoveLinksFrom(target, links);
-        const bool moved = MoveEntriesBack(target, source, movedNames);
-        const bool linksBack = PutLinksBack(source, links);
-        restored = linksRemoved && moved && linksBack && AllNamesIn(movedNames, source);
+    if (MakePlainFolder(source)) {
+        restored = MoveBackWithLinks(target, source, movedNames, links, [&] { return AllNamesIn(movedNames, source); });
     }
 
     RelocationFacts facts;

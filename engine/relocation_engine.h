@@ -156,3 +156,6 @@ enum class RelocationResult {
                                                const std::vector<std::wstring>& movedNames,
                                                RelocationObserver& observer,
                                                const std::vector<LinkRecord>& links = {});
+
+// True when `link` is a junction whose stored target is `fullTarget`.
+[[nodiscard]] bool IsJunctionTo(const std::wstring& link, const std::wstring& fullTarget);

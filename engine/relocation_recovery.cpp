@@ -13,6 +13,9 @@ namespace {
 
 using M = RelocationMessage;
 
+constexpr int kJunctionAttempts = 3;
+constexpr DWORD kJunctionPauseMs = 100;
+
 bool Exists(const std::wstring& path) { return disk::Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
@@ -33,6 +36,18 @@ FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) 
 
 std::wstring Child(const std::wstring& folder, const std::wstring& name) {
     return folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
+}
+
+// True when none of the entries is left in the destination. Only "not found" says
+// an entry is gone: one that cannot be looked at may still be there.
+bool AllBackInSource(const RelocationJournal& journal) {
+    for (const auto& name : journal.entries) {
+        if (disk::Attributes(Child(journal.target, name)) != INVALID_FILE_ATTRIBUTES ||
+            !IsNotFoundError(::GetLastError())) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<LinkRecord> LinksOf(const RelocationJournal& journal) {
@@ -129,8 +144,7 @@ public:
 
     RelocationResult MoveBack() {
         if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
-        if (KindOf(journal_.source, journal_.target) == FolderKind::JunctionToTarget &&
-            !disk::RemoveJunction(journal_.source)) {
+        if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
             return RelocationResult::NotRestored;
         }
@@ -139,11 +153,13 @@ public:
 
 private:
     // A relocation's junction is made new; a move back's is made again from the
-    // bytes it had, so that it is exactly the junction the user had before.
+    // bytes it had, so that it is exactly the junction the user had before. What
+    // stands there decides, not the call's word (a call can fail after its work is
+    // done); a look that fails once is looked again.
     bool MakeTheJunction() {
-        if (journal_.kind == JournalKind::Relocation) return disk::MakeJunction(journal_.source, journal_.target);
-        // What stands there decides, not the call's word (a call can fail after its
-        // work is done); a look that fails once is looked again.
+        if (journal_.kind == JournalKind::Relocation) {
+            return disk::MakeJunction(journal_.source, journal_.target) || IsJunctionTo(journal_.source, journal_.target);
+        }
         (void)disk::MakeLink(journal_.source, true, journal_.junctionData);
         for (int look = 0; look < 2; ++look) {
             ReparseBytes made;
@@ -172,45 +188,30 @@ private:
         return false;
     }
 
-    // Each step leaves alone what already stands where it belongs, so a step that
-    // failed once (a file busy for a moment, a look that failed) gets a second try.
-    // What the disk shows at the end, not what the steps said, decides the message.
+    // The junction to the destination, where one stands at the old path, goes. A
+    // look or a removal that fails is tried again: taken for "no junction", the
+    // files could not move back into its place. False while it stands.
+    bool TakeJunctionAway() {
+        for (int attempt = 0; attempt < kJunctionAttempts; ++attempt) {
+            if (attempt > 0) ::Sleep(kJunctionPauseMs);
+            const FolderKind kind = KindOf(journal_.source, journal_.target);
+            if (kind == FolderKind::Missing && IsNotFoundError(::GetLastError())) return true;
+            if (kind == FolderKind::PlainFolder) return true;
+            if (kind == FolderKind::JunctionToTarget) (void)disk::RemoveJunction(journal_.source);
+        }
+        return KindOf(journal_.source, journal_.target) != FolderKind::JunctionToTarget;
+    }
+
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        for (int attempt = 0; attempt < 2 && !AllSeenInSource(); ++attempt) {
-            if (!Exists(journal_.source)) disk::MakeFolder(journal_.source);
-            if (KindOf(journal_.source, std::wstring()) != FolderKind::PlainFolder) continue;
-            (void)RemoveLinksFrom(journal_.target, links_);
-            (void)MoveEntriesBack(journal_.target, journal_.source, journal_.entries);
-            (void)PutLinksBack(journal_.source, MissingBelow(journal_.source, links_));
-        }
-        if (AllSeenInSource()) {
+        if (MakePlainFolder(journal_.source) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
+                                              [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
             ReportAllBack();
             return RelocationResult::RolledBack;
         }
         observer_.Report(M::NotRestored, facts_);
         return RelocationResult::NotRestored;
-    }
-
-    // A look that fails once is looked again before the files count as split.
-    bool AllSeenInSource() const { return AllStandInSource() || AllStandInSource(); }
-
-    // The source a plain folder, no entry left in the destination (only "not found"
-    // counts as gone), every link standing in the source as a link.
-    bool AllStandInSource() const {
-        if (KindOf(journal_.source, std::wstring()) != FolderKind::PlainFolder) return false;
-        for (const auto& name : journal_.entries) {
-            if (disk::Attributes(Child(journal_.target, name)) != INVALID_FILE_ATTRIBUTES ||
-                !IsNotFoundError(::GetLastError())) {
-                return false;
-            }
-        }
-        for (const LinkRecord& link : links_) {
-            const DWORD attributes = disk::Attributes(Child(journal_.source, link.relativePath));
-            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
-        }
-        return true;
     }
 
     RelocationResult Closed(RelocationResult result) {

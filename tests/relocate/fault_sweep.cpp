@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <cstdlib>
 #include <mutex>
 
 #include "tests/relocate/relocation_session.h"
@@ -157,7 +158,12 @@ SweepTally RunFaultSweep(const std::string& name, const FaultMode& mode, const S
     }
     EXPECT_GT(tally.cleanCalls, 0) << name << ": the run made no disk call through the seam";
 
-    for (int n = 1; n <= tally.cleanCalls; ++n) {
+    // DIRSHIFT_SWEEP_POINT=N runs only that failure point, to look at one closely.
+    int only = 0;
+    wchar_t chosen[16] = L"";
+    if (::GetEnvironmentVariableW(L"DIRSHIFT_SWEEP_POINT", chosen, 16) > 0) only = _wtoi(chosen);
+
+    for (int n = only > 0 ? only : 1; n <= (only > 0 ? only : tally.cleanCalls); ++n) {
         const int failuresBefore = FailureRecords();
         int calls = 0;
         const bool goOn = RunOnce(steps, n, mode, point, ending, calls);

@@ -21,7 +21,8 @@
 //     steps.cleanUp = [&] { ...remove what setup made... };
 //     const SweepTally tally = RunFaultSweep("relocation N: to M:", FaultMode{ERROR_ACCESS_DENIED}, steps);
 //
-// The check is also called after the clean run, with point.number == 0.
+// The check is also called after the clean run, with point.number == 0. With the
+// environment variable DIRSHIFT_SWEEP_POINT=N only the failure point N is tried.
 // Calls are counted on every thread; a run must not leave engine work running
 // behind it.
 #pragma once
