@@ -166,6 +166,9 @@ private:
         RelocationJournal readable;
         if (!NoJournalPending()) return false;
         if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::RollingBack)) {
+            // A write that failed after its work may have left the journal there:
+            // nothing was pending before, so whatever stands there is this one's.
+            (void)store_.Remove();
             facts_.name = store_.path();
             return Refuse(M::JournalNotWritten);
         }
@@ -305,11 +308,16 @@ private:
     // Until it is all back, the journal stays: the next start offers to finish.
     MoveBackResult PutBack() {
         (void)keeper_->Announce(JournalPhase::Moving);
-        const bool linksRemoved = RemoveLinksFrom(plan_.junction, links_);
-        const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
-        const bool linksBack = PutLinksBack(plan_.target, findings_.links);
-        const bool restored =
-            linksRemoved && filesBack && linksBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
+        // In passes that skip what is done: a file held for a moment must not leave
+        // the files split.
+        const bool filesBack =
+            MoveBackWithLinks(plan_.junction, plan_.target, movedNames_, findings_.links, [&] {
+                for (const auto& name : movedNames_) {
+                    if (!NothingAt(JoinPath(plan_.junction, name))) return false;
+                }
+                return true;
+            });
+        const bool restored = filesBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
         if (restored) keeper_->Close();
         observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
         return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;

@@ -120,9 +120,7 @@ TEST_P(MoveBackSweep, EveryFailureEndsInOneWholePlaceAndSaysWhich) {
             if (PathExists(target)) {
                 EXPECT_TRUE(ListTree(target).empty()) << "the folder left holds nothing";
             }
-            if (point.number == 0) {
-                EXPECT_FALSE(journalLeft);
-            }
+            EXPECT_FALSE(journalLeft) << "whole, yet a journal would ask about it at the next start";
             return std::string("moved back") + (PathExists(target) ? ", folder left" : "") +
                    (journalLeft ? ", journal left" : "");
         }
@@ -131,6 +129,7 @@ TEST_P(MoveBackSweep, EveryFailureEndsInOneWholePlaceAndSaysWhich) {
                 << "junction kept, but told " << (told ? static_cast<int>(*told) : -1);
             EXPECT_NE(result, MoveBackResult::Completed);
             EXPECT_NE(result, MoveBackResult::NotRestored);
+            EXPECT_FALSE(journalLeft) << "whole, yet a journal would ask about it at the next start";
             return std::string("junction kept") + (journalLeft ? ", journal left" : "");
         }
         // Split between the two places: only acceptable when said so, with the
@@ -254,12 +253,14 @@ TEST_P(MoveBackRecoverySweep, EveryFailureEndsInOneWholePlaceOrKeepsTheJournal) 
             if (PathExists(target)) {
                 EXPECT_TRUE(ListTree(target).empty()) << "the folder left holds nothing";
             }
+            EXPECT_FALSE(journalLeft) << "whole, yet a journal would ask about it at the next start";
             return std::string(sweep.finish ? "finished" : "undo failed, moved back") +
                    (PathExists(target) ? ", folder left" : "") + (journalLeft ? ", journal left" : "");
         }
         if (atOldPath == junctionBytes && ListTree(target) == before) {
             EXPECT_TRUE(said(M::MoveBackUndone)) << "junction back, but not told so";
             EXPECT_FALSE(said(M::MoveBackCompleted) || said(M::MoveBackNotRestored));
+            EXPECT_FALSE(journalLeft) << "whole, yet a journal would ask about it at the next start";
             return std::string(sweep.finish ? "?" : "undone") + (journalLeft ? ", journal left" : "");
         }
         // One failure is always put right: a split ending is a fault. Should one
