@@ -97,7 +97,8 @@ public:
         observer_.OnFilesMoving(false);
         if (moved != MoveBackResult::Completed) return moved;
 
-        const bool targetRemoved = disk::RemoveFolder(plan_.target);
+        // Said left only when it is seen there still.
+        const bool targetRemoved = disk::RemoveFolder(plan_.target) || NothingAt(plan_.target);
         if (!targetRemoved) DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
         keeper_->Close();
         observer_.Report(targetRemoved ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);

@@ -176,8 +176,12 @@ private:
             observer_.Report(M::Restored, facts_);
             return;
         }
-        const bool targetGone = !Exists(journal_.target) ||
-                                (FolderIsEmpty(journal_.target) && disk::RemoveFolder(journal_.target));
+        // Only "not found" says it is gone; a look that fails says nothing.
+        const auto gone = [&] {
+            return disk::Attributes(journal_.target) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+        };
+        const bool targetGone =
+            gone() || (FolderIsEmpty(journal_.target) && disk::RemoveFolder(journal_.target)) || gone();
         observer_.Report(targetGone ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
     }
 
