@@ -1,5 +1,6 @@
 // Relocation benchmark: the access scan over a large tree against a bare loop that
-// opens and closes each file once, measured in the same run; the scan's peak memory
+// opens and closes each file once, and against the same loop writing the scan's
+// debug line for each file, all measured in the same run; the scan's peak memory
 // on a small and on the large tree; and a relocation of the tree by rename within
 // one volume, split into scan, move, emptiness check and junction. Each folder of
 // the large tree holds a junction out of the tree as well, which the scan records
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "base/debug_log.h"
 #include "base/work_pool.h"
 #include "bench/bench_support.h"
 #include "ui/app_globals.h"
@@ -108,6 +110,21 @@ double BareOpenCloseMs(const std::vector<std::wstring>& paths) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    }
+    return NowMs() - start;
+}
+
+// The bare loop plus the one debug line per file that the scan must write: what
+// those lines alone add to the loop on this platform, so that the scan's own cost
+// beyond them can be told apart.
+double OpenCloseWithLineMs(const std::vector<std::wstring>& paths) {
+    const double start = NowMs();
+    for (const auto& path : paths) {
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        DebugLineF(L"Scanning for access: %s", path.c_str());
     }
     return NowMs() - start;
 }
@@ -297,14 +314,17 @@ int wmain(int argc, wchar_t** argv) {
     // order rotating every round, so that all meet the same caches and load.
     const std::vector<std::wstring> paths = TreeFiles(tree, fileCount);
     std::vector<double> bare;
+    std::vector<double> withLine;
     std::vector<std::vector<double>> scans(threadCounts.size());
     std::vector<std::vector<double>> shared(threadCounts.size());
     for (int round = 0; round < rounds; ++round) {
-        // Turns: the bare loop, the scan with each thread count, and the bare loop
-        // shared by each thread count's threads.
+        // Turns: the bare loop, the bare loop with the scan's debug lines, the scan
+        // with each thread count, and the bare loop shared by each thread count's
+        // threads.
         const int counts = static_cast<int>(threadCounts.size());
-        const int turns = 1 + 2 * counts;
+        const int turns = 2 + 2 * counts;
         double bareMs = 0;
+        double withLineMs = 0;
         std::vector<double> scanMs(threadCounts.size(), 0.0);
         std::vector<double> sharedMs(threadCounts.size(), 0.0);
         for (int turn = 0; turn < turns; ++turn) {
@@ -313,8 +333,12 @@ int wmain(int argc, wchar_t** argv) {
                 bareMs = BareOpenCloseMs(paths);
                 continue;
             }
-            const std::size_t t = static_cast<std::size_t>((which - 1) % counts);
-            if (which > counts) {
+            if (which == 1) {
+                withLineMs = OpenCloseWithLineMs(paths);
+                continue;
+            }
+            const std::size_t t = static_cast<std::size_t>((which - 2) % counts);
+            if (which - 1 > counts) {
                 sharedMs[t] = SharedOpenCloseMs(paths, threadCounts[t]);
                 continue;
             }
@@ -323,7 +347,9 @@ int wmain(int argc, wchar_t** argv) {
             if (exitCode != 1) std::wprintf(L"  the scan failed (exit code %lu)\n", exitCode);
         }
         bare.push_back(bareMs);
-        std::wprintf(L"  round %d: bare open+close loop %.0f ms", round + 1, bareMs);
+        withLine.push_back(withLineMs);
+        std::wprintf(L"  round %d: bare open+close loop %.0f ms, with a debug line per file %.0f ms", round + 1, bareMs,
+                     withLineMs);
         for (std::size_t t = 0; t < threadCounts.size(); ++t) {
             scans[t].push_back(scanMs[t]);
             shared[t].push_back(sharedMs[t]);
@@ -338,15 +364,22 @@ int wmain(int argc, wchar_t** argv) {
     const double bareMs = Median(bare);
     std::wprintf(L"  bare open+close loop: %.0f ms median of %d rounds (%.1f us/file)\n", bareMs, rounds,
                  1000.0 * bareMs / fileCount);
+    const double withLineMs = Median(withLine);
+    std::wprintf(L"  bare loop with the scan's debug line per file: %.0f ms (%.1f us/file), ratio %.3fx the bare loop\n",
+                 withLineMs, 1000.0 * withLineMs / fileCount, withLineMs / bareMs);
     double scanMs = 0;
     for (std::size_t t = 0; t < threadCounts.size(); ++t) {
         std::vector<double> ratios;
         for (std::size_t i = 0; i < bare.size(); ++i) ratios.push_back(scans[t][i] / bare[i]);
         const double median = Median(scans[t]);
         if (threadCounts[t] == PoolThreadCount()) scanMs = median;
+        std::vector<double> lineRatios;
+        for (std::size_t i = 0; i < withLine.size(); ++i) lineRatios.push_back(scans[t][i] / withLine[i]);
         std::wprintf(L"  access scan, %d thread(s): %.0f ms (%.1f us/file), ratio %.3fx the bare loop (median of the "
-                     L"rounds' ratios %.3f; target 0.75)\n",
-                     threadCounts[t], median, 1000.0 * median / fileCount, median / bareMs, Median(ratios));
+                     L"rounds' ratios %.3f; target 0.75), %.3fx the loop with debug lines (median of the rounds' "
+                     L"ratios %.3f)\n",
+                     threadCounts[t], median, 1000.0 * median / fileCount, median / bareMs, Median(ratios),
+                     median / withLineMs, Median(lineRatios));
         std::vector<double> sharedRatios;
         for (std::size_t i = 0; i < bare.size(); ++i) sharedRatios.push_back(shared[t][i] / bare[i]);
         std::wprintf(L"  bare loop shared by %d thread(s): %.0f ms, median of the rounds' ratios %.3f (what parallel "

@@ -113,7 +113,8 @@ dirshift_typable() {
 
 # Presses keys on the display through the XTest extension (Xvfb has it), with the
 # pointer over the Wine desktop so the keys reach it. Each argument is an X key
-# name (Return, Tab, Escape) or text:<characters> to type (see dirshift_typable).
+# name (Return, Tab, Escape), text:<characters> to type (see dirshift_typable), or
+# a chord of modifiers and a key held together (Alt_L+b).
 dirshift_press() {
   python3 - "$@" <<'PY'
 import ctypes, sys, time
@@ -154,11 +155,27 @@ def key(name):
     x11.XFlush(display)
     time.sleep(0.05)
 
+def chord(names_held):
+    codes = []
+    for name in names_held:
+        code = x11.XKeysymToKeycode(display, x11.XStringToKeysym(name.encode()))
+        if code == 0:
+            sys.exit("no key types %r" % name)
+        codes.append(code)
+    for code in codes:
+        xtst.XTestFakeKeyEvent(display, code, 1, 0)
+    for code in reversed(codes):
+        xtst.XTestFakeKeyEvent(display, code, 0, 0)
+    x11.XFlush(display)
+    time.sleep(0.05)
+
 xtst.XTestFakeMotionEvent(display, -1, 1000, 740, 0)
 for argument in sys.argv[1:]:
     if argument.startswith("text:"):
         for c in argument[5:]:
             key(names.get(c, c))
+    elif len(argument) > 1 and "+" in argument:
+        chord(argument.split("+"))
     else:
         key(argument)
     time.sleep(0.2)

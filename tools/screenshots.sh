@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real dirshift.exe: the start-up warning (a
-# message box of the program), the relocation face and the junction manager.
+# message box of the program), the relocation face and the junction manager; the
+# check of every file while it runs and once cancelled; moving files back from the
+# manager (the junction selected, the question, the result); "/restore" on a folder
+# that is no junction; and the question at the start after a relocation that was
+# cut short (made by the tests' build of the program, which stops itself dead).
 # Each runs in a Wine virtual desktop on a private Xvfb (Wine then draws frames and
 # captions as Windows does), in a Wine prefix of its own that starts fresh, as a
 # first-time user's machine would. The pictures are trimmed to the windows.
@@ -73,8 +77,15 @@ volumes_dir="$DIRSHIFT_BUILD_DIR/screenshot-volumes"
 volume() { DIRSHIFT_BUILD_DIR="$volumes_dir" DIRSHIFT_WINEPREFIX="$WINEPREFIX" "$here/ntfs-volume.sh" "$1"; }
 trap 'dirshift_desktop_stop 0; volume down >/dev/null 2>&1 || true; dirshift_stop_xvfb' EXIT
 volume up >/dev/null
-mkdir -p "$volumes_dir/test-volumes/ntfs/Games/Steam/steamapps" "$volumes_dir/test-volumes/ntfs/Games/Saves"
-head -c 300000 /dev/zero > "$volumes_dir/test-volumes/ntfs/Games/Steam/steamapps/game.pak"
+games="$volumes_dir/test-volumes/ntfs/Games"
+mkdir -p "$games/Steam/steamapps" "$games/Saves"
+head -c 300000 /dev/zero > "$games/Steam/steamapps/game.pak"
+for slot in 1 2 3; do echo "save $slot" > "$games/Saves/slot$slot.sav"; done
+# A library large enough that checking every file takes seconds.
+for shelf in $(seq -w 1 24); do
+  mkdir -p "$games/Library/Shelf $shelf"
+  (cd "$games/Library/Shelf $shelf" && for book in $(seq -w 1 500); do echo "$shelf $book" > "Book $book.txt"; done)
+done
 
 # 1. The start-up warning, a message box of the program's own.
 dirshift_desktop_start "$exe" 'N:\Games\Steam' /create
@@ -101,4 +112,72 @@ dirshift_press Return
 await "$dirshift_caption_manager" 20
 sleep 2
 shoot junction-manager.png
-dirshift_desktop_stop 0
+# 5. The junction's row selected (the list is two tab stops after OK, which has the
+#    focus, and Home selects its first row), which enables "Move files back...".
+dirshift_press Tab Tab Home
+dirshift_settle
+shoot move-back-selected.png
+# 6. Its access key asks first, naming both folders and the size.
+dirshift_press Alt_L+b
+await "$dirshift_caption_message"
+shoot move-back-question.png
+# 7. Yes: the files come back, the junction and the emptied folder go.
+dirshift_press Alt_L+y
+sleep 2
+await "$dirshift_caption_message"
+shoot move-back-done.png
+dirshift_press Return
+sleep 1
+dirshift_press Escape
+dirshift_desktop_stop 15
+
+# 8. The check of every file of N:\Games\Library while it runs, and once Esc has
+#    cancelled it: nothing changed, the dialog stays for another try.
+dirshift_desktop_start "$exe" 'N:\Games\Library' /create
+await "$dirshift_caption_message"
+dirshift_press Return
+await "$dirshift_caption_relocation"
+dirshift_press Tab Tab 'text:M:\Library' Return
+sleep 0.7
+shoot scan-running.png
+dirshift_press Escape
+dirshift_settle
+if dirshift_window_shown "$dirshift_caption_message"; then
+  echo "screenshots: the check of N:\Games\Library ended before Esc; no picture of a cancelled check" >&2
+  exit 1
+fi
+shoot scan-cancelled.png
+dirshift_press Escape
+dirshift_desktop_stop 15
+
+# 9. "/restore" on a folder that is no junction: told so, nothing changes.
+dirshift_desktop_start "$exe" 'N:\Games\Saves' /restore
+await "$dirshift_caption_message"
+dirshift_press Return
+sleep 1
+await "$dirshift_caption_message"
+shoot restore-not-junction.png
+dirshift_press Return
+dirshift_desktop_stop 15
+
+# 10. A relocation of N:\Games\Saves stopped dead half-way by the tests' build of
+#     the program (as a crash would); the next start offers to finish it or move
+#     it back.
+stopping_exe="$DIRSHIFT_BUILD_DIR/tests/relocate/stopping/dirshift.exe"
+if [ -f "$stopping_exe" ]; then
+  DIRSHIFT_TEST_STOP_AT=moving-partly dirshift_desktop_start "$stopping_exe" 'N:\Games\Saves' /create
+  await "$dirshift_caption_message"
+  dirshift_press Return
+  await "$dirshift_caption_relocation"
+  dirshift_press Tab Tab 'text:M:\Saves' Return
+  dirshift_desktop_stop 15
+  dirshift_desktop_start "$exe" 'N:\Games'
+  await "$dirshift_caption_message"
+  dirshift_press Return
+  sleep 1
+  await "$dirshift_caption_message"
+  shoot recovery-question.png
+  dirshift_desktop_stop 0
+else
+  echo "screenshots: $stopping_exe is not built; no picture of the question after a stop" >&2
+fi

@@ -37,19 +37,23 @@ using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 
 }  // namespace
 
-int ProcessThreadCount() {
+int ProcessThreadCount() { return ProcessThreadCount(::GetCurrentProcessId()); }
+
+int ProcessThreadCount(unsigned long processId) {
     UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot) return -1;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     int count = 0;
     for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+        if (entry.th32OwnerProcessID == processId) ++count;
     }
     return count;
 }
 
-int ProcessHandleCount() {
+int ProcessHandleCount() { return ProcessHandleCount(::GetCurrentProcessId()); }
+
+int ProcessHandleCount(unsigned long processId) {
     auto query = reinterpret_cast<QuerySystemInformation>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr) return -1;
@@ -65,11 +69,11 @@ int ProcessHandleCount() {
         if (status != 0) return -1;
         const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
         const std::size_t fits = (size - offsetof(HandleTable, entries)) / sizeof(HandleEntry);
-        const DWORD self = ::GetCurrentProcessId();
+        const DWORD owner = processId;
         int count = 0;
         for (ULONG i = 0; i < table->count && i < fits; ++i) {
-            if ((table->entries[i].ownerProcessId & 0xFFFF) == (self & 0xFFFF) &&
-                (table->entries[i].ownerProcessId == self || table->entries[i].ownerProcessId <= 0xFFFF)) {
+            if ((table->entries[i].ownerProcessId & 0xFFFF) == (owner & 0xFFFF) &&
+                (table->entries[i].ownerProcessId == owner || table->entries[i].ownerProcessId <= 0xFFFF)) {
                 ++count;
             }
         }
@@ -81,6 +85,10 @@ int ProcessHandleCount() {
 ProcessCensus TakeProcessCensus() {
     { SCOPED_TRACE("census"); }
     return {ProcessThreadCount(), ProcessHandleCount()};
+}
+
+ProcessCensus TakeProcessCensusOf(unsigned long processId) {
+    return {ProcessThreadCount(processId), ProcessHandleCount(processId)};
 }
 
 void PrintTo(const ProcessCensus& census, std::ostream* os) {

@@ -6,13 +6,16 @@
 
 namespace testing_driver {
 
-// The threads of this process, or -1 when they cannot be counted.
+// The threads of this process (or of the process `processId`), or -1 when they
+// cannot be counted.
 int ProcessThreadCount();
+int ProcessThreadCount(unsigned long processId);
 
-// The kernel handles this process holds, or -1 when they cannot be counted.
-// (GetProcessHandleCount answers 0 under Wine 8; the system's handle table is
-// asked instead.)
+// The kernel handles this process (or the process `processId`) holds, or -1 when
+// they cannot be counted. (GetProcessHandleCount answers 0 under Wine 8; the
+// system's handle table is asked instead.)
 int ProcessHandleCount();
+int ProcessHandleCount(unsigned long processId);
 
 // The threads and handles of this process, to compare before and after.
 struct ProcessCensus {
@@ -27,6 +30,8 @@ struct ProcessCensus {
 // thread uses its per-thread state (SCOPED_TRACE does); that happens here first,
 // so the thread is part of every census.
 ProcessCensus TakeProcessCensus();
+// The same census of another process, for example a program a test started.
+ProcessCensus TakeProcessCensusOf(unsigned long processId);
 void PrintTo(const ProcessCensus& census, std::ostream* os);
 
 }  // namespace testing_driver

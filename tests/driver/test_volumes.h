@@ -15,5 +15,8 @@ constexpr wchar_t kPlainDrive[] = L"T:";
 constexpr wchar_t kRootDrive[] = L"R:";
 // A tiny drive (1 MB tmpfs): too small for most moves.
 constexpr wchar_t kSmallDrive[] = L"S:";
+// A small NTFS volume of its own (about 2.5 MB free): junctions on it are real, and
+// a test can fill it up.
+constexpr wchar_t kSmallNtfsDrive[] = L"V:";
 
 }  // namespace testing_driver

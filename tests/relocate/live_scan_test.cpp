@@ -6,12 +6,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/process_census.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/relocation_session.h"
@@ -134,6 +138,120 @@ TEST(LiveScan, TheDialogAnswersShowsProgressAndEachWayOfCancellingStopsTheScan) 
     }
     SaveScreenshot(L"scan-cancelled");
     EXPECT_EQ(session.Cancel(), std::optional<DWORD>(2u));
+}
+
+double NowMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Every message sent to the dialog from here is a round trip through its thread;
+// the slowest one counts.
+class RoundTrips {
+public:
+    explicit RoundTrips(HWND dialog) : dialog_(dialog) {}
+
+    std::wstring Status() {
+        const double start = NowMs();
+        DWORD_PTR answer = 0;
+        if (!::SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) answeredAll_ = false;
+        std::wstring status = DialogStatusText(dialog_);
+        worst_ = std::max(worst_, NowMs() - start);
+        return status;
+    }
+    void Watch(double ms) {
+        for (const double until = NowMs() + ms; NowMs() < until; ::Sleep(1)) Status();
+    }
+    // Probes until `done(status)`; false after `timeoutMs`.
+    template <typename Done>
+    bool WaitFor(Done done, double timeoutMs) {
+        for (const double until = NowMs() + timeoutMs; NowMs() < until; ::Sleep(1)) {
+            if (done(Status())) return true;
+        }
+        return false;
+    }
+
+    double worst() const { return worst_; }
+    bool answeredAll() const { return answeredAll_; }
+
+private:
+    HWND dialog_;
+    double worst_ = 0;
+    bool answeredAll_ = true;
+};
+
+bool IsScanProgress(const std::wstring& status) { return status.rfind(L"Scanning: ", 0) == 0; }
+
+// Stopped at any moment, the scan's pool of threads ends with it: the program holds
+// the same threads and handles after each stop as before, and it answers at once
+// all along. The destination drive is too small for the tree, so a scan that
+// passed would end in a refusal, never in a move.
+TEST(LiveScan, CancelAtRandomMomentsLeavesNoThreadOrHandleBehind) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder small(kSmallDrive);
+    const std::wstring source = scratch / L"large";
+    const std::wstring target = small / L"moved";
+    MakeLargeTree(source);
+    WriteTextFile(source + L"\\big.bin", std::string(1536 * 1024, 'b'));
+    const TreeSnapshot before = SnapshotTree(source);
+
+    RelocationSession session(source, target);
+    ASSERT_TRUE(session.started());
+    HWND dialog = session.dialog();
+    const DWORD program = session.app().processId();
+    RoundTrips probe(dialog);
+
+    // One whole scan first: its length bounds the moments to stop at, and what the
+    // program keeps after a first scan belongs to the census.
+    const double pressed = NowMs();
+    session.PressOk();
+    const std::optional<std::wstring> refusal = session.Answer(IDOK, 60000);
+    const double wholeScan = NowMs() - pressed;
+    ASSERT_TRUE(refusal.has_value());
+    ASSERT_EQ(refusal->rfind(L"The files to move take ", 0), 0u) << ::testing::PrintToString(*refusal);
+    ASSERT_FALSE(PathExists(target));
+    ASSERT_TRUE(WaitUntil([&] { return IsControlEnabled(dialog, IDOK); }, 5000));
+    ::Sleep(300);
+    const ProcessCensus census = TakeProcessCensusOf(program);
+    ASSERT_GT(census.threads, 0);
+    ASSERT_GT(census.handles, 0);
+
+    const unsigned seed = ::GetTickCount();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(0, std::max(1.0, wholeScan / 2));
+    std::vector<double> untilCancelled;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SCOPED_TRACE(testing::Message() << "attempt " << attempt << ", seed " << seed);
+        session.PressOk();
+        ASSERT_TRUE(probe.WaitFor(IsScanProgress, 10000)) << "no progress: " << DialogStatusText(dialog);
+        probe.Watch(moment(random));
+        ASSERT_TRUE(IsScanProgress(probe.Status())) << "the scan ended before the stop";
+
+        const double cancelled = NowMs();
+        PressButton(dialog, IDCANCEL);
+        ASSERT_TRUE(probe.WaitFor([](const std::wstring& status) { return status == kScanCancelledText; }, 10000))
+            << DialogStatusText(dialog);
+        untilCancelled.push_back(NowMs() - cancelled);
+        EXPECT_TRUE(WaitUntil([&] { return TakeProcessCensusOf(program) == census; }, 2000))
+            << ::testing::PrintToString(TakeProcessCensusOf(program)) << " after the stop, "
+            << ::testing::PrintToString(census) << " before";
+        EXPECT_TRUE(IsControlEnabled(dialog, IDOK));
+    }
+    std::printf("whole scan %.0f ms; worst round trip %.1f ms\nfrom Cancel to \"%ls\" (ms):", wholeScan,
+                probe.worst(), kScanCancelledText);
+    for (double ms : untilCancelled) std::printf(" %.1f", ms);
+    std::printf("\n");
+    std::fflush(stdout);
+    EXPECT_TRUE(probe.answeredAll());
+    EXPECT_LT(probe.worst(), 100.0) << "the dialog was deaf this long";
+
+    EXPECT_TRUE(session.NoBoxWithin(300)) << "a stopped scan says nothing more";
+    EXPECT_EQ(session.Cancel(), std::optional<DWORD>(2u));
+    EXPECT_EQ(SnapshotTree(source), before);
+    EXPECT_FALSE(PathExists(target));
 }
 
 TEST(LiveScan, ProgressTextCountsFilesAndBytes) {

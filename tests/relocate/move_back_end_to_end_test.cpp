@@ -1,12 +1,16 @@
 // The real dirshift.exe moving a relocated folder's files back: relocated through
 // its relocation dialog, moved back through the junction manager's button and
 // through "/restore". Every file's checksum is checked, and the old path and the
-// junction's bytes are read from Linux.
+// junction's bytes are read from Linux. What must refuse or undo a move back is
+// shown too: a junction's drive without room for the files, and a move back that
+// fails part-way (the test build of the program fails one of its disk calls).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "junction/junction.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
 #include "tests/driver/host_view.h"
@@ -37,6 +41,74 @@ std::wstring CompletedText(const std::wstring& junction, const std::wstring& tar
 std::wstring ScanFailedText(const std::wstring& target) {
     return L"One or more files in\n" + target +
            L"\nare in use or insufficient rights exist. The files can not be moved back. No changes were made.";
+}
+
+std::wstring FailedRestoredText(const std::wstring& junction, const std::wstring& target) {
+    return L"Moving the files back failed. Perhaps a file is in use? The files are all in\n" + target +
+           L"\nagain, and the junction\n" + junction + L"\nis back as it was.";
+}
+
+std::wstring NoRoomText(const std::wstring& junction, const std::wstring& needed, const std::wstring& available) {
+    return L"The files to move back take " + needed + L" bytes, but the drive of\n" + junction + L"\nhas only " +
+           available + L" bytes free. No changes were made.";
+}
+
+// 1234567 -> "1,234,567", as the program writes byte counts.
+std::wstring Grouped(unsigned long long number) {
+    std::wstring digits = std::to_wstring(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, L',');
+    return digits;
+}
+
+bool IsMoveBackQuestion(const std::wstring& text) {
+    return text.rfind(L"Move the files back and remove the junction?", 0) == 0;
+}
+
+// The program's boxes answered as by a user who wants the files back: Yes to the
+// question whenever it comes (before or after every file is checked), OK to any
+// other box. The texts of the other boxes, in order, once the program has ended;
+// `question` gets the question's text.
+std::vector<std::wstring> AnswerWantingTheFilesBack(AppProcess& app, std::wstring* question = nullptr) {
+    std::vector<std::wstring> told;
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (::GetTickCount64() < deadline) {
+        HWND box = app.WaitForDialog(L"Dirshift", 250);
+        if (box == nullptr) {
+            if (app.WaitForExit(0).has_value()) break;
+            continue;
+        }
+        const std::wstring text = BoxText(box);
+        if (IsMoveBackQuestion(text)) {
+            if (question != nullptr) *question = text;
+            PressButton(box, IDYES);
+        } else {
+            told.push_back(text);
+            PressButton(box, IDOK);
+        }
+        WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 10000);
+    }
+    return told;
+}
+
+// The debug line by which the test build of the program says it failed a call.
+bool SaysItFailedACall(const AppProcess& app, const std::wstring& call) {
+    const std::wstring start = L"Dirshift test: failed " + call + L" #";
+    for (const std::wstring& line : app.DebugLines()) {
+        if (line.rfind(start, 0) == 0) return true;
+    }
+    return false;
+}
+
+std::wstring StoppingExePath() { return ToWindowsPath(DIRSHIFT_STOPPING_EXE_PATH); }
+
+// The test build of the program, started with `arguments` while
+// DIRSHIFT_TEST_FAIL_CALL holds `failCall`.
+std::unique_ptr<AppProcess> StartFailingOneCall(const std::wstring& failCall, const std::wstring& arguments) {
+    ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_FAIL_CALL", failCall.c_str());
+    const std::wstring exe = StoppingExePath();
+    auto app = AppProcess::Start(exe, L"\"" + exe + L"\" " + arguments);
+    ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_FAIL_CALL", nullptr);
+    return app;
 }
 
 std::vector<TreeFile> UserTree() {
@@ -253,6 +325,111 @@ TEST_F(MoveBackEndToEnd, RestoreEndsWithTwoWhenDeclinedAndOneWhenRefused) {
         EXPECT_EQ(app->WaitForExit(), 1u);
         EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
     }
+}
+
+// The target's entries move back one by one; the second of them fails to move (a
+// file in use). The first goes back to the target, the rest never leave it, and
+// the junction is made again with the bytes it had.
+TEST_F(MoveBackEndToEnd, AMoveBackThatFailsPartWayPutsTheJunctionAndEveryFileBack) {
+    // Only moves out of the target count: a journal's own renames do not.
+    auto app = StartFailingOneCall(L"move:2:" + FullPath(target_) + L"\\", Quoted(source_) + L" /restore");
+    ASSERT_NE(app, nullptr);
+    std::wstring question;
+    const std::vector<std::wstring> told = AnswerWantingTheFilesBack(*app, &question);
+    EXPECT_EQ(question, QuestionText(source_, FullPath(target_), kTreeBytes));
+    EXPECT_EQ(told, std::vector<std::wstring>{FailedRestoredText(source_, FullPath(target_))});
+    EXPECT_EQ(app->WaitForExit(), 1u);
+    EXPECT_TRUE(SaysItFailedACall(*app, L"move")) << "the fault was never reached";
+    ExpectUnchanged();
+    EXPECT_EQ(HostTypeOf(source_), HostType::Symlink) << "ntfs-3g shows a junction as a symbolic link";
+}
+
+// A folder of a small NTFS drive whose files live on another drive, with the
+// junction that a relocation leaves; the small drive then fills up, so the files
+// cannot come back. (Wine 8's shell moves nothing from this drive to another Linux
+// file system and the program rightly rolls such a relocation back, so the state
+// is made here: the files copied, the junction made by the program's own library.)
+class MoveBackToAFullDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeTree(target_, tree_);
+        before_ = SnapshotTree(target_);
+        ASSERT_EQ(before_.size(), tree_.size());
+        ASSERT_TRUE(CreateJunction(source_.c_str(), FullPath(target_).c_str()));
+        ASSERT_EQ(OnDiskJunctionTarget(source_), L"\\??\\" + FullPath(target_));
+        ASSERT_EQ(SnapshotTree(source_), before_) << "the files are seen through the junction";
+        linkBytes_ = ReadNtfsReparseData(source_);
+    }
+
+    // Fills the junction's drive until less than `left` bytes are free.
+    void FillDriveLeaving(ULONGLONG left) {
+        ULARGE_INTEGER available = {};
+        ASSERT_TRUE(::GetDiskFreeSpaceExW(sourceParent_.path().c_str(), &available, nullptr, nullptr));
+        ASSERT_GT(available.QuadPart, left);
+        const std::wstring filler = sourceParent_ / L"filler.bin";
+        HANDLE file = ::CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const std::string chunk(64 * 1024, 'f');
+        for (ULONGLONG written = 0; written + left < available.QuadPart; written += chunk.size()) {
+            DWORD wrote = 0;
+            if (!::WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &wrote, nullptr)) break;
+        }
+        ::CloseHandle(file);
+    }
+
+    ULONGLONG TreeBytes() const {
+        ULONGLONG bytes = 0;
+        for (const TreeFile& file : tree_) bytes += file.content.size();
+        return bytes;
+    }
+
+    const std::vector<TreeFile> tree_ = {
+        {L"slot1.sav", std::string(300000, '1')},
+        {L"slot2.sav", std::string(200000, '2')},
+        {L"Notes\\\u00e9t\u00e9.txt", "notes"},
+    };
+    // The destination goes last, so a junction never outlives its target.
+    ScratchFolder targetParent_{kPlainDrive};
+    ScratchFolder sourceParent_{kSmallNtfsDrive};
+    std::wstring source_ = sourceParent_ / L"Saves";
+    std::wstring target_ = targetParent_ / L"Saves moved";
+    TreeSnapshot before_;
+    std::optional<Bytes> linkBytes_;
+};
+
+// Before the drive fills, the same files come back across the two drives: copied,
+// their folder made again, the junction and the emptied target gone.
+TEST_F(MoveBackToAFullDrive, WithRoomTheFilesComeBackAcrossDrives) {
+    auto app = AppProcess::StartDirshift(Quoted(source_) + L" /restore");
+    ASSERT_NE(app, nullptr);
+    const std::vector<std::wstring> told = AnswerWantingTheFilesBack(*app);
+    EXPECT_EQ(told, std::vector<std::wstring>{CompletedText(source_, FullPath(target_))});
+    EXPECT_EQ(app->WaitForExit(), 0u);
+    EXPECT_FALSE(ReadNtfsReparseData(source_).has_value());
+    EXPECT_EQ(HostTypeOf(source_), HostType::Directory);
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
+}
+
+TEST_F(MoveBackToAFullDrive, IsRefusedWithBothFiguresAndNothingChanges) {
+    FillDriveLeaving(TreeBytes() / 4);
+    ULARGE_INTEGER available = {};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(sourceParent_.path().c_str(), &available, nullptr, nullptr));
+    ASSERT_LT(available.QuadPart, TreeBytes());
+
+    auto app = AppProcess::StartDirshift(Quoted(source_) + L" /restore");
+    ASSERT_NE(app, nullptr);
+    std::wstring question;
+    const std::vector<std::wstring> told = AnswerWantingTheFilesBack(*app, &question);
+    if (!question.empty()) {
+        EXPECT_EQ(question, QuestionText(source_, FullPath(target_), Grouped(TreeBytes())));
+    }
+    EXPECT_EQ(told, std::vector<std::wstring>{NoRoomText(source_, Grouped(TreeBytes()), Grouped(available.QuadPart))});
+    EXPECT_EQ(app->WaitForExit(), 1u);
+
+    EXPECT_EQ(ReadNtfsReparseData(source_), linkBytes_) << "the junction's bytes, read from Linux";
+    EXPECT_EQ(HostTypeOf(source_), HostType::Symlink);
+    EXPECT_EQ(SnapshotTree(target_), before_);
 }
 
 }  // namespace

@@ -18,12 +18,23 @@
 //   back-partly           ... a plain folder stands there, the first half is in it
 //   back-all              ... every entry is in it, the emptied folder still stands
 //   back-target-gone      ... and the emptied folder is removed, the journal not yet
+//
+// It also fails one disk call of the engine, as a disk or another program would,
+// when DIRSHIFT_TEST_FAIL_CALL names it: "<call>:<n>" fails the n-th call of that
+// kind (its name as DiskCallName gives it, "move", "make folder", ...);
+// "<call>:<n>:<text>" counts only the calls whose path contains <text>, so that a
+// journal's own renames, say, never take the count. The failed call reports a
+// sharing violation and does nothing; the debug line "Dirshift test: failed <call>
+// #<n> on <path>" tells that it happened.
 #include <windows.h>
 
+#include <atomic>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
+#include "engine/disk_calls.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "junction/junction.h"
@@ -93,9 +104,69 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
     }
 }
 
+// ---- a failing disk call ----------------------------------------------------------
+
+struct FailingCall {
+    DiskCall call = DiskCall::Move;
+    long ordinal = 0;       // 0: no call fails
+    std::wstring pathPart;  // empty: every call of the kind counts
+};
+
+// Read once, before the engine makes any call; the calls themselves may come from
+// several threads, hence the atomic count.
+FailingCall failing;
+std::atomic<long> callsCounted{0};
+
+bool ParseFailingCall(const std::wstring& text, FailingCall& parsed) {
+    const size_t firstColon = text.find(L':');
+    if (firstColon == std::wstring::npos) return false;
+    const std::wstring name = text.substr(0, firstColon);
+    const size_t secondColon = text.find(L':', firstColon + 1);
+    const std::wstring number = text.substr(firstColon + 1, secondColon == std::wstring::npos
+                                                                ? std::wstring::npos
+                                                                : secondColon - firstColon - 1);
+    wchar_t* end = nullptr;
+    parsed.ordinal = std::wcstol(number.c_str(), &end, 10);
+    if (number.empty() || *end != L'\0' || parsed.ordinal < 1) return false;
+    if (secondColon != std::wstring::npos) parsed.pathPart = text.substr(secondColon + 1);
+    // The kinds are numbered from 0 on; past the last one the name is "?".
+    for (int kind = 0;; ++kind) {
+        const std::wstring known = DiskCallName(static_cast<DiskCall>(kind));
+        if (known == L"?") return false;
+        if (name == known) {
+            parsed.call = static_cast<DiskCall>(kind);
+            return true;
+        }
+    }
+}
+
+DiskFault FailNamedCall(DiskCall call, const wchar_t* path) {
+    if (call != failing.call) return {};
+    const std::wstring where = path != nullptr ? path : L"";
+    if (!failing.pathPart.empty() && where.find(failing.pathPart) == std::wstring::npos) return {};
+    if (callsCounted.fetch_add(1) + 1 != failing.ordinal) return {};
+    ::OutputDebugStringW((L"Dirshift test: failed " + std::wstring(DiskCallName(call)) + L" #" +
+                          std::to_wstring(failing.ordinal) + L" on " + where)
+                             .c_str());
+    return {ERROR_SHARING_VIOLATION, false};
+}
+
+void InstallFailingCall() {
+    wchar_t value[512] = L"";
+    const DWORD length = ::GetEnvironmentVariableW(L"DIRSHIFT_TEST_FAIL_CALL", value, 512);
+    if (length == 0) return;
+    if (length >= 512 || !ParseFailingCall(value, failing)) {
+        // A test that asked for a fault must not pass because none happened.
+        ::OutputDebugStringW(L"Dirshift test: DIRSHIFT_TEST_FAIL_CALL not understood");
+        ::ExitProcess(98);
+    }
+    SetDiskFaultSource(FailNamedCall);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     SetRelocationPhaseHook(StopHere);
+    InstallFailingCall();
     return RunDirshift(argc, argv);
 }
