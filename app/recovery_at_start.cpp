@@ -64,15 +64,19 @@ void OfferRecoveryAtStart(const JournalStore& store) {
         OfferDiscarding(store, assessment.message, facts);
         return;
     }
+    // The first button finishes what the user had started, the second undoes it.
+    const bool moveBack = journal.kind == JournalKind::MoveBack;
     int choice;
     {
-        CustomButtons buttons(kRecoveryChoiceLabels);
+        CustomButtons buttons(moveBack ? kMoveBackRecoveryChoiceLabels : kRecoveryChoiceLabels);
         choice = Ask(assessment.message, facts);
     }
     DialogRelocationReporter reporter(nullptr);
-    if (choice == PB_IDCUSTOM1) {
+    const bool toTarget = (choice == PB_IDCUSTOM1 && !moveBack) || (choice == PB_IDCUSTOM2 && moveBack);
+    const bool toSource = (choice == PB_IDCUSTOM2 && !moveBack) || (choice == PB_IDCUSTOM1 && moveBack);
+    if (toTarget) {
         (void)FinishRelocation(journal, store, reporter);
-    } else if (choice == PB_IDCUSTOM2) {
+    } else if (toSource) {
         (void)MoveRelocationBack(journal, store, reporter);
     }
 }

@@ -1,5 +1,6 @@
 #include "engine/move_back.h"
 
+#include <optional>
 #include <vector>
 
 #include "engine/disk_calls.h"
@@ -7,6 +8,8 @@
 #include "base/text.h"
 #include "base/unique_resource.h"
 #include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
+#include "engine/moved_links.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
 #include "junction/link_data.h"
@@ -40,27 +43,6 @@ bool IsLocalDrivePath(const std::wstring& path) {
     }
 }
 
-// Adds up the files below `folder`, links not followed. False when a folder cannot
-// be listed.
-bool MeasureTree(const std::wstring& folder, std::uint64_t& bytes, std::uint64_t& files) {
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(disk::FindFirst(folder + L"\\*", entry));
-    if (!listing) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                !MeasureTree(folder + L'\\' + entry.cFileName, bytes, files)) {
-                return false;
-            }
-            continue;
-        }
-        bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-        ++files;
-    } while (disk::FindNext(listing.get(), entry));
-    return ::GetLastError() == ERROR_NO_MORE_FILES;
-}
-
 std::wstring VolumeOf(const std::wstring& path) {
     wchar_t volume[MAX_PATH] = L"";
     if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return std::wstring();
@@ -90,28 +72,36 @@ std::wstring ParentOf(const std::wstring& path) {
 
 class MoveBack {
 public:
-    MoveBack(const MoveBackRequest& request, RelocationObserver& observer) : request_(request), observer_(observer) {}
+    MoveBack(const MoveBackRequest& request, RelocationObserver& observer)
+        : request_(request),
+          observer_(observer),
+          store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
 
     MoveBackResult Run() {
-        if (!ReadJunction() || !MeasureTarget()) return MoveBackResult::Refused;
-        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
+        if (!ReadJunction() || !NoJournalPending()) return MoveBackResult::Refused;
+        // The scan runs on its worker while the caller's window keeps answering, and
+        // totals the bytes: the question names a size that no walk on the caller's
+        // thread had to find first. What cannot go ahead is said before anything is
+        // asked.
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
+        if (!HasRoom()) return MoveBackResult::Refused;
+        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
-        if (!HasRoom() || !ListMovedEntries()) return MoveBackResult::Refused;
+        if (!ListMovedEntries() || !LinksCanBeCarried() || !JournalStarted()) return MoveBackResult::Refused;
 
         // From the junction's removal until everything stands where it ends, a
-        // stopped program would leave the files split.
+        // stopped program would leave the files split; the journal then tells the
+        // next start where they are.
         observer_.OnFilesMoving(true);
         const MoveBackResult moved = ReplaceAndMove();
         observer_.OnFilesMoving(false);
         if (moved != MoveBackResult::Completed) return moved;
 
-        if (!disk::RemoveFolder(plan_.target)) {
-            DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
-            observer_.Report(M::MoveBackTargetLeft, facts_);
-        } else {
-            observer_.Report(M::MoveBackCompleted, facts_);
-        }
+        // Said left only when it is seen there still.
+        const bool targetRemoved = disk::RemoveFolder(plan_.target) || NothingAt(plan_.target);
+        if (!targetRemoved) DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
+        keeper_->Close();
+        observer_.Report(targetRemoved ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
         return MoveBackResult::Completed;
     }
 
@@ -130,6 +120,7 @@ private:
         if (disk::ReadLink(junction, true, linkData_, tag) != LinkKind::Junction) {
             return Refuse(M::MoveBackNotJunction);
         }
+        if (!FullPathWithin(junction, MAX_PATH - 1, fullJunction_)) return Refuse(M::MoveBackNotJunction);
         const std::wstring stored = LinkSubstituteName(linkData_);
         plan_.junction = junction;
         plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
@@ -140,9 +131,48 @@ private:
         return true;
     }
 
-    bool MeasureTarget() {
-        if (!MeasureTree(plan_.target, plan_.bytes, plan_.files)) return Refuse(M::MoveBackScanFailed);
-        facts_.needed = plan_.bytes;
+    // Another operation's journal is all that tells where its files are: nothing
+    // starts while one is kept.
+    bool NoJournalPending() {
+        RelocationJournal pending;
+        if (store_.Read(pending) == JournalStore::ReadResult::None) return true;
+        facts_.name = store_.path();
+        return Refuse(M::JournalPending);
+    }
+
+    // The journal names the junction, its bytes and every entry before anything
+    // changes; a move back that could not be finished or undone after a crash does
+    // not start. It is written as the undoing of a relocation from the junction's
+    // path to its folder, so links are kept in the form they take at the old path.
+    bool JournalStarted() {
+        RelocationJournal journal;
+        journal.kind = JournalKind::MoveBack;
+        journal.phase = JournalPhase::RollingBack;
+        journal.source = fullJunction_;
+        journal.target = plan_.target;
+        journal.entries = movedNames_;
+        journal.junctionData = linkData_;
+        for (const LinkRecord& link : links_) journal.links.push_back({link.relativePath, link.folder, link.data});
+        keeper_.emplace(store_, journal);
+        const auto holds = [](const std::wstring& folder, const std::wstring& inner) {
+            const PathRelation relation = RelatePaths(folder, inner);
+            return relation == PathRelation::Same || relation == PathRelation::TargetInsideSource;
+        };
+        std::wstring storeFolder;
+        if (!store_.folder().empty() && FullPathWithin(store_.folder(), 32767, storeFolder) &&
+            (holds(fullJunction_, storeFolder) || holds(plan_.target, storeFolder))) {
+            facts_.name = store_.folder();
+            return Refuse(M::JournalInsideFolders);
+        }
+        RelocationJournal readable;
+        if (!NoJournalPending()) return false;
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::RollingBack)) {
+            // A write that failed after its work may have left the journal there:
+            // nothing was pending before, so whatever stands there is this one's.
+            (void)store_.Remove();
+            facts_.name = store_.path();
+            return Refuse(M::JournalNotWritten);
+        }
         return true;
     }
 
@@ -153,6 +183,12 @@ private:
         case AccessScanOutcome::NotStarted:
             return Refuse(M::WorkerFailed);
         case AccessScanOutcome::Failed:
+            // A reparse point that is no link cannot be carried as one, nor moved
+            // as a file.
+            if (!findings_.foreignReparsePoint.empty()) {
+                facts_.name = findings_.foreignReparsePoint;
+                return Refuse(M::MoveBackHoldsLink);
+            }
             return Refuse(M::MoveBackScanFailed);
         case AccessScanOutcome::Cancelled:
             scanCancelled_ = true;
@@ -160,6 +196,8 @@ private:
         case AccessScanOutcome::Passed:
             break;
         }
+        plan_.bytes = findings_.totalBytes;
+        facts_.needed = plan_.bytes;
         return true;
     }
 
@@ -178,46 +216,82 @@ private:
         return true;
     }
 
-    // A link among the entries would be moved by renaming its path, which under
-    // Wine moves the folder it points to instead: such a folder is refused.
+    // What goes back, named before it goes: a put back takes exactly these entries.
+    // Links among them, at any depth, travel as links (see ReplaceAndMove).
     bool ListMovedEntries() {
         if (!ListFolderEntries(plan_.target, movedNames_)) return Refuse(M::MoveBackScanFailed);
-        for (const auto& name : movedNames_) {
-            const DWORD attributes = disk::Attributes(plan_.target + L'\\' + name);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                facts_.name = name;
+        return true;
+    }
+
+    // Each link as it will stand at the old path: a junction that points into the
+    // folder points to the same place below the old path once the files are there.
+    bool LinksCanBeCarried() {
+        links_.clear();
+        for (const LinkRecord& link : findings_.links) {
+            LinkRecord atOldPath = link;
+            if (!RepointJunction(link.data, plan_.target, fullJunction_, atOldPath.data)) {
+                facts_.name = JoinPath(plan_.target, link.relativePath);
                 return Refuse(M::MoveBackHoldsLink);
             }
+            links_.push_back(std::move(atOldPath));
         }
         return true;
     }
 
+    // Links leave the folder before anything moves, so that no move goes through
+    // them (or, under Wine, moves the folder they point to), and are made again at
+    // the old path once the files are there.
     MoveBackResult ReplaceAndMove() {
+        bool putBack = true;
+        if (!TakeLinksOut(plan_.target, findings_.links, facts_.name, putBack)) {
+            // Nothing has moved; only links that did not come back keep the journal,
+            // to name them at the next start.
+            if (putBack) keeper_->Close();
+            observer_.Report(putBack ? M::MoveBackLinkNotTakenOut : M::MoveBackLinksNotPutBack, facts_);
+            return putBack ? MoveBackResult::Refused : MoveBackResult::NotRestored;
+        }
         const MoveBackResult replaced = ReplaceJunctionByFolder();
         if (replaced != MoveBackResult::Completed) return replaced;
-        if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target)) {
+        if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target) &&
+            PutLinksIn(plan_.junction, findings_.links, plan_.target, fullJunction_, facts_.name)) {
             return MoveBackResult::Completed;
         }
         return PutBack();
+    }
+
+    // The junction stands again: its folder gets its links back. Nothing is whole
+    // until they are.
+    MoveBackResult JunctionKept(MoveBackResult result) {
+        if (!PutLinksBack(plan_.target, findings_.links)) {
+            observer_.Report(M::MoveBackNotRestored, facts_);
+            return MoveBackResult::NotRestored;
+        }
+        keeper_->Close();
+        Refuse(M::MoveBackJunctionNotReplaced);
+        return result;
     }
 
     // The junction goes, a plain folder takes its name. If that fails, the junction
     // is made again from its own bytes.
     // Completed when the plain folder stands in the junction's place.
     MoveBackResult ReplaceJunctionByFolder() {
-        if (disk::RemoveJunction(plan_.junction)) {
-            if (disk::MakeFolder(plan_.junction)) return MoveBackResult::Completed;
-            DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
-            if (RecreateJunction()) {
-                Refuse(M::MoveBackJunctionNotReplaced);
-                return MoveBackResult::RolledBack;
+        // A call may fail after doing its work (a lost reply): what stands at the
+        // path decides, not the call's word.
+        if (disk::RemoveJunction(plan_.junction) || NothingAt(plan_.junction)) {
+            if (disk::MakeFolder(plan_.junction) || IsPlainFolder(disk::Attributes(plan_.junction))) {
+                return MoveBackResult::Completed;
             }
+            DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
+            if (RecreateJunction()) return JunctionKept(MoveBackResult::RolledBack);
         } else if (JunctionUnchanged()) {
-            Refuse(M::MoveBackJunctionNotReplaced);
-            return MoveBackResult::Refused;
+            return JunctionKept(MoveBackResult::Refused);
         }
         observer_.Report(M::MoveBackNotRestored, facts_);
         return MoveBackResult::NotRestored;
+    }
+
+    static bool NothingAt(const std::wstring& path) {
+        return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
     }
 
     bool JunctionUnchanged() {
@@ -232,9 +306,20 @@ private:
 
     // The move failed part-way: every entry goes back into the target, the plain
     // folder goes, the junction comes back with the bytes it had.
+    // Until it is all back, the journal stays: the next start offers to finish.
     MoveBackResult PutBack() {
-        const bool filesBack = MoveEntriesBack(plan_.junction, plan_.target, movedNames_);
+        (void)keeper_->Announce(JournalPhase::Moving);
+        // In passes that skip what is done: a file held for a moment must not leave
+        // the files split.
+        const bool filesBack =
+            MoveBackWithLinks(plan_.junction, plan_.target, movedNames_, findings_.links, [&] {
+                for (const auto& name : movedNames_) {
+                    if (!NothingAt(JoinPath(plan_.junction, name))) return false;
+                }
+                return true;
+            });
         const bool restored = filesBack && disk::RemoveFolder(plan_.junction) && RecreateJunction();
+        if (restored) keeper_->Close();
         observer_.Report(restored ? M::MoveBackFailedRestored : M::MoveBackNotRestored, facts_);
         return restored ? MoveBackResult::RolledBack : MoveBackResult::NotRestored;
     }
@@ -246,7 +331,11 @@ private:
     ReparseBytes linkData_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
+    std::vector<LinkRecord> links_;  // as they will stand at the old path
     bool scanCancelled_ = false;
+    std::wstring fullJunction_;
+    JournalStore store_;
+    std::optional<JournalKeeper> keeper_;
 };
 
 }  // namespace

@@ -15,8 +15,7 @@
 struct MoveBackPlan {
     std::wstring junction;  // the junction's path, as given (cleaned)
     std::wstring target;    // the folder it points to, without the "\??\" prefix
-    std::uint64_t bytes = 0;
-    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;  // as the access scan totals them, links not followed
 };
 
 enum class MoveBackResult {
@@ -32,6 +31,8 @@ struct MoveBackRequest {
     std::wstring junction;
     // Owner of the questions the engine hands on; may be null.
     HWND owner = nullptr;
+    // Where the move back keeps its journal; null: the user's own store.
+    const JournalStore* journal = nullptr;
 };
 
 // True when moving `bytes` from the volume `sourceVolume` to `destinationVolume`
@@ -39,8 +40,11 @@ struct MoveBackRequest {
 // is a rename and needs no room.
 [[nodiscard]] bool MoveBackHasRoom(std::uint64_t bytes, std::uint64_t freeBytes, bool sameVolume);
 
-// Asks the user to confirm (naming both folders and the size), then moves the
-// files back, on the calling thread. Every outcome has been reported to `observer`.
+// Scans the target's files on a worker (the observer's progress waits for it, so a
+// dialog keeps answering and can cancel), then asks the user to confirm (naming
+// both folders and the size the scan found), then moves the files back on the
+// calling thread. A cancelled scan changes nothing and counts as declined. Every
+// outcome has been reported to `observer`.
 [[nodiscard]] MoveBackResult RunMoveBack(const MoveBackRequest& request, RelocationObserver& observer);
 
 // Whether `junction` is a junction whose target is a plain folder on a local

@@ -10,9 +10,10 @@
 
 #include "engine/access_scan.h"
 
-// Removes each of `links` below `root`, in order. When one cannot be removed, the
-// ones removed before it are made again, `failedPath` names it and false is
-// returned; `putBack` then tells whether all of those came back.
+// Removes each of `links` below `root`, in order. When one cannot be removed (or
+// cannot be seen gone), the ones removed before it, and that one if it is gone
+// after all, are made again, `failedPath` names it and false is returned;
+// `putBack` then tells whether all of those came back.
 [[nodiscard]] bool TakeLinksOut(const std::wstring& root, const std::vector<LinkRecord>& links,
                                 std::wstring& failedPath, bool& putBack);
 

@@ -81,9 +81,21 @@ enum class RelocationMessage {
     RecoveryJournalDamaged,
     RecoveryFoldersGone,
     RecoveryFoldersChanged,
+    // At the next start, after a move back that did not end: what is on the disk.
+    RecoveryMoveBackNotStarted,
+    RecoveryMoveBackJunctionGone,
+    RecoveryMoveBackPartly,
+    RecoveryMoveBackAllBack,
+    // How the undoing of a move back ended.
+    MoveBackUndone,
+    MoveBackUndoFailed,
+    MoveBackJunctionNotMade,
+    // A link inside the junction's folder, on its way back.
+    MoveBackLinkNotTakenOut,
+    MoveBackLinksNotPutBack,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::RecoveryFoldersChanged;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackLinksNotPutBack;
 
 // What a message names.
 struct RelocationFacts {

@@ -130,6 +130,17 @@ bool IsFullLocalPath(const std::wstring& path) {
 bool IsRelativePath(const std::wstring& path) { return ComponentsArePlain(path, 0); }
 
 bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJournal& journal, bool& sawPhase) {
+    if (key == L"kind") {
+        if (value == L"relocation") {
+            journal.kind = JournalKind::Relocation;
+        } else if (value == L"move-back") {
+            journal.kind = JournalKind::MoveBack;
+        } else {
+            return false;
+        }
+        return true;
+    }
+    if (key == L"junction") return ParseHexBytes(value, journal.junctionData) && !journal.junctionData.empty();
     if (key == L"phase") {
         sawPhase = true;
         return PhaseNamed(value, journal.phase);
@@ -163,9 +174,16 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
 
 std::wstring FormatJournal(const RelocationJournal& journal) {
     std::wstring text = kHeader;
+    // A relocation's journal reads as it always did; only a move back says more.
+    if (journal.kind == JournalKind::MoveBack) text += L"\nkind=move-back";
     text += L"\nphase=";
     text += NameOf(journal.phase);
     text += L"\nsource=" + journal.source + L"\ntarget=" + journal.target + L"\n";
+    if (journal.kind == JournalKind::MoveBack) {
+        text += L"junction=";
+        for (BYTE b : journal.junctionData) text += Hex(b, 2);
+        text += L"\n";
+    }
     for (const auto& entry : journal.entries) text += L"entry=" + entry + L"\n";
     for (const auto& link : journal.links) {
         text += (link.folder ? L"link=" : L"file-link=") + link.relativePath + L"|";
@@ -206,7 +224,9 @@ bool ParseJournal(const std::wstring& text, RelocationJournal& journal) {
         if (equals == std::wstring::npos) return false;
         if (!ParseLine(line.substr(0, equals), line.substr(equals + 1), journal, sawPhase)) return false;
     }
-    return !first && sawPhase && !journal.source.empty() && !journal.target.empty();
+    const bool junctionKnown = journal.kind == JournalKind::Relocation ? journal.junctionData.empty()
+                                                                       : !journal.junctionData.empty();
+    return !first && sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown;
 }
 
 JournalStore::JournalStore(std::wstring folder) : folder_(std::move(folder)), path_(folder_ + L"\\" + kFileName) {}

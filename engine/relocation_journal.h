@@ -28,15 +28,27 @@ struct JournalLink {
     }
 };
 
+// What the user had started. A move back is written as the undoing of a finished
+// relocation (the same two paths, the same entries and links in the source's
+// form), so that recovery can take either way out with the same steps.
+enum class JournalKind {
+    Relocation,  // the source's files on their way into the destination
+    MoveBack,    // a junction's files on their way back into its place
+};
+
 struct RelocationJournal {
-    std::wstring source;  // full paths
+    JournalKind kind = JournalKind::Relocation;
+    std::wstring source;  // full paths; for a move back, the junction's
     std::wstring target;
     JournalPhase phase = JournalPhase::Moving;
     std::vector<std::wstring> entries;  // the source's top-level names, as listed before the move
-    std::vector<JournalLink> links;
+    std::vector<JournalLink> links;     // reparse data as it stands in the source
+    // A move back's junction, byte for byte, so that undoing it makes the very same
+    // junction again. Empty for a relocation.
+    std::vector<BYTE> junctionData;
     bool operator==(const RelocationJournal& other) const {
-        return source == other.source && target == other.target && phase == other.phase &&
-               entries == other.entries && links == other.links;
+        return kind == other.kind && source == other.source && target == other.target && phase == other.phase &&
+               entries == other.entries && links == other.links && junctionData == other.junctionData;
     }
 };
 
@@ -49,8 +61,10 @@ std::wstring FormatJournal(const RelocationJournal& journal);
 std::wstring SealJournalText(const std::wstring& body);
 
 // False, with `journal` unspecified, for anything but a whole journal of this
-// program: a wrong header or checksum, an unknown phase or key, a path that is not
-// a full local path, an entry name that is not a plain name.
+// program: a wrong header or checksum, an unknown phase, kind or key, a path that
+// is not a full local path, an entry name that is not a plain name, a move back
+// without its junction's data. A journal without a kind is a relocation's (as
+// every journal written before moves back were journalled).
 [[nodiscard]] bool ParseJournal(const std::wstring& text, RelocationJournal& journal);
 
 // Where the journal is kept: one file in a folder of its own.

@@ -17,6 +17,13 @@ constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
     L"Finish the relocation (move what is left and make the junction), move everything back to the source " \
     L"folder, or decide later?"
 
+#define MOVE_BACK_RECOVERY_HEAD \
+    L"A move back did not end: Dirshift was stopped while it moved the files of\n{target}\nback to\n{source}\n\n"
+#define MOVE_BACK_RECOVERY_QUESTION                                                                          \
+    L"Finish moving the files back (the old path becomes a plain folder holding every file, and the emptied " \
+    L"folder is removed), undo it (every file back in the folder the junction points to, and the junction as " \
+    L"it was), or decide later?"
+
 const RelocationMessageStyle kMessages[] = {
     {M::NoSource, L"Please supply a source directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::NoTarget, L"Please supply a destination directory name.", MB_ICONERROR, kDialog, kSystem, nullptr},
@@ -183,8 +190,9 @@ const RelocationMessageStyle kMessages[] = {
      L"changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveBackHoldsLink,
-     L"{target}\nholds \"{name}\", which is itself a link (a junction or symbolic link). Dirshift can not move it back "
-     L"safely. No changes were made.",
+     L"{target}\nholds\n{name}\na reparse point that Dirshift can not carry back: it is neither a junction nor a "
+     L"symbolic link (for example a cloud file placeholder or a deduplicated file), or its data can not be read or "
+     L"pointed to the old place. The files can not be moved back. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
     {M::MoveBackJunctionNotReplaced,
      L"The junction\n{source}\ncould not be replaced by a plain folder. The junction is as it was and the files are "
@@ -259,6 +267,43 @@ const RelocationMessageStyle kMessages[] = {
      L"tell where the files belong and changes nothing. Please check both folders. Discard the journal? (No keeps "
      L"it.)",
      MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackNotStarted,
+     MOVE_BACK_RECOVERY_HEAD L"Nothing has moved yet: the junction stands as it was and every item is still in "
+     L"the folder it points to.\n\n" MOVE_BACK_RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackJunctionGone,
+     MOVE_BACK_RECOVERY_HEAD L"The junction is gone, but every item is still in the folder it pointed to, so "
+     L"programs that use the old path do not find their files.\n\n" MOVE_BACK_RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackPartly,
+     MOVE_BACK_RECOVERY_HEAD L"The junction is gone. Some items are back at the old path, the others are still in "
+     L"the folder it pointed to.\n\n" MOVE_BACK_RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackAllBack,
+     MOVE_BACK_RECOVERY_HEAD L"Every item is back at the old path, which is a plain folder again; the junction is "
+     L"gone.\n\n" MOVE_BACK_RECOVERY_QUESTION,
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::MoveBackUndone,
+     L"The move back is undone: the files are all in\n{target}\nagain, and the junction\n{source}\nis back as it "
+     L"was.",
+     MB_OK | MB_ICONINFORMATION, kDialog, kSystem, nullptr},
+    {M::MoveBackUndoFailed,
+     L"The files could not all be put back in\n{target}\nbehind the junction. Dirshift now moves them to\n{source}"
+     L"\ninstead.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackJunctionNotMade,
+     L"The junction\n{source}\ncould not be made again, so the files stay at the old path: they are all in\n"
+     L"{source}\nwhich is a plain folder.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackLinkNotTakenOut,
+     L"The link\n{name}\ninside\n{target}\ncould not be taken out to be carried back. The links taken out before "
+     L"it were put back. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackLinksNotPutBack,
+     L"The link\n{name}\ninside\n{target}\ncould not be taken out to be carried back, and the links taken out "
+     L"before it could not all be made again. No files were moved; the folders those links pointed to are "
+     L"unchanged.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.
@@ -298,6 +343,8 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
 }
 
 #undef RECOVERY_QUESTION
+#undef MOVE_BACK_RECOVERY_HEAD
+#undef MOVE_BACK_RECOVERY_QUESTION
 
 // One row per message, in the order of the enumeration: a row is found by its index.
 static_assert(std::size(kMessages) == static_cast<size_t>(kLastRelocationMessage) + 1,
@@ -334,3 +381,4 @@ std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFa
 }
 
 const wchar_t kRecoveryChoiceLabels[] = L"&Finish\nMove &back\nDecide &later";
+const wchar_t kMoveBackRecoveryChoiceLabels[] = L"&Finish\n&Undo\nDecide &later";

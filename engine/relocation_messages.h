@@ -36,3 +36,6 @@ std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFa
 // The buttons of a recovery question, one label a line: finish the relocation,
 // move everything back, decide later.
 extern const wchar_t kRecoveryChoiceLabels[];
+// The buttons of the question after a move back that did not end: finish moving
+// back, undo it (the junction as it was), decide later.
+extern const wchar_t kMoveBackRecoveryChoiceLabels[];

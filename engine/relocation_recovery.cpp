@@ -66,13 +66,33 @@ std::vector<LinkRecord> MissingBelow(const std::wstring& root, const std::vector
     return missing;
 }
 
+// Hands everything on to `inner`, saying each message in the words of the kind of
+// journal: the same steps tell a move back's story differently.
+class KindObserver : public RelocationObserver {
+public:
+    KindObserver(JournalKind kind, RelocationObserver& inner) : kind_(kind), inner_(inner) {}
+    AccessScanProgress& ScanProgress() override { return inner_.ScanProgress(); }
+    void OnScanEnded() override { inner_.OnScanEnded(); }
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
+        return inner_.Confirm(RecoveryMessageFor(kind_, question), facts);
+    }
+    void Report(RelocationMessage message, const RelocationFacts& facts) override {
+        inner_.Report(RecoveryMessageFor(kind_, message), facts);
+    }
+    void OnFilesMoving(bool moving) override { inner_.OnFilesMoving(moving); }
+
+private:
+    JournalKind kind_;
+    RelocationObserver& inner_;
+};
+
 class Recovery {
 public:
     Recovery(const RelocationJournal& journal, const JournalStore& store, RelocationObserver& observer)
         : journal_(journal),
           links_(LinksOf(journal)),
           keeper_(store, journal),
-          observer_(observer),
+          observer_(journal.kind, observer),
           facts_(RecoveryFacts(journal)) {}
 
     RelocationResult Finish() {
@@ -102,9 +122,7 @@ public:
                 return MoveBackAfterFailure();
             }
             if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
-                (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) ||
-                (!disk::MakeJunction(journal_.source, journal_.target) &&
-                 !IsJunctionTo(journal_.source, journal_.target))) {
+                (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) || !MakeTheJunction()) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
                 return Closed(RestoreAfterJunctionFailure(journal_.source, journal_.target, journal_.entries, observer_,
                                                           MissingBelow(journal_.source, links_))
@@ -112,6 +130,12 @@ public:
                                   : RelocationResult::NotRestored);
             }
             (void)keeper_.Announce(JournalPhase::JunctionMade);
+        } else if (!PutLinksIn(journal_.target, MissingBelow(journal_.target, links_), journal_.source, journal_.target,
+                               facts_.name)) {
+            // The junction stood already; links that were taken out of its folder
+            // are all that is missing, and the journal keeps naming them.
+            observer_.Report(M::NotRestored, facts_);
+            return RelocationResult::NotRestored;
         }
         keeper_.Close();
         observer_.Report(M::Completed, facts_);
@@ -128,6 +152,39 @@ public:
     }
 
 private:
+    // A relocation's junction is made new; a move back's is made again from the
+    // bytes it had, so that it is exactly the junction the user had before. What
+    // stands there decides, not the call's word (a call can fail after its work is
+    // done); a look that fails once is looked again.
+    bool MakeTheJunction() {
+        if (journal_.kind == JournalKind::Relocation) {
+            return disk::MakeJunction(journal_.source, journal_.target) || IsJunctionTo(journal_.source, journal_.target);
+        }
+        (void)disk::MakeLink(journal_.source, true, journal_.junctionData);
+        for (int look = 0; look < 2; ++look) {
+            ReparseBytes made;
+            DWORD tag = 0;
+            if (disk::ReadLink(journal_.source, true, made, tag) == LinkKind::Junction) return made == journal_.junctionData;
+        }
+        return false;
+    }
+
+    // Once every file is back, the folder a move back emptied goes too, as the
+    // move back itself would have removed it; anything new in it keeps it there.
+    void ReportAllBack() {
+        if (journal_.kind == JournalKind::Relocation) {
+            observer_.Report(M::Restored, facts_);
+            return;
+        }
+        // Only "not found" says it is gone; a look that fails says nothing.
+        const auto gone = [&] {
+            return disk::Attributes(journal_.target) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+        };
+        const bool targetGone =
+            gone() || (FolderIsEmpty(journal_.target) && disk::RemoveFolder(journal_.target)) || gone();
+        observer_.Report(targetGone ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
+    }
+
     bool Announce(JournalPhase phase) {
         if (keeper_.Announce(phase)) return true;
         facts_.name = keeper_.path();
@@ -154,7 +211,7 @@ private:
         if (MakePlainFolder(journal_.source) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
                                               [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
-            observer_.Report(M::Restored, facts_);
+            ReportAllBack();
             return RelocationResult::RolledBack;
         }
         observer_.Report(M::NotRestored, facts_);
@@ -169,7 +226,7 @@ private:
     const RelocationJournal& journal_;
     const std::vector<LinkRecord> links_;
     JournalKeeper keeper_;
-    RelocationObserver& observer_;
+    KindObserver observer_;
     RelocationFacts facts_;
 };
 
@@ -216,6 +273,13 @@ RecoveryAssessment AssessRecovery(const RelocationJournal& journal, const Recove
     const int found = view.inSource + view.inTarget + view.inBoth;
     const bool noFolder = view.source == FolderKind::Missing && view.target == FolderKind::Missing;
     if (noFolder || (found == 0 && !journal.entries.empty())) return {M::RecoveryFoldersGone, false};
+    if (journal.kind == JournalKind::MoveBack) {
+        // Which step it stopped at matters less than where the files are now.
+        if (view.source == FolderKind::JunctionToTarget) return {M::RecoveryMoveBackNotStarted, true};
+        if (view.inSource == 0 && view.inBoth == 0 && view.inTarget > 0) return {M::RecoveryMoveBackJunctionGone, true};
+        if (view.inTarget == 0 && view.inBoth == 0) return {M::RecoveryMoveBackAllBack, true};
+        return {M::RecoveryMoveBackPartly, true};
+    }
     if (view.source == FolderKind::JunctionToTarget) return {M::RecoveryJunctionMade, true};
     if (journal.phase == JournalPhase::RollingBack && view.inTarget + view.inBoth > 0) {
         return {M::RecoveryRollingBack, true};
@@ -235,6 +299,26 @@ RelocationResult FinishRelocation(const RelocationJournal& journal, const Journa
 RelocationResult MoveRelocationBack(const RelocationJournal& journal, const JournalStore& store,
                                     RelocationObserver& observer) {
     return Guarded(observer, [&] { return Recovery(journal, store, observer).MoveBack(); });
+}
+
+RelocationMessage RecoveryMessageFor(JournalKind kind, RelocationMessage message) {
+    if (kind == JournalKind::Relocation) return message;
+    switch (message) {
+    case M::Completed:
+        return M::MoveBackUndone;
+    case M::MoveFailed:
+    case M::LinkNotRecreated:
+        return M::MoveBackUndoFailed;
+    case M::Restored:
+        return M::MoveBackCompleted;
+    case M::JunctionFailedRestored:
+        return M::MoveBackJunctionNotMade;
+    case M::NotRestored:
+    case M::JunctionFailedNotRestored:
+        return M::MoveBackNotRestored;
+    default:
+        return message;
+    }
 }
 
 RelocationFacts RecoveryFacts(const RelocationJournal& journal) {

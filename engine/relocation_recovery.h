@@ -42,14 +42,21 @@ RecoveryAssessment AssessRecovery(const RelocationJournal& journal, const Recove
 // Moves what is left into the destination and makes the junction, journalled like
 // a relocation; on a failure it moves everything back. Reports the end as a
 // relocation does and removes the journal when the files are in one whole place.
+// For a move back's journal this undoes the move back: the junction is made again
+// from its recorded bytes.
 RelocationResult FinishRelocation(const RelocationJournal& journal, const JournalStore& store,
                                   RelocationObserver& observer);
 
 // Takes the junction away (when one stands at the old path) and moves every entry
 // back into the source folder, journalled. Reports "Files restored." or where the
-// files are, and removes the journal once every entry is back.
+// files are, and removes the journal once every entry is back. For a move back's
+// journal this finishes the move back, the emptied folder removed as well.
 RelocationResult MoveRelocationBack(const RelocationJournal& journal, const JournalStore& store,
                                     RelocationObserver& observer);
+
+// The message that tells `message`'s news for a journal of `kind`: a relocation's
+// words where a move back was cut short would tell the user the wrong story.
+RelocationMessage RecoveryMessageFor(JournalKind kind, RelocationMessage message);
 
 // The facts that recovery messages name: the journal's two paths.
 RelocationFacts RecoveryFacts(const RelocationJournal& journal);

@@ -422,9 +422,17 @@ void OnMoveBack(HWND dialog, ManagerState& state) {
     MoveBackRequest request;
     request.junction = candidate.path;
     request.owner = dialog;
-    DialogRelocationReporter reporter(dialog);
+    // The question comes after the scan: the status bar must not say the files
+    // are moving while the user is still asked.
+    DialogRelocationReporter reporter(dialog, kScanPassedAskingText);
     const MoveBackResult result = RunMoveBack(request, reporter);
     DebugLineF(L"Tressel.Info: move back of %s ended with %d", candidate.path.c_str(), static_cast<int>(result));
+    // Declined (No, or the scan cancelled) changed nothing: the list stands, and so
+    // does the status bar's word that nothing was changed.
+    if (result == MoveBackResult::Declined) {
+        UpdateMoveBackButton(dialog, state);
+        return;
+    }
     ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
 }
 

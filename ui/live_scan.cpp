@@ -10,7 +10,6 @@ namespace {
 // The status bar changes at most this often: often enough to look alive, rarely
 // enough to cost the scan nothing.
 constexpr DWORD kRefreshMs = 50;
-constexpr wchar_t kMovingText[] = L"Moving ...";
 
 std::atomic<bool> ScanWaiting{false};
 std::atomic<bool> CancelRequested{false};
@@ -77,7 +76,7 @@ void LiveScanProgress::OnStopped(const std::wstring& path) {
 
 void LiveScanProgress::OnPassed() {
     SrwExclusiveGuard guard(lock_);
-    closingText_ = kMovingText;
+    closingText_ = passedText_;
 }
 
 void LiveScanProgress::OnFilePassed(std::uint64_t bytes) {

@@ -17,6 +17,11 @@
 // "Scanning: 1,234 files tested (56,789,012 bytes) - N:\Games\a.dat".
 std::wstring FormatScanProgress(std::uint64_t files, std::uint64_t bytes, const std::wstring& path);
 
+// Shown when every file passed and the move follows at once.
+constexpr wchar_t kScanPassedMovingText[] = L"Moving ...";
+// Shown when every file passed and a question comes before anything moves.
+constexpr wchar_t kScanPassedAskingText[] = L"Every file passed the check.";
+
 // Shown when the user stopped the scan.
 constexpr wchar_t kScanCancelledText[] = L"Scan cancelled: nothing was changed.";
 
@@ -30,8 +35,9 @@ void CancelDialogScan();
 class LiveScanProgress : public AccessScanProgress {
 public:
     // `dialog` is the dialog whose status bar (IDC_STATUS_BAR) shows the progress;
-    // null: the wait only waits.
-    explicit LiveScanProgress(HWND dialog) : dialog_(dialog) {}
+    // null: the wait only waits. `passedText` stays there once every file passed.
+    explicit LiveScanProgress(HWND dialog, const wchar_t* passedText = kScanPassedMovingText)
+        : dialog_(dialog), passedText_(passedText) {}
 
     void OnTesting(const std::wstring& path) override;
     void OnStopped(const std::wstring& path) override;
@@ -44,6 +50,7 @@ private:
     void ShowProgress();
 
     HWND dialog_;
+    const wchar_t* passedText_;
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::wstring current_;     // the file being tested; under lock_
     std::wstring closingText_;  // set once the scan ends; under lock_

@@ -11,7 +11,9 @@
 class DialogRelocationReporter : public RelocationObserver {
 public:
     // `dialog` owns the boxes that the table gives an owner; it may be null.
-    explicit DialogRelocationReporter(HWND dialog) : dialog_(dialog), progress_(dialog) {}
+    // `scanPassedText` stays on its status bar once every file passed the scan.
+    explicit DialogRelocationReporter(HWND dialog, const wchar_t* scanPassedText = kScanPassedMovingText)
+        : dialog_(dialog), progress_(dialog, scanPassedText) {}
 
     AccessScanProgress& ScanProgress() override { return progress_; }
     void OnScanEnded() override;

@@ -6,6 +6,8 @@
 // fails part-way (the test build of the program fails one of its disk calls).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "junction/junction.h"
@@ -195,6 +197,8 @@ TEST_F(MoveBackEndToEnd, TheManagersButtonMovesTheFilesBack) {
     PressButton(dialog, IDC_MOVE_BACK);
     HWND question = app->WaitForDialog(L"Dirshift", 20000);
     ASSERT_NE(question, nullptr);
+    // Asked after the scan, with nothing moving yet.
+    EXPECT_EQ(DialogStatusText(dialog), L"Every file passed the check.");
     SaveScreenshot(L"move-back-question");
     EXPECT_EQ(AnswerBox(*app, IDYES), QuestionText(source_, FullPath(target_), kTreeBytes));
     HWND done = app->WaitForDialog(L"Dirshift", 30000);
@@ -212,6 +216,57 @@ TEST_F(MoveBackEndToEnd, TheManagersButtonMovesTheFilesBack) {
     ExpectMovedBack();
 }
 
+// A folder large enough that its scan takes seconds: the scan runs before any
+// question, the manager keeps answering with the progress on its status bar, and
+// Cancel stops the scan with nothing asked and nothing changed.
+TEST_F(MoveBackEndToEnd, TheManagerAnswersWhileTheScanRunsFirstAndCancelStopsIt) {
+    for (int folder = 0; folder < 12; ++folder) {
+        const std::wstring sub = target_ + L"\\bulk " + std::to_wstring(folder);
+        ASSERT_TRUE(::CreateDirectoryW(sub.c_str(), nullptr));
+        for (int i = 0; i < 500; ++i) WriteTextFile(sub + L"\\f" + std::to_wstring(i), "x");
+    }
+    const TreeSnapshot filled = SnapshotTree(target_);
+    std::unique_ptr<AppProcess> app;
+    HWND dialog = OpenManagerWithJunctionSelected(app);
+    ASSERT_NE(dialog, nullptr);
+
+    PressButton(dialog, IDC_MOVE_BACK);
+    DWORD worstMs = 0;
+    int progressTexts = 0;
+    std::wstring lastProgress;
+    bool questionBeforeCancel = false;
+    const ULONGLONG deadline = ::GetTickCount64() + 30000;
+    while (::GetTickCount64() < deadline && progressTexts < 2) {
+        const ULONGLONG sent = ::GetTickCount64();
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) << "the manager froze";
+        worstMs = std::max<DWORD>(worstMs, static_cast<DWORD>(::GetTickCount64() - sent));
+        const std::wstring status = DialogStatusText(dialog);
+        if (status.rfind(L"Scanning: ", 0) == 0 && status != lastProgress) {
+            lastProgress = status;
+            ++progressTexts;
+        }
+        if (app->WaitForDialog(L"Dirshift", 0) != nullptr) questionBeforeCancel = true;
+        ::Sleep(5);
+    }
+    EXPECT_FALSE(questionBeforeCancel) << "the question waits for the scan";
+    ASSERT_GE(progressTexts, 2) << "the scan's progress shows while it runs";
+    SaveScreenshot(L"move-back-scan-running");
+    PressButton(dialog, IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return DialogStatusText(dialog) == L"Scan cancelled: nothing was changed."; }, 20000))
+        << ::testing::PrintToString(DialogStatusText(dialog));
+    EXPECT_EQ(app->WaitForDialog(L"Dirshift", 1500), nullptr) << "nothing is asked after a cancelled scan";
+    EXPECT_TRUE(::IsWindow(dialog)) << "Cancel stopped the scan, not the manager";
+    EXPECT_TRUE(WaitUntil([&] { return IsControlEnabled(dialog, IDC_MOVE_BACK); }, 5000));
+    std::printf("Worst answer of the manager while the move back's scan ran: %lu ms\n",
+                static_cast<unsigned long>(worstMs));
+    EXPECT_LT(worstMs, 1000u);
+    EXPECT_EQ(ReadNtfsReparseData(source_), linkBytes_) << "the junction's bytes";
+    EXPECT_EQ(SnapshotTree(target_), filled);
+    PressButton(dialog, IDCANCEL);
+    EXPECT_EQ(app->WaitForExit(), 2u);
+}
+
 TEST_F(MoveBackEndToEnd, NoInTheManagerChangesNothing) {
     std::unique_ptr<AppProcess> app;
     HWND dialog = OpenManagerWithJunctionSelected(app);
@@ -219,6 +274,9 @@ TEST_F(MoveBackEndToEnd, NoInTheManagerChangesNothing) {
     PressButton(dialog, IDC_MOVE_BACK);
     EXPECT_EQ(AnswerBox(*app, IDNO), QuestionText(source_, FullPath(target_), kTreeBytes));
     EXPECT_EQ(app->WaitForDialog(L"Dirshift", 1500), nullptr) << "nothing more is said";
+    // The list stands as it was, its row still selected, ready for another try.
+    EXPECT_EQ(ListViewRowCount(::GetDlgItem(dialog, IDC_JUNCTION_LIST)), 1);
+    EXPECT_TRUE(WaitUntil([&] { return IsControlEnabled(dialog, IDC_MOVE_BACK); }, 5000));
     ExpectUnchanged();
     PressButton(dialog, IDCANCEL);
     EXPECT_EQ(app->WaitForExit(), 2u);
@@ -247,9 +305,9 @@ TEST_F(MoveBackEndToEnd, RestoreEndsWithTwoWhenDeclinedAndOneWhenRefused) {
         const std::wstring held = target_ + L"\\docs\\letter.doc";
         HANDLE file = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        // The scan comes first: refused before anything is asked.
         auto app = AppProcess::StartDirshift(Quoted(source_) + L" /restore");
         ASSERT_NE(app, nullptr);
-        EXPECT_EQ(AnswerBox(*app, IDYES), QuestionText(source_, FullPath(target_), kTreeBytes));
         EXPECT_EQ(AnswerBox(*app, IDOK), ScanFailedText(FullPath(target_)));
         EXPECT_EQ(app->WaitForExit(), 1u);
         ::CloseHandle(file);

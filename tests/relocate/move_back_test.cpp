@@ -3,11 +3,16 @@
 // with the files all in the target and the junction back with the bytes it had.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
+#include "engine/folder_move.h"
+#include "engine/journal_keeper.h"
 #include "engine/move_back.h"
+#include "engine/relocation_recovery.h"
 #include "junction/junction.h"
+#include "junction/link_data.h"
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
@@ -50,10 +55,17 @@ struct Relocated {
     std::optional<Bytes> linkBytes;
 };
 
-MoveBackResult MoveBackFiles(const std::wstring& junction, RecordingObserver& observer) {
+MoveBackResult MoveBackFiles(const std::wstring& junction, RecordingObserver& observer,
+                             const JournalStore* store = nullptr) {
     MoveBackRequest request;
     request.junction = junction;
+    request.journal = store;
     return RunMoveBack(request, observer);
+}
+
+bool JournalLeft(const JournalStore& store) {
+    RelocationJournal journal;
+    return store.Read(journal) != JournalStore::ReadResult::None;
 }
 
 // Nothing changed: the junction has its bytes, the files are all in the target.
@@ -87,6 +99,57 @@ TEST(MoveBack, BringsEveryFileBackAndRemovesJunctionAndTarget) {
     EXPECT_FALSE(PathExists(folder.target));
 }
 
+// Remembers how many scans had ended when the question came.
+class OrderObserver : public RecordingObserver {
+public:
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
+        scansEndedAtQuestion = scansEnded;
+        return RecordingObserver::Confirm(question, facts);
+    }
+    int scansEndedAtQuestion = -1;
+};
+
+// Stops the scan at its first look, as Cancel in the dialog does.
+class CancellingObserver : public RecordingObserver {
+public:
+    AccessScanProgress& ScanProgress() override { return cancelling_; }
+
+private:
+    struct : SilentProgress {
+        bool StopRequested() override { return true; }
+    } cancelling_;
+};
+
+// The scan runs first, on its worker, and its total is the size the question
+// names: nothing walks the folder on the caller's thread before the question.
+TEST(MoveBack, TheQuestionComesAfterTheScanAndNamesItsTotal) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    OrderObserver observer;
+    EXPECT_EQ(MoveBackFiles(folder.source, observer), MoveBackResult::Completed);
+    EXPECT_EQ(observer.scansEndedAtQuestion, 1);
+    EXPECT_EQ(observer.asked.needed, kTreeBytes);
+}
+
+TEST(MoveBack, ACancelledScanAsksNothingAndChangesNothing) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    Relocated folder(scratch.path(), elsewhere.path());
+    ASSERT_TRUE(folder.relocated);
+
+    CancellingObserver observer;
+    EXPECT_EQ(MoveBackFiles(folder.source, observer, &store), MoveBackResult::Declined);
+    EXPECT_TRUE(observer.heard.empty()) << "the dialog shows the cancelled scan itself";
+    EXPECT_EQ(observer.scansEnded, 1);
+    EXPECT_FALSE(JournalLeft(store));
+    ExpectUnchanged(folder);
+}
+
 TEST(MoveBack, DecliningChangesNothing) {
     ScratchFolder scratch(kNtfsDrive);
     ScratchFolder elsewhere(kSecondDrive);
@@ -112,7 +175,8 @@ TEST(MoveBack, AFileHeldOpenInTheTargetIsRefusedBeforeAnythingChanges) {
     const MoveBackResult result = MoveBackFiles(folder.source, observer);
     ::CloseHandle(file);
     EXPECT_EQ(result, MoveBackResult::Refused);
-    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackScanFailed}));
+    EXPECT_EQ(observer.heard, std::vector<M>{M::MoveBackScanFailed}) << "refused before anything is asked";
+    EXPECT_EQ(observer.scansEnded, 1);
     EXPECT_EQ(observer.progress.stoppedAt, FullPath(held));
     ExpectUnchanged(folder);
 }
@@ -159,19 +223,143 @@ TEST(MoveBack, RefusesWhatItCannotMoveBackAndSaysWhy) {
     EXPECT_EQ(MoveBackFiles(L"", empty), MoveBackResult::Refused);
     EXPECT_EQ(empty.heard, std::vector<M>{M::MoveBackNotJunction});
 
-    // A link among the target's entries would be moved by renaming it, which under
-    // Wine moves the folder it points to: refused with its name.
-    Relocated folder(scratch.path(), elsewhere.path());
-    ASSERT_TRUE(folder.relocated);
-    const std::wstring innerLink = folder.target + L"\\shortcut";
-    ASSERT_TRUE(CreateJunction(innerLink.c_str(), plain.c_str()));
-    RecordingObserver holdsLink;
-    EXPECT_EQ(MoveBackFiles(folder.source, holdsLink), MoveBackResult::Refused);
-    EXPECT_EQ(holdsLink.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackHoldsLink}));
-    EXPECT_EQ(holdsLink.lastFacts.name, L"shortcut");
-    EXPECT_EQ(ReadNtfsReparseData(folder.source), folder.linkBytes);
-    EXPECT_TRUE(PathExists(plain + L"\\a.txt"));
-    ASSERT_TRUE(RemoveJunction(innerLink.c_str()));
+}
+
+// Sets reparse data on the empty folder `path` from Linux, as other tools do, and
+// waits until the kernel shows it as a link.
+void MakeLinkFromLinux(const std::wstring& path, const Bytes& data) {
+    ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << path;
+    ASSERT_EQ(WriteNtfsReparseData(path, data), 0) << path;
+    for (int attempt = 0; attempt < 20 && HostTypeOf(path) != HostType::Symlink; ++attempt) ::Sleep(50);
+    ASSERT_EQ(HostTypeOf(path), HostType::Symlink) << path;
+}
+
+std::wstring NtName(const std::wstring& path) { return L"\\??\\" + FullPath(path); }
+
+// A relocated folder with links in it: at its top one pointing out of it, one
+// written from Linux with its print name first (as other tools write them) and a
+// directory symbolic link; deeper inside a junction pointing into the folder.
+class LinksInTheTarget : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeTree(target_, kTree);
+        MakeTree(target_, {{L"data\\inner.txt", "inside"}});
+        MakeTree(outside_.path(), {{L"theirs.txt", "not part of the move"}, {L"sub\\deep.txt", "deep"}});
+        ASSERT_TRUE(CreateJunction((target_ + L"\\Application Data").c_str(), outside_.path().c_str()));
+        ASSERT_TRUE(CreateJunction((target_ + L"\\docs\\to data").c_str(), (target_ + L"\\data").c_str()));
+        MakeLinkFromLinux(target_ + L"\\from linux",
+                          MountPointData(NtName(outside_ / L"sub"), FullPath(outside_ / L"sub"), true));
+        MakeLinkFromLinux(target_ + L"\\symlink",
+                          SymbolicLinkData(NtName(outside_.path()), FullPath(outside_.path()), false));
+        for (const wchar_t* link : kLinks) bytesBefore_.push_back(*ReadNtfsReparseData(target_ + L"\\" + link));
+        innerBefore_ = *ReadNtfsReparseData(target_ + L"\\docs\\to data");
+        ASSERT_TRUE(CreateJunction(source_.c_str(), target_.c_str()));
+        junctionBytes_ = *ReadNtfsReparseData(source_);
+        before_ = SnapshotTree(source_);
+        outsideBefore_ = SnapshotTree(outside_.path());
+    }
+
+    void ExpectLinksAsBefore(const std::wstring& root) {
+        for (size_t i = 0; i < std::size(kLinks); ++i) {
+            EXPECT_EQ(ReadNtfsReparseData(root + L"\\" + kLinks[i]), bytesBefore_[i]) << kLinks[i];
+        }
+        EXPECT_EQ(SnapshotTree(outside_.path()), outsideBefore_) << "nothing a link points to changes";
+    }
+
+    static constexpr const wchar_t* kLinks[] = {L"Application Data", L"from linux", L"symlink"};
+    ScratchFolder outside_{kNtfsDrive, L"outside"};
+    ScratchFolder elsewhere_{kSecondDrive};
+    ScratchFolder scratch_{kNtfsDrive};
+    std::wstring source_ = scratch_ / L"Local";
+    std::wstring target_ = elsewhere_ / L"Local";
+    std::vector<Bytes> bytesBefore_;
+    Bytes innerBefore_;
+    Bytes junctionBytes_;
+    TreeSnapshot before_;
+    TreeSnapshot outsideBefore_;
+};
+
+TEST_F(LinksInTheTarget, TravelBackAsLinksAndPointIntoTheOldPath) {
+    RecordingObserver observer;
+    EXPECT_EQ(MoveBackFiles(source_, observer), MoveBackResult::Completed);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackCompleted}));
+    EXPECT_FALSE(ReadNtfsReparseData(source_).has_value());
+    ExpectLinksAsBefore(source_);
+    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data")) << "re-pointed";
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
+}
+
+// The move fails part-way: the links go back into the folder with the bytes they
+// had, the junction into it included, and the junction at the old path too.
+TEST_F(LinksInTheTarget, AreBackAsTheyWereWhenTheMoveIsPutBack) {
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    RecordingObserver observer;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    observer.onMoving = [&] {
+        file = ::CreateFileW((target_ + L"\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+    };
+    const MoveBackResult result = MoveBackFiles(source_, observer, &store);
+    ::CloseHandle(file);
+    EXPECT_EQ(result, MoveBackResult::RolledBack);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackFailedRestored}));
+    EXPECT_EQ(ReadNtfsReparseData(source_), junctionBytes_);
+    ExpectLinksAsBefore(target_);
+    EXPECT_EQ(ReadNtfsReparseData(target_ + L"\\docs\\to data"), innerBefore_);
+    EXPECT_EQ(SnapshotTree(target_), before_);
+    EXPECT_FALSE(JournalLeft(store));
+}
+
+// Cut short after the links left the folder (the junction gone, half of the
+// entries and none of the links at the old path): the journal holds the links, and
+// either way out makes them again where the files end.
+class LinksInTheTargetCutShort : public LinksInTheTarget {
+protected:
+    RelocationJournal CutShortHalfway() {
+        RelocationJournal seen;
+        RecordingObserver observer;
+        observer.onMoving = [&] { EXPECT_EQ(store_.Read(seen), JournalStore::ReadResult::Found); };
+        EXPECT_EQ(MoveBackFiles(source_, observer, &store_), MoveBackResult::Completed);
+        EXPECT_EQ(seen.links.size(), 4u);
+        for (const JournalLink& link : seen.links) {
+            EXPECT_TRUE(RemoveLinkEntry((source_ + L"\\" + link.relativePath).c_str(), link.folder));
+        }
+        EXPECT_TRUE(::CreateDirectoryW(target_.c_str(), nullptr));
+        std::vector<std::wstring> half = seen.entries;
+        half.resize(half.size() / 2);
+        EXPECT_TRUE(MoveEntriesBack(source_, target_, half));
+        EXPECT_TRUE(store_.Write(seen));
+        return seen;
+    }
+
+    ScratchFolder journalFolder_{TempRoot()};
+    const JournalStore store_{journalFolder_ / L"store"};
+};
+
+TEST_F(LinksInTheTargetCutShort, FinishMakesThemAtTheOldPath) {
+    const RelocationJournal journal = CutShortHalfway();
+    RecordingObserver recovery;
+    EXPECT_EQ(MoveRelocationBack(journal, store_, recovery), RelocationResult::RolledBack);
+    EXPECT_EQ(recovery.heard, std::vector<M>{M::MoveBackCompleted});
+    ExpectLinksAsBefore(source_);
+    EXPECT_EQ(OnDiskJunctionTarget(source_ + L"\\docs\\to data"), NtName(source_ + L"\\data"));
+    EXPECT_EQ(SnapshotTree(source_), before_);
+    EXPECT_FALSE(PathExists(target_));
+    EXPECT_FALSE(JournalLeft(store_));
+}
+
+TEST_F(LinksInTheTargetCutShort, UndoMakesThemInTheFolderBehindTheSameJunction) {
+    const RelocationJournal journal = CutShortHalfway();
+    RecordingObserver recovery;
+    EXPECT_EQ(FinishRelocation(journal, store_, recovery), RelocationResult::Completed);
+    EXPECT_EQ(recovery.heard, std::vector<M>{M::MoveBackUndone});
+    EXPECT_EQ(ReadNtfsReparseData(source_), junctionBytes_);
+    ExpectLinksAsBefore(target_);
+    EXPECT_EQ(OnDiskJunctionTarget(target_ + L"\\docs\\to data"), NtName(target_ + L"\\data"));
+    EXPECT_EQ(SnapshotTree(target_), before_);
+    EXPECT_FALSE(JournalLeft(store_));
 }
 
 TEST(MoveBack, RoomIsNeededOnlyBetweenTwoVolumes) {

@@ -12,9 +12,11 @@
 #include "base/text.h"
 #include "engine/relocation_journal.h"
 #include "engine/relocation_messages.h"
+#include "junction/junction.h"
 #include "promptbox/prompt_box.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"
+#include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/relocation_session.h"
@@ -64,7 +66,9 @@ struct Restart {
 
 // Starts the shipped program, answers the first box with `button`, the message
 // that follows with OK, and closes the relocation dialog that opens after.
-Restart StartAgainAndChoose(int button, bool expectResult) {
+// With `shot`, screenshots of the question and of the result are saved under that
+// name.
+Restart StartAgainAndChoose(int button, bool expectResult, const wchar_t* shot = nullptr) {
     Restart seen;
     auto app = AppProcess::StartDirshift(L"/create");
     if (!app) return seen;
@@ -74,12 +78,14 @@ Restart StartAgainAndChoose(int button, bool expectResult) {
     for (int id = PB_IDCUSTOM1; id <= PB_IDCUSTOM4; ++id) {
         if (::GetDlgItem(box, id) != nullptr) seen.buttons.push_back(BoxButtonText(box, id));
     }
+    if (shot != nullptr) SaveScreenshot(std::wstring(shot) + L"-question");
     PressButton(box, button);
     WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 10000);
     if (expectResult) {
         HWND result = app->WaitForDialog(L"Dirshift", 60000);
         if (result == nullptr) return seen;
         seen.result = BoxText(result);
+        if (shot != nullptr) SaveScreenshot(std::wstring(shot) + L"-result");
         PressButton(result, IDOK);
         WaitUntil([&] { return !::IsWindow(result) || !::IsWindowVisible(result); }, 10000);
     }
@@ -190,6 +196,89 @@ std::string KillPointName(const ::testing::TestParamInfo<std::tuple<KillPoint, b
 
 INSTANTIATE_TEST_SUITE_P(EveryPhase, KilledAtAPhase,
                          ::testing::Combine(::testing::ValuesIn(kKillPoints), ::testing::Bool()), KillPointName);
+
+// A move back killed at each of its steps, on the same volume and onto another
+// file system. The first button finishes the move back (every file at the old
+// path, a plain folder; the emptied folder gone), the second undoes it (every file
+// in the folder, the junction back with its very bytes, read from Linux).
+struct MoveBackKillPoint {
+    const wchar_t* stopAt;
+    RelocationMessage told;
+    bool otherFileSystem;
+};
+
+const MoveBackKillPoint kMoveBackKillPoints[] = {
+    {L"back-junction-stands", M::RecoveryMoveBackNotStarted, false},
+    {L"back-junction-gone", M::RecoveryMoveBackJunctionGone, false},
+    {L"back-partly", M::RecoveryMoveBackPartly, false},
+    {L"back-all", M::RecoveryMoveBackAllBack, false},
+    {L"back-target-gone", M::RecoveryMoveBackAllBack, false},
+    {L"back-partly", M::RecoveryMoveBackPartly, true},
+};
+
+class MoveBackKilled : public RecoveryEndToEnd,
+                       public ::testing::WithParamInterface<std::tuple<MoveBackKillPoint, bool>> {};
+
+TEST_P(MoveBackKilled, TheRecoveryDescribesTheDiskAndEndsWhole) {
+    const MoveBackKillPoint point = std::get<0>(GetParam());
+    const bool finish = std::get<1>(GetParam());
+    const std::wstring target = (point.otherFileSystem ? plainParent_ : targetParent_) / L"Games moved";
+    MakeTree(target, UserTree());
+    const TreeSnapshot before = SnapshotTree(target);
+    ASSERT_TRUE(CreateJunction(source_.c_str(), target.c_str()));
+    const std::optional<Bytes> linkBytes = ReadNtfsReparseData(source_);
+    ASSERT_TRUE(linkBytes.has_value());
+
+    {
+        ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_STOP_AT", point.stopAt);
+        auto app = AppProcess::Start(StoppingExePath(), L"\"" + StoppingExePath() + L"\" \"" + source_ + L"\" /restore");
+        ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_STOP_AT", nullptr);
+        ASSERT_NE(app, nullptr);
+        HWND question = app->WaitForDialog(L"Dirshift", 20000);
+        ASSERT_NE(question, nullptr);
+        PressButton(question, IDYES);
+        EXPECT_EQ(app->WaitForExit(60000), std::optional<DWORD>(kStoppedExitCode));
+        EXPECT_TRUE(app->WaitForDebugLine(std::wstring(L"Dirshift test: stopped at ") + point.stopAt, 1000));
+    }
+    ASSERT_TRUE(JournalLeft());
+    std::vector<std::wstring> twice;
+    const bool junctionStands = ReadNtfsReparseData(source_).has_value();
+    EXPECT_EQ(Union(junctionStands ? TreeSnapshot{} : SnapshotTree(source_), SnapshotTree(target), &twice), before)
+        << "each file in one of the two folders after the kill";
+    EXPECT_TRUE(twice.empty());
+
+    const bool shown = std::wstring(point.stopAt) == L"back-partly" && !point.otherFileSystem;
+    const Restart seen = StartAgainAndChoose(finish ? PB_IDCUSTOM1 : PB_IDCUSTOM2, true,
+                                             shown ? (finish ? L"move-back-recovery-finish" : L"move-back-recovery-undo")
+                                                   : nullptr);
+    EXPECT_EQ(seen.question, TextOf(point.told, FullPath(source_), FullPath(target)));
+    EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"&Finish", L"&Undo", L"Decide &later"}));
+    if (finish) {
+        EXPECT_EQ(seen.result, TextOf(M::MoveBackCompleted, FullPath(source_), FullPath(target)));
+        EXPECT_FALSE(ReadNtfsReparseData(source_).has_value()) << "a plain folder, seen from Linux";
+        EXPECT_EQ(SnapshotTree(source_), before);
+        EXPECT_FALSE(PathExists(target));
+    } else {
+        EXPECT_EQ(seen.result, TextOf(M::MoveBackUndone, FullPath(source_), FullPath(target)));
+        EXPECT_EQ(ReadNtfsReparseData(source_), linkBytes) << "the junction's very bytes";
+        EXPECT_EQ(SnapshotTree(target), before);
+    }
+    EXPECT_EQ(seen.exitCode, std::optional<DWORD>(2u));
+    EXPECT_FALSE(JournalLeft());
+}
+
+std::string MoveBackKillPointName(const ::testing::TestParamInfo<std::tuple<MoveBackKillPoint, bool>>& info) {
+    std::string name;
+    for (const wchar_t* c = std::get<0>(info.param).stopAt; *c != 0; ++c) {
+        if (*c != L'-') name += static_cast<char>(*c);
+    }
+    if (std::get<0>(info.param).otherFileSystem) name += "_OtherFileSystem";
+    return name + (std::get<1>(info.param) ? "_Finish" : "_Undo");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, MoveBackKilled,
+                         ::testing::Combine(::testing::ValuesIn(kMoveBackKillPoints), ::testing::Bool()),
+                         MoveBackKillPointName);
 
 TEST_F(RecoveryEndToEnd, DecideLaterKeepsTheJournalAndChangesNothing) {
     const std::wstring target = targetParent_ / L"Games moved";

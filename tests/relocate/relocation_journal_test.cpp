@@ -33,11 +33,54 @@ TEST(RelocationJournal, ReadsBackExactlyWhatWasFormattedInEveryPhase) {
     }
 }
 
-TEST(RelocationJournal, EveryCutShortJournalIsRefused) {
-    const std::wstring whole = FormatJournal(SampleJournal());
+RelocationJournal SampleMoveBackJournal() {
+    RelocationJournal journal = SampleJournal();
+    journal.kind = JournalKind::MoveBack;
+    journal.phase = JournalPhase::RollingBack;
+    journal.junctionData = {0x03, 0x00, 0x00, 0xA0, 0x10, 0x00, 0x00, 0x00, 0xAB, 0xCD};
+    return journal;
+}
+
+// A move back carries its kind and its junction's bytes; a relocation's journal
+// reads exactly as journals always did, so one written before moves back were
+// journalled is still read as a relocation's.
+TEST(RelocationJournal, AMoveBackKeepsItsKindAndJunctionAndAnOlderJournalReadsAsARelocation) {
+    for (JournalPhase phase : {JournalPhase::RollingBack, JournalPhase::Moving}) {
+        RelocationJournal journal = SampleMoveBackJournal();
+        journal.phase = phase;
+        RelocationJournal read;
+        ASSERT_TRUE(ParseJournal(FormatJournal(journal), read));
+        EXPECT_EQ(read, journal);
+        EXPECT_EQ(read.kind, JournalKind::MoveBack);
+    }
+
+    const std::wstring older =
+        L"Dirshift relocation journal 1\nphase=moved\nsource=N:\\Games\ntarget=M:\\Games moved\n"
+        L"entry=readme.txt\nlink=a\\b|0300\n";
     RelocationJournal read;
-    for (size_t length = 0; length < whole.size(); ++length) {
-        EXPECT_FALSE(ParseJournal(whole.substr(0, length), read)) << length;
+    ASSERT_TRUE(ParseJournal(SealJournalText(older), read));
+    EXPECT_EQ(read.kind, JournalKind::Relocation);
+    EXPECT_TRUE(read.junctionData.empty());
+    EXPECT_EQ(FormatJournal(read), SealJournalText(older)) << "a relocation's journal is written as before";
+
+    const std::wstring body = older.substr(older.find(L'\n'));
+    const std::wstring refused[] = {
+        L"Dirshift relocation journal 1\nkind=move-back" + body,                       // no junction to make again
+        L"Dirshift relocation journal 1\nkind=move-back\njunction=" + body,           // an empty one
+        L"Dirshift relocation journal 1\njunction=0300" + body,                        // a relocation has none
+        L"Dirshift relocation journal 1\nkind=backwards\njunction=0300" + body,       // an unknown kind
+        L"Dirshift relocation journal 1\nkind=move-back\njunction=03zz" + body,
+    };
+    for (const std::wstring& text : refused) EXPECT_FALSE(ParseJournal(SealJournalText(text), read)) << text;
+}
+
+TEST(RelocationJournal, EveryCutShortJournalIsRefused) {
+    for (const RelocationJournal& journal : {SampleJournal(), SampleMoveBackJournal()}) {
+        const std::wstring whole = FormatJournal(journal);
+        RelocationJournal read;
+        for (size_t length = 0; length < whole.size(); ++length) {
+            EXPECT_FALSE(ParseJournal(whole.substr(0, length), read)) << length;
+        }
     }
 }
 

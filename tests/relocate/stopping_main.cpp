@@ -11,6 +11,14 @@
 //   rolling-back          a failed move is about to be undone
 //   rolling-back-partly   ... and the first half of the entries is back
 //
+// and of a move back (a junction's files on their way back into its place):
+//
+//   back-junction-stands  the journal is written, the junction still stands
+//   back-junction-gone    ... the junction is removed, nothing has moved yet
+//   back-partly           ... a plain folder stands there, the first half is in it
+//   back-all              ... every entry is in it, the emptied folder still stands
+//   back-target-gone      ... and the emptied folder is removed, the journal not yet
+//
 // It also fails one disk call of the engine, as a disk or another program would,
 // when DIRSHIFT_TEST_FAIL_CALL names it: "<call>:<n>" fails the n-th call of that
 // kind (its name as DiskCallName gives it, "move", "make folder", ...);
@@ -23,10 +31,13 @@
 #include <atomic>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/entry.h"
 #include "engine/disk_calls.h"
+#include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
+#include "junction/junction.h"
 
 namespace {
 
@@ -46,8 +57,34 @@ void MoveFirstHalf(const RelocationJournal& journal, const std::wstring& from, c
     }
 }
 
+void Stop(const std::wstring& stopAt) {
+    ::OutputDebugStringW((L"Dirshift test: stopped at " + stopAt).c_str());
+    ::TerminateProcess(::GetCurrentProcess(), 99);
+}
+
+// The move back's own steps, done up to the named point, as a move back cut short
+// there leaves the disk: `count` of the entries moved back.
+void StopMoveBack(const std::wstring& stopAt, const RelocationJournal& journal) {
+    if (stopAt.compare(0, 5, L"back-") != 0) return;
+    if (stopAt != L"back-junction-stands") {
+        (void)::RemoveJunction(journal.source.c_str());
+        if (stopAt != L"back-junction-gone") {
+            ::CreateDirectoryW(journal.source.c_str(), nullptr);
+            std::vector<std::wstring> names = journal.entries;
+            if (stopAt == L"back-partly") names.resize((names.size() + 1) / 2);
+            (void)MoveEntriesBack(journal.target, journal.source, names);
+            if (stopAt == L"back-target-gone") ::RemoveDirectoryW(journal.target.c_str());
+        }
+    }
+    Stop(stopAt);
+}
+
 void StopHere(JournalPhase phase, const RelocationJournal& journal) {
     static const std::wstring stopAt = StopAt();
+    if (journal.kind == JournalKind::MoveBack) {
+        if (phase == JournalPhase::RollingBack) StopMoveBack(stopAt, journal);
+        return;
+    }
     struct Point {
         JournalPhase phase;
         const wchar_t* name;
@@ -63,8 +100,7 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         if (stopAt == L"moving-partly") MoveFirstHalf(journal, journal.source, journal.target);
         if (stopAt == L"rolling-back-partly") MoveFirstHalf(journal, journal.target, journal.source);
         if (stopAt == L"source-removed") ::RemoveDirectoryW(journal.source.c_str());
-        ::OutputDebugStringW((L"Dirshift test: stopped at " + stopAt).c_str());
-        ::TerminateProcess(::GetCurrentProcess(), 99);
+        Stop(stopAt);
     }
 }
 
