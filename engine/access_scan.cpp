@@ -356,8 +356,10 @@ private:
 
     // ---- reports: progress one at a time, nothing after the failure ----------
 
+    // Only the progress is held here, never the debug lines: a thread about to test
+    // a file must not wait for other threads' lines, each a round trip under Wine.
     bool ReportTesting(const std::wstring& path) {
-        SrwExclusiveGuard guard(reportLock_);
+        SrwExclusiveGuard guard(progressLock_);
         if (failed_) return false;
         progress_.OnTesting(path);
         return true;
@@ -376,7 +378,8 @@ private:
             return true;
         }
         {
-            SrwExclusiveGuard guard(reportLock_);
+            SrwExclusiveGuard lines(reportLock_);
+            SrwExclusiveGuard guard(progressLock_);
             if (failed_) return false;
             DebugLineF(L"Scanning for access: %s", path.c_str());
             failed_ = true;
@@ -390,7 +393,8 @@ private:
     // The reported failure alone also lands in `finding`, when one is given.
     void Fail(const std::wstring& path, std::wstring* finding = nullptr) {
         {
-            SrwExclusiveGuard guard(reportLock_);
+            SrwExclusiveGuard lines(reportLock_);
+            SrwExclusiveGuard guard(progressLock_);
             if (failed_) return;
             failed_ = true;
             if (finding != nullptr) *finding = path;
@@ -408,8 +412,13 @@ private:
     WorkPool<ScanItem> pool_;
     std::vector<AccessScanFindings> findings_;  // one per thread, merged at the end
 
+    // Taken in this order. reportLock_ orders the debug lines: shared for the lines
+    // of files that passed, exclusive for the failure. progressLock_ makes the
+    // progress hear one call at a time.
     SRWLOCK reportLock_ = SRWLOCK_INIT;
-    bool failed_ = false;  // written under reportLock_ held exclusively, read under it held either way
+    SRWLOCK progressLock_ = SRWLOCK_INIT;
+    // Written with both locks held exclusively; read under either.
+    bool failed_ = false;
 
     std::atomic<bool> cancelled_{false};
     SRWLOCK walkedLock_ = SRWLOCK_INIT;

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "base/debug_log.h"
+#include "engine/disk_calls.h"
+#include "engine/folder_move.h"
 
 namespace {
 
@@ -14,6 +16,23 @@ constexpr DWORD kClosePauseMs = 100;
 }  // namespace
 
 void SetRelocationPhaseHook(RelocationPhaseHook hook) { phaseHook = hook; }
+
+PendingJournal FindPendingJournal(const JournalStore& store, DWORD& error) {
+    RelocationJournal journal;
+    switch (store.Read(journal)) {
+    case JournalStore::ReadResult::None:
+        return PendingJournal::None;
+    case JournalStore::ReadResult::Found:
+        return PendingJournal::Kept;
+    case JournalStore::ReadResult::Damaged:
+        break;
+    }
+    // A journal that did not open may be no journal at all: saying that one is kept
+    // would send the user looking for an operation that never was.
+    if (disk::Attributes(store.path()) != INVALID_FILE_ATTRIBUTES) return PendingJournal::Kept;
+    error = ::GetLastError();
+    return IsNotFoundError(error) ? PendingJournal::None : PendingJournal::Unknown;
+}
 
 JournalKeeper::JournalKeeper(const JournalStore& store, RelocationJournal journal)
     : store_(store), journal_(std::move(journal)) {}

@@ -10,6 +10,15 @@
 using RelocationPhaseHook = void (*)(JournalPhase phase, const RelocationJournal& journal);
 void SetRelocationPhaseHook(RelocationPhaseHook hook);
 
+// Whether another operation's journal is kept in `store`, which nothing may
+// overwrite: it is all that tells where that operation's files are.
+enum class PendingJournal {
+    None,
+    Kept,     // whole or damaged, it is there
+    Unknown,  // its place could not be read (`error`)
+};
+PendingJournal FindPendingJournal(const JournalStore& store, DWORD& error);
+
 class JournalKeeper {
 public:
     // `store` must outlive the keeper. Nothing is written yet.

@@ -134,10 +134,17 @@ private:
     // Another operation's journal is all that tells where its files are: nothing
     // starts while one is kept.
     bool NoJournalPending() {
-        RelocationJournal pending;
-        if (store_.Read(pending) == JournalStore::ReadResult::None) return true;
+        switch (FindPendingJournal(store_, facts_.error)) {
+        case PendingJournal::None:
+            return true;
+        case PendingJournal::Kept:
+            facts_.name = store_.path();
+            return Refuse(M::JournalPending);
+        case PendingJournal::Unknown:
+            break;
+        }
         facts_.name = store_.path();
-        return Refuse(M::JournalPending);
+        return Refuse(M::JournalUnreadable);
     }
 
     // The journal names the junction, its bytes and every entry before anything

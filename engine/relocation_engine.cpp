@@ -125,12 +125,15 @@ private:
         journal.entries = movedNames_;
         for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
         keeper_.emplace(store_, journal);
-        // Another relocation's journal is never overwritten: it is all that tells
-        // where that relocation's files are.
-        RelocationJournal pending;
-        if (store_.Read(pending) != JournalStore::ReadResult::None) {
+        switch (FindPendingJournal(store_, facts_.error)) {
+        case PendingJournal::None:
+            break;
+        case PendingJournal::Kept:
             facts_.name = store_.path();
             return Refuse(RelocationMessage::JournalPending);
+        case PendingJournal::Unknown:
+            facts_.name = store_.path();
+            return Refuse(RelocationMessage::JournalUnreadable);
         }
         // The journal must outlive whatever happens to the two folders.
         const auto holds = [](const std::wstring& folder, const std::wstring& inner) {

@@ -93,9 +93,12 @@ enum class RelocationMessage {
     // A link inside the junction's folder, on its way back.
     MoveBackLinkNotTakenOut,
     MoveBackLinksNotPutBack,
+    // The journal's place could not be read: whether another operation is still
+    // to be finished cannot be told.
+    JournalUnreadable,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackLinksNotPutBack;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::JournalUnreadable;
 
 // What a message names.
 struct RelocationFacts {

@@ -304,6 +304,10 @@ const RelocationMessageStyle kMessages[] = {
      L"before it could not all be made again. No files were moved; the folders those links pointed to are "
      L"unchanged.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JournalUnreadable,
+     L"ERROR: Dirshift could not read its journal\n{name}\n(error {error}), so it cannot tell whether an earlier "
+     L"relocation is still to be finished. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

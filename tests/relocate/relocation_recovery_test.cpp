@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/disk_calls.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/relocation_engine.h"
@@ -218,6 +219,61 @@ TEST_F(RelocationJournalling, AnotherRelocationsJournalIsNeverOverwritten) {
     EXPECT_EQ(stored, pending);
     EXPECT_EQ(SnapshotTree(source_), before);
     EXPECT_FALSE(PathExists(target_));
+}
+
+// The journal's own path, with the calls that look at it failing as chosen.
+struct JournalLookFaults {
+    static inline std::wstring path;
+    static inline bool openFails = false;
+    static inline bool lookFails = false;
+    static DiskFault At(DiskCall call, const wchar_t* callPath) {
+        if (path != callPath) return {};
+        if ((call == DiskCall::Open && openFails) || (call == DiskCall::ReadAttributes && lookFails)) {
+            return {ERROR_ACCESS_DENIED, false};
+        }
+        return {};
+    }
+};
+
+// A journal that does not open is no proof that one is kept: with no journal there
+// the relocation goes ahead; when even its place cannot be read, the refusal says
+// exactly that, not that an earlier relocation did not end.
+TEST_F(RelocationJournalling, AJournalThatCannotBeOpenedIsNotTakenForAPendingOne) {
+    struct Case {
+        bool lookFails;
+        RelocationResult result;
+        std::vector<M> heard;
+    };
+    const Case cases[] = {
+        {false, RelocationResult::Completed, {M::Completed}},
+        {true, RelocationResult::NotStarted, {M::JournalUnreadable}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lookFails ? "the journal's place cannot be read" : "no journal there");
+        MakeTree(source_, kTree);
+        const TreeSnapshot before = SnapshotTree(source_);
+        JournalLookFaults::path = store_.path();
+        JournalLookFaults::openFails = true;
+        JournalLookFaults::lookFails = c.lookFails;
+        SetDiskFaultSource(JournalLookFaults::At);
+        RecordingObserver observer;
+        const RelocationResult result = Relocate(source_, target_, store_, observer);
+        SetDiskFaultSource(nullptr);
+
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(observer.heard, c.heard);
+        EXPECT_FALSE(JournalLeft(store_));
+        if (c.result == RelocationResult::Completed) {
+            ExpectRelocated(source_, target_, before);
+            ASSERT_TRUE(RemoveJunction(source_.c_str()));
+        } else {
+            EXPECT_EQ(observer.lastFacts.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            EXPECT_EQ(SnapshotTree(source_), before);
+            EXPECT_FALSE(PathExists(target_));
+        }
+        RemoveTree(source_);
+        RemoveTree(target_);
+    }
 }
 
 TEST(RecoveryAssessment, TheDiskDecidesWhatTheUserIsToldAndOffered) {
