@@ -16,6 +16,7 @@
 #include "engine/relocation_recovery.h"
 #include "junction/junction.h"
 #include "tests/driver/test_volumes.h"
+#include "tests/relocate/cut_short.h"
 #include "tests/relocate/fault_sweep.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/recording_observer.h"
@@ -35,8 +36,6 @@ const std::vector<TreeFile> kFiles = {
     {L"empty folder\\x.txt", ""},
 };
 
-// Where a relocation was cut short.
-enum class CutAt { Moving, MovingPartly, Moved, SourceRemoved, JunctionMade, RollingBackPartly };
 
 struct RecoveryCase {
     const char* name;
@@ -73,45 +72,7 @@ protected:
             files_ = SnapshotTree(source_);
         }
         RelocationJournal journal;
-        journal.source = FullPath(source_);
-        journal.target = FullPath(target_);
-        ASSERT_TRUE(ListFolderEntries(source_, journal.entries));
-        std::sort(journal.entries.begin(), journal.entries.end());
-        const auto moveToTarget = [&](size_t count) {
-            ::CreateDirectoryW(target_.c_str(), nullptr);
-            for (size_t i = 0; i < count; ++i) {
-                const std::wstring name = L"\\" + journal.entries[i];
-                ASSERT_TRUE(::MoveFileExW((source_ + name).c_str(), (target_ + name).c_str(), 0));
-            }
-        };
-        switch (GetParam().cut) {
-        case CutAt::Moving:
-            journal.phase = JournalPhase::Moving;
-            break;
-        case CutAt::MovingPartly:
-            journal.phase = JournalPhase::Moving;
-            moveToTarget(2);
-            break;
-        case CutAt::Moved:
-            journal.phase = JournalPhase::Moved;
-            moveToTarget(journal.entries.size());
-            break;
-        case CutAt::SourceRemoved:
-            journal.phase = JournalPhase::SourceRemoved;
-            moveToTarget(journal.entries.size());
-            ASSERT_TRUE(::RemoveDirectoryW(source_.c_str()));
-            break;
-        case CutAt::JunctionMade:
-            journal.phase = JournalPhase::JunctionMade;
-            moveToTarget(journal.entries.size());
-            ASSERT_TRUE(::RemoveDirectoryW(source_.c_str()));
-            ASSERT_TRUE(CreateJunction(source_.c_str(), target_.c_str()));
-            break;
-        case CutAt::RollingBackPartly:
-            journal.phase = JournalPhase::RollingBack;
-            moveToTarget(1);
-            break;
-        }
+        ASSERT_TRUE(LeaveCutShort(source_, target_, GetParam().cut, journal));
         ASSERT_TRUE(store_.Write(journal));
         journal_ = journal;
     }

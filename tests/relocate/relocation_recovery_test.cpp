@@ -15,6 +15,7 @@
 #include "engine/relocation_recovery.h"
 #include "junction/junction.h"
 #include "tests/driver/test_volumes.h"
+#include "tests/relocate/cut_short.h"
 #include "tests/relocate/file_tree.h"
 #include "tests/relocate/recording_observer.h"
 #include "tests/relocate/relocation_session.h"
@@ -313,7 +314,6 @@ TEST(RecoveryAssessment, TheDiskDecidesWhatTheUserIsToldAndOffered) {
 }
 
 // Every state that a relocation cut short can leave, made by hand on the disk.
-enum class CutAt { Moving, MovingPartly, Moved, SourceRemoved, JunctionMade, RollingBackPartly };
 
 class RecoveryFromEveryState : public RelocationJournalling {
 protected:
@@ -322,45 +322,7 @@ protected:
         MakeTree(source_, kTree);
         const TreeSnapshot before = SnapshotTree(source_);
         RelocationJournal journal;
-        journal.source = FullPath(source_);
-        journal.target = FullPath(target_);
-        EXPECT_TRUE(ListFolderEntries(source_, journal.entries));
-        std::sort(journal.entries.begin(), journal.entries.end());
-        const auto moveToTarget = [&](size_t count) {
-            ::CreateDirectoryW(target_.c_str(), nullptr);
-            for (size_t i = 0; i < count; ++i) {
-                const std::wstring name = L"\\" + journal.entries[i];
-                EXPECT_TRUE(::MoveFileExW((source_ + name).c_str(), (target_ + name).c_str(), 0));
-            }
-        };
-        switch (cut) {
-        case CutAt::Moving:
-            journal.phase = JournalPhase::Moving;
-            break;
-        case CutAt::MovingPartly:
-            journal.phase = JournalPhase::Moving;
-            moveToTarget(2);
-            break;
-        case CutAt::Moved:
-            journal.phase = JournalPhase::Moved;
-            moveToTarget(journal.entries.size());
-            break;
-        case CutAt::SourceRemoved:
-            journal.phase = JournalPhase::SourceRemoved;
-            moveToTarget(journal.entries.size());
-            EXPECT_TRUE(::RemoveDirectoryW(source_.c_str()));
-            break;
-        case CutAt::JunctionMade:
-            journal.phase = JournalPhase::JunctionMade;
-            moveToTarget(journal.entries.size());
-            EXPECT_TRUE(::RemoveDirectoryW(source_.c_str()));
-            EXPECT_TRUE(CreateJunction(source_.c_str(), target_.c_str()));
-            break;
-        case CutAt::RollingBackPartly:
-            journal.phase = JournalPhase::RollingBack;
-            moveToTarget(1);
-            break;
-        }
+        EXPECT_TRUE(LeaveCutShort(source_, target_, cut, journal));
         EXPECT_TRUE(store_.Write(journal));
         return before;
     }
