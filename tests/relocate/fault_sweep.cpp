@@ -14,6 +14,15 @@
 
 namespace relocation_testing {
 
+const char* NameOf(Ending ending) {
+    switch (ending) {
+    case Ending::Relocated: return "relocated";
+    case Ending::MovedBack: return "moved back";
+    case Ending::Split: return "split";
+    }
+    return "?";
+}
+
 namespace {
 
 // The one injector's state: the seam takes a plain function, which reads it here.

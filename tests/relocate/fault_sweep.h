@@ -67,6 +67,12 @@ struct SweepSteps {
     std::function<void()> cleanUp;  // optional: after every check
 };
 
+// Where a run left the files, as a sweep's check tells it.
+enum class Ending { Relocated, MovedBack, Split };
+
+// The ending's name in a tally.
+const char* NameOf(Ending ending);
+
 struct SweepTally {
     std::string name;
     FaultMode mode;

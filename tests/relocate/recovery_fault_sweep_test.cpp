@@ -48,16 +48,6 @@ void PrintTo(const RecoveryCase& c, std::ostream* out) {
     *out << (c.finish ? "finish after " : "move back after ") << c.name;
 }
 
-enum class Ending { Relocated, MovedBack, Other };
-
-const char* NameOf(Ending ending) {
-    switch (ending) {
-    case Ending::Relocated: return "relocated";
-    case Ending::MovedBack: return "moved back";
-    case Ending::Other: return "split";
-    }
-    return "?";
-}
 
 class RecoverySweep : public ::testing::TestWithParam<RecoveryCase> {
 protected:
@@ -82,10 +72,10 @@ protected:
             return *junction == L"\\??\\" + FullPath(target_) && ListTree(target_) == before_ &&
                            SnapshotTree(source_) == files_
                        ? Ending::Relocated
-                       : Ending::Other;
+                       : Ending::Split;
         }
         return IsFolder(source_) && ListTree(source_) == before_ && ListTree(target_).empty() ? Ending::MovedBack
-                                                                                               : Ending::Other;
+                                                                                               : Ending::Split;
     }
 
     bool JournalLeft() const {

@@ -36,16 +36,6 @@ const std::vector<TreeFile> kFiles = {
     {L"locked.txt", "read-only", FILE_ATTRIBUTE_READONLY},
 };
 
-enum class Ending { Relocated, MovedBack, Split };
-
-const char* NameOf(Ending ending) {
-    switch (ending) {
-    case Ending::Relocated: return "relocated";
-    case Ending::MovedBack: return "moved back";
-    case Ending::Split: return "split";
-    }
-    return "?";
-}
 
 // A message after which the files are all in the source: the roll back's, or a
 // refusal before anything moved.
