@@ -4,8 +4,9 @@
 
 namespace {
 
-constexpr int kMinMachineThreads = 2;
-constexpr int kMaxMachineThreads = 4;
+constexpr int kThreadsPerProcessor = 4;
+constexpr int kMinMachineThreads = 4;
+constexpr int kMaxMachineThreads = kMaxPoolThreads;
 
 // 0 while no count is set: the machine's count applies.
 std::atomic<int> ChosenThreadCount{0};
@@ -19,7 +20,7 @@ int MachineProcessors() {
 }  // namespace
 
 int PoolThreadsForProcessors(int processors) {
-    return std::clamp(std::max(processors, 1) * 2, kMinMachineThreads, kMaxMachineThreads);
+    return std::clamp(std::max(processors, 1) * kThreadsPerProcessor, kMinMachineThreads, kMaxMachineThreads);
 }
 
 int PoolThreadCount() {

@@ -5,7 +5,7 @@
 //
 // The pooled walk, with each thread count given, takes its turn beside them.
 //
-// Usage: junction_bench [folder] [rounds] [thread counts, default 1,2,4]. The folder (default N:\junction-bench,
+// Usage: junction_bench [folder] [rounds] [thread counts, default 1,2,4,8]. The folder (default N:\junction-bench,
 // the NTFS test drive) receives a tree of 20,520 folders holding 500 junctions;
 // an existing tree there is reused. Run it without a debugger attached: the walk
 // writes one debug line per folder, which is cheap only when nobody listens.
@@ -104,7 +104,7 @@ bool CountVisitShared(std::uintptr_t context, const wchar_t* path, const wchar_t
 int wmain(int argc, wchar_t** argv) {
     const wchar_t* root = argc > 1 ? argv[1] : L"N:\\junction-bench";
     const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
-    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4");
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4,8");
     wchar_t target[MAX_PATH];
     std::swprintf(target, MAX_PATH, L"%ls-target", root);
 

@@ -1,8 +1,8 @@
 // The junction manager's scan, as the user sees it, against the bare walk in the
 // same run:
 //  1. Time from pressing Scan to "Scan complete" in the real dialog, with
-//     subfolders, on a tree of 20,520 folders holding 500 junctions, with 1, 2 and
-//     4 threads listing folders; the baseline is a bare single-threaded
+//     subfolders, on a tree of 20,520 folders holding 500 junctions, with 1, 2, 4
+//     and 8 threads listing folders; the baseline is a bare single-threaded
 //     FindFirstFileW/FindNextFileW recursion over the same tree, beside the
 //     junction library's ordered and pooled walks with a visitor that only
 //     counts, rounds alternating.
@@ -12,7 +12,7 @@
 //     scanned by the dialog; the time per row should stay flat.
 //
 // Usage: manager_bench [folder] [rounds] [thread counts] (rounds 0: only part 2; thread
-// counts default "1,2,4": each round scans once with each). The folder (default N:\manager-bench on
+// counts default "1,2,4,8": each round scans once with each). The folder (default N:\manager-bench on
 // the NTFS test drive) receives the trees; existing trees there are reused. Run it
 // without a debugger attached: the walk writes one debug line per folder.
 #include "bench/bench_support.h"
@@ -238,7 +238,7 @@ int wmain(int argc, wchar_t** argv) {
     InitAppGlobals();
     const std::wstring base = argc > 1 ? argv[1] : L"N:\\manager-bench";
     const int rounds = argc > 2 ? std::max(0, _wtoi(argv[2])) : 5;  // 0: the row series only
-    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4");
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 3 ? argv[3] : L"1,2,4,8");
     const std::wstring tree = base + L"\\tree";
     if (!MakeFolder(base) || !BuildTree(tree, base + L"\\tree-target")) {
         std::fwprintf(stderr, L"could not build the tree in %ls (error %lu)\n", tree.c_str(), ::GetLastError());

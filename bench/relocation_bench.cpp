@@ -11,11 +11,11 @@
 // the worst round trip and the scan's time against the same baseline. Last, the
 // relocated tree is moved back through the engine (by rename, within one volume).
 //
-// The scan runs with each of several thread counts (default 1, 2 and 4), rounds
+// The scan runs with each of several thread counts (default 1, 2, 4 and 8), rounds
 // alternating with the bare loop.
 //
 // Usage: relocation_bench [file count (default 50000)] [drive (default N:)] [rounds (default 5)]
-//                         [thread counts (default 1,2,4)]
+//                         [thread counts (default 1,2,4,8)]
 // The destination is the second drive letter of the same volume (M:).
 #include <windows.h>
 #include <commctrl.h>
@@ -276,7 +276,7 @@ int wmain(int argc, wchar_t** argv) {
     const int fileCount = argc > 1 ? std::max(1000, _wtoi(argv[1])) : 50000;
     const std::wstring drive = argc > 2 ? argv[2] : L"N:";
     const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 5;
-    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 4 ? argv[4] : L"1,2,4");
+    const std::vector<int> threadCounts = bench::ParseThreadCounts(argc > 4 ? argv[4] : L"1,2,4,8");
     InitAppGlobals();
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);

@@ -163,12 +163,12 @@ TEST(WorkPool, ThreadCountIsSizedToTheMachineWithinBounds) {
     const struct {
         int processors;
         int threads;
-    } cases[] = {{0, 2}, {1, 2}, {2, 4}, {3, 4}, {64, 4}};
+    } cases[] = {{0, 4}, {1, 4}, {2, 8}, {3, 8}, {64, 8}};
     for (const auto& c : cases) EXPECT_EQ(PoolThreadsForProcessors(c.processors), c.threads) << c.processors;
 
     const int machine = PoolThreadCount();
-    EXPECT_GE(machine, 2);
-    EXPECT_LE(machine, 4);
+    EXPECT_GE(machine, 4);
+    EXPECT_LE(machine, kMaxPoolThreads);
     SetPoolThreadCount(1);
     EXPECT_EQ(PoolThreadCount(), 1);
     SetPoolThreadCount(100);
