@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/debug_line_queue.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/srw_lock.h"
@@ -90,6 +91,12 @@ EntryKind ClassifyEntry(const WIN32_FIND_DATAW& entry) {
 
 std::uint64_t FileSizeOf(const WIN32_FIND_DATAW& entry) {
     return (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+}
+
+std::wstring HexText(DWORD value) {
+    wchar_t text[16];
+    ::wsprintfW(text, L"%X", value);
+    return text;
 }
 
 // The length of the full form of `path`, or of `path` itself when it has none.
@@ -318,7 +325,7 @@ private:
             break;
         case LinkKind::Other:
         case LinkKind::Unreadable:
-            DebugLineF(L"Tressel.Error: %s is a reparse point (tag %X) that cannot be moved.", path.c_str(), tag);
+            lines_.Add(L"Tressel.Error: " + path + L" is a reparse point (tag " + HexText(tag) + L") that cannot be moved.");
             Fail(path, &own.foreignReparsePoint);
             return false;
         }
@@ -357,7 +364,7 @@ private:
     // ---- reports: progress one at a time, nothing after the failure ----------
 
     // Only the progress is held here, never the debug lines: a thread about to test
-    // a file must not wait for other threads' lines, each a round trip under Wine.
+    // a file must not wait for other threads' lines.
     bool ReportTesting(const std::wstring& path) {
         SrwExclusiveGuard guard(progressLock_);
         if (failed_) return false;
@@ -366,22 +373,21 @@ private:
     }
 
     // The debug line names a file once its test is done, so the failing file's
-    // line is the last the scan writes. Lines of files that passed may be written
-    // by several threads at once (a line costs a round trip to the system under
-    // Wine); the failure waits for them and shuts out the ones after it. False once
-    // the scan has stopped.
+    // line is the last the scan writes. Lines of files that passed may be queued by
+    // several threads at once; the failure waits for them and shuts out the ones
+    // after it. The queue writes them in that order. False once the scan has stopped.
     bool ReportTested(const std::wstring& path, bool opened) {
         if (opened) {
             SrwSharedGuard guard(reportLock_);
             if (failed_) return false;
-            DebugLineF(L"Scanning for access: %s", path.c_str());
+            lines_.Add(kTestedLine + path);
             return true;
         }
         {
             SrwExclusiveGuard lines(reportLock_);
             SrwExclusiveGuard guard(progressLock_);
             if (failed_) return false;
-            DebugLineF(L"Scanning for access: %s", path.c_str());
+            lines_.Add(kTestedLine + path);
             failed_ = true;
             progress_.OnStopped(path);
         }
@@ -403,6 +409,8 @@ private:
         pool_.Stop();
     }
 
+    static constexpr const wchar_t* kTestedLine = L"Scanning for access: ";
+
     std::wstring root_;
     size_t fullRootExtra_;  // how much longer the root's full path is than `root_`
     std::wstring mask_;
@@ -423,6 +431,12 @@ private:
     std::atomic<bool> cancelled_{false};
     SRWLOCK walkedLock_ = SRWLOCK_INIT;
     std::unordered_set<FolderId, FolderIdHash> walked_;  // guarded by walkedLock_
+
+    // A line per file tested, written by a thread of its own: under Wine each write
+    // is a round trip to the server, as long as a tenth of a file's test. Declared
+    // last, so that it is destroyed first and every line is written before the scan
+    // returns.
+    DebugLineQueue lines_;
 };
 
 // What the scan's worker needs, handed to it as its start parameter; the starting
