@@ -5,6 +5,7 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "engine/relocation_messages.h"
+#include "engine/operation_lock.h"
 #include "engine/relocation_recovery.h"
 #include "promptbox/prompt_box.h"
 #include "ui/app_globals.h"
@@ -41,13 +42,44 @@ void OfferDiscarding(const JournalStore& store, RelocationMessage message, const
     }
 }
 
+// The journal of an earlier version lived where every program of the user could
+// have written it: it is named to the user, never acted on.
+void OfferDiscardingEarlierJournal() {
+    RelocationFacts facts;
+    facts.name = JournalStore::EarlierJournalPath();
+    if (facts.name.empty() || ::GetFileAttributesW(facts.name.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (Ask(RelocationMessage::EarlierJournalFound, facts) == IDYES && !JournalStore::DeleteEarlierJournal(facts.name)) {
+        DebugErrorLine((L"Tressel.Error: the earlier journal could not be discarded: " + facts.name).c_str());
+    }
+}
+
 }  // namespace
 
 void OfferRecoveryAtStart(const JournalStore& store) {
+    OfferDiscardingEarlierJournal();
+    // Held until the recovery has ended: a second Dirshift started meanwhile must
+    // not offer to recover what this one is recovering, nor this one what another
+    // is still doing.
+    OperationLock lock;
+    DWORD lockError = 0;
+    const OperationLock::State lockState = lock.Take(lockError);
     RelocationJournal journal;
-    switch (store.Read(journal)) {
+    const JournalStore::ReadResult read = store.Read(journal);
+    if (read != JournalStore::ReadResult::None && lockState != OperationLock::State::Taken) {
+        RelocationFacts facts;
+        facts.name = store.path();
+        (void)Ask(RelocationMessage::RecoveryBusy, facts);
+        return;
+    }
+    switch (read) {
     case JournalStore::ReadResult::None:
         return;
+    case JournalStore::ReadResult::Untrusted: {
+        RelocationFacts facts;
+        facts.name = store.folder();
+        (void)Ask(RelocationMessage::RecoveryJournalUntrusted, facts);
+        return;
+    }
     case JournalStore::ReadResult::Damaged: {
         RelocationFacts facts;
         facts.name = store.path();

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "base/unique_resource.h"
+
 namespace {
 
 std::atomic<DiskFaultSource> faultSource{nullptr};
@@ -54,6 +56,8 @@ const wchar_t* DiskCallName(DiskCall call) {
     case DiskCall::MakeLink: return L"make link";
     case DiskCall::RemoveLink: return L"remove link";
     case DiskCall::ReadLink: return L"read link";
+    case DiskCall::SetSecurity: return L"set security";
+    case DiskCall::Identify: return L"identify";
     }
     return L"?";
 }
@@ -155,6 +159,41 @@ LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWO
 
 bool ReadJunction(const std::wstring& path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
     return Faultable(DiskCall::ReadLink, path, false, [&] { return ::ReadReparsePoint(path.c_str(), target, tag); });
+}
+
+bool SetSecurity(const std::wstring& path, const SecurityBytes& sd) {
+    return Faultable(DiskCall::SetSecurity, path, false, [&] {
+        UniqueFileHandle folder(::CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!folder) {
+            // Without the right to change the owner, the access list alone.
+            folder.reset(::CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            ::SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+            return false;
+        }
+        return ApplySecurity(folder.get(), sd);
+    });
+}
+
+bool Identify(const std::wstring& path, FolderId& id, DWORD& attributes) {
+    return Faultable(DiskCall::Identify, path, false, [&] {
+        UniqueFileHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!entry || !::GetFileInformationByHandle(entry.get(), &info)) return false;
+        id = IdOf(info);
+        attributes = info.dwFileAttributes;
+        return true;
+    });
 }
 
 BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to) {

@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "engine/folder_identity.h"
+#include "engine/folder_security.h"
 #include "junction/junction.h"
 #include "junction/link_data.h"
 
@@ -35,6 +37,8 @@ enum class DiskCall {
     MakeLink,    // a link made again from its recorded bytes
     RemoveLink,
     ReadLink,
+    SetSecurity,  // a folder given its owner and access list
+    Identify,     // a folder looked at by handle: which one it is, and whether a link
 };
 
 // The call's name, for test reports.
@@ -79,6 +83,14 @@ bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data);
 bool RemoveLink(const std::wstring& path, bool folder);
 LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWORD& tag);
 bool ReadJunction(const std::wstring& path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
+
+// Gives the folder `path` itself (never a link's target) the owner and access
+// list of `sd`. The owner is set where the system allows it; the access list
+// always, or the call fails.
+bool SetSecurity(const std::wstring& path, const SecurityBytes& sd);
+// Opens `path` itself (a link is not followed) and reads which file it is and its
+// attributes. False when it cannot be opened.
+bool Identify(const std::wstring& path, FolderId& id, DWORD& attributes);
 
 // The rename the in-use probe makes, through this seam.
 BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to);

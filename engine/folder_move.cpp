@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/disk_calls.h"
+#include "engine/folder_security.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -177,7 +178,15 @@ bool MoveEntriesBack(const std::wstring& from, const std::wstring& to, const std
     return allMoved;
 }
 
-bool MakePlainFolder(const std::wstring& path) {
+bool CopyFolderPermissions(const std::wstring& model, const std::wstring& folder) {
+    SecurityBytes sd;
+    bool reparsePoint = false;
+    if (!ReadPathSecurity(model, sd, reparsePoint) || reparsePoint) return false;
+    const SecurityBytes own = ProtectedCopy(sd);
+    return !own.empty() && disk::SetSecurity(folder, own);
+}
+
+bool MakePlainFolder(const std::wstring& path, const std::wstring& permissionsFrom, const FolderId& keep) {
     for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
         if (attempt > 0) ::Sleep(kFolderPauseMs);
         DWORD attributes = disk::Attributes(path);
@@ -185,7 +194,11 @@ bool MakePlainFolder(const std::wstring& path) {
             if (!disk::MakeFolder(path)) continue;
             attributes = disk::Attributes(path);
         }
-        if (IsPlainFolder(attributes)) return true;
+        if (IsPlainFolder(attributes)) {
+            if (permissionsFrom.empty() || (keep.known() && StillTheSameFolder(path, keep))) return true;
+            if (CopyFolderPermissions(permissionsFrom, path)) return true;
+            continue;
+        }
         // A file or a link stands there: no second look changes that.
         if (Exists(attributes)) return false;
     }

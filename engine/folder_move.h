@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/folder_identity.h"
+
 // The names of `folder`'s entries, without "." and "..". False when the folder
 // cannot be listed to its end.
 [[nodiscard]] bool ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& names);
@@ -43,5 +45,13 @@ bool IsNotFoundError(DWORD error);
 
 // A plain folder at `path`, made when nothing stands there. A look or a make that
 // fails is tried again a moment later, since the files are about to move into it.
-// True when a plain folder (no link) stands there.
-[[nodiscard]] bool MakePlainFolder(const std::wstring& path);
+// True when a plain folder (no link) stands there. With `permissionsFrom`, a
+// folder made here, or one found that is not `keep`, gets the owner and access
+// list of that folder (the files about to move in come from there); a folder
+// that cannot be given them does not count.
+[[nodiscard]] bool MakePlainFolder(const std::wstring& path, const std::wstring& permissionsFrom = std::wstring(),
+                                   const FolderId& keep = FolderId());
+
+// Gives `folder` the owner and access list of `model`, made its own (protected
+// from its parent). False when `model`'s cannot be read or `folder`'s set.
+[[nodiscard]] bool CopyFolderPermissions(const std::wstring& model, const std::wstring& folder);

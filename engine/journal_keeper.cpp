@@ -24,6 +24,8 @@ PendingJournal FindPendingJournal(const JournalStore& store, DWORD& error) {
         return PendingJournal::None;
     case JournalStore::ReadResult::Found:
         return PendingJournal::Kept;
+    case JournalStore::ReadResult::Untrusted:
+        return PendingJournal::Untrusted;
     case JournalStore::ReadResult::Damaged:
         break;
     }

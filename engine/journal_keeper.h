@@ -14,8 +14,10 @@ void SetRelocationPhaseHook(RelocationPhaseHook hook);
 // overwrite: it is all that tells where that operation's files are.
 enum class PendingJournal {
     None,
-    Kept,     // whole or damaged, it is there
-    Unknown,  // its place could not be read (`error`)
+    Kept,       // whole or damaged, it is there
+    Unknown,    // its place could not be read (`error`)
+    Untrusted,  // its place may be changed by others than administrators
+
 };
 PendingJournal FindPendingJournal(const JournalStore& store, DWORD& error);
 
@@ -26,6 +28,12 @@ public:
 
     const RelocationJournal& journal() const { return journal_; }
     const std::wstring& path() const { return store_.path(); }
+
+    // The folders' identities, written with the next phase.
+    void NoteFolders(const FolderId& source, const FolderId& target) {
+        journal_.sourceId = source;
+        journal_.targetId = target;
+    }
 
     // Writes `phase`; true once it is on the disk.
     [[nodiscard]] bool Announce(JournalPhase phase);

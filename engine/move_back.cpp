@@ -10,6 +10,8 @@
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/moved_links.h"
+#include "engine/folder_identity.h"
+#include "engine/operation_lock.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
 #include "junction/link_data.h"
@@ -87,7 +89,9 @@ public:
         if (!HasRoom()) return MoveBackResult::Refused;
         if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
-        if (!ListMovedEntries() || !LinksCanBeCarried() || !JournalStarted()) return MoveBackResult::Refused;
+        if (!ListMovedEntries() || !LinksCanBeCarried() || !NothingSwapped() || !JournalStarted()) {
+            return MoveBackResult::Refused;
+        }
 
         // From the junction's removal until everything stands where it ends, a
         // stopped program would leave the files split; the journal then tells the
@@ -98,6 +102,7 @@ public:
         if (moved != MoveBackResult::Completed) return moved;
 
         // Said left only when it is seen there still.
+        targetHold_.Release();
         const bool targetRemoved = disk::RemoveFolder(plan_.target) || NothingAt(plan_.target);
         if (!targetRemoved) DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
         keeper_->Close();
@@ -125,10 +130,21 @@ private:
         plan_.junction = junction;
         plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
         facts_.target = plan_.target;
-        if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(disk::Attributes(plan_.target))) {
+        if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(disk::Attributes(plan_.target)) ||
+            !ReadPlainFolderId(plan_.target, targetId_)) {
             return Refuse(M::MoveBackTargetNotLocal);
         }
+        (void)targetHold_.Take(plan_.target, targetId_);
         return true;
+    }
+
+    // The question may stay open for as long as the user likes: before anything
+    // changes, the junction must still hold its bytes and its folder be the one
+    // that was scanned.
+    bool NothingSwapped() {
+        if (JunctionUnchanged() && StillTheSameFolder(plan_.target, targetId_)) return true;
+        facts_.name = JunctionUnchanged() ? plan_.target : plan_.junction;
+        return Refuse(M::FolderReplaced);
     }
 
     // Another operation's journal is all that tells where its files are: nothing
@@ -140,6 +156,9 @@ private:
         case PendingJournal::Kept:
             facts_.name = store_.path();
             return Refuse(M::JournalPending);
+        case PendingJournal::Untrusted:
+            facts_.name = store_.folder();
+            return Refuse(M::JournalUntrusted);
         case PendingJournal::Unknown:
             break;
         }
@@ -152,8 +171,19 @@ private:
     // not start. It is written as the undoing of a relocation from the junction's
     // path to its folder, so links are kept in the form they take at the old path.
     bool JournalStarted() {
+        DWORD lockError = 0;
+        switch (lock_.Take(lockError)) {
+        case OperationLock::State::Taken:
+            break;
+        case OperationLock::State::HeldElsewhere:
+            return Refuse(M::OperationRunning);
+        case OperationLock::State::Failed:
+            facts_.error = lockError;
+            return Refuse(M::WorkerFailed);
+        }
         RelocationJournal journal;
         journal.kind = JournalKind::MoveBack;
+        journal.targetId = targetId_;
         journal.phase = JournalPhase::RollingBack;
         journal.source = fullJunction_;
         journal.target = plan_.target;
@@ -259,6 +289,11 @@ private:
         }
         const MoveBackResult replaced = ReplaceJunctionByFolder();
         if (replaced != MoveBackResult::Completed) return replaced;
+        // Files leave only the folder that was scanned, for the folder just made.
+        if (!StillTheSameFolder(plan_.target, targetId_) || !StillTheSameFolder(plan_.junction, placeId_)) {
+            observer_.Report(M::MoveBackNotRestored, facts_);
+            return MoveBackResult::NotRestored;
+        }
         if (MoveEntriesBack(plan_.target, plan_.junction, movedNames_) && FolderIsEmpty(plan_.target) &&
             PutLinksIn(plan_.junction, findings_.links, plan_.target, fullJunction_, facts_.name)) {
             return MoveBackResult::Completed;
@@ -284,11 +319,15 @@ private:
     MoveBackResult ReplaceJunctionByFolder() {
         // A call may fail after doing its work (a lost reply): what stands at the
         // path decides, not the call's word.
+        // The plain folder takes the permissions that the files had in the folder
+        // they come from.
         if (disk::RemoveJunction(plan_.junction) || NothingAt(plan_.junction)) {
-            if (disk::MakeFolder(plan_.junction) || IsPlainFolder(disk::Attributes(plan_.junction))) {
+            if ((disk::MakeFolder(plan_.junction) || IsPlainFolder(disk::Attributes(plan_.junction))) &&
+                CopyFolderPermissions(plan_.target, plan_.junction) && ReadPlainFolderId(plan_.junction, placeId_)) {
                 return MoveBackResult::Completed;
             }
             DebugErrorLine((L"Tressel.Error: creating the plain folder " + plan_.junction).c_str());
+            (void)disk::RemoveFolder(plan_.junction);
             if (RecreateJunction()) return JunctionKept(MoveBackResult::RolledBack);
         } else if (JunctionUnchanged()) {
             return JunctionKept(MoveBackResult::Refused);
@@ -315,6 +354,11 @@ private:
     // folder goes, the junction comes back with the bytes it had.
     // Until it is all back, the journal stays: the next start offers to finish.
     MoveBackResult PutBack() {
+        // Nothing is taken out of a folder that became a link, nor put into one.
+        if (!StillTheSameFolder(plan_.target, targetId_) || !StillTheSameFolder(plan_.junction, placeId_)) {
+            observer_.Report(M::MoveBackNotRestored, facts_);
+            return MoveBackResult::NotRestored;
+        }
         (void)keeper_->Announce(JournalPhase::Moving);
         // In passes that skip what is done: a file held for a moment must not leave
         // the files split.
@@ -342,7 +386,11 @@ private:
     bool scanCancelled_ = false;
     std::wstring fullJunction_;
     JournalStore store_;
+    OperationLock lock_;
     std::optional<JournalKeeper> keeper_;
+    FolderId targetId_;  // the folder the junction points to
+    FolderId placeId_;   // the plain folder made in the junction's place
+    FolderHold targetHold_;
 };
 
 }  // namespace

@@ -14,6 +14,9 @@
 #include "engine/in_use_probe.h"
 #include "engine/moved_links.h"
 #include "engine/relocation_paths.h"
+#include "engine/folder_identity.h"
+#include "engine/folder_security.h"
+#include "engine/operation_lock.h"
 
 namespace {
 
@@ -91,7 +94,16 @@ private:
         if (!TakeLinksOutOfSource()) return RelocationResult::NotStarted;
         // A journal that no longer follows the steps could not guide a recovery:
         // the relocation goes no further than it can record.
-        if (!MakeTargetFolder() || !MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
+        if (!MakeTargetFolder()) {
+            observer_.Report(RelocationMessage::MoveFailed, facts_);
+            return RollBack();
+        }
+        // Either folder swapped since it was checked (for a link to elsewhere)
+        // would send the files, or take them, where nobody asked.
+        if (!StillTheSameFolder(facts_.source, sourceId_) || !StillTheSameFolder(facts_.target, targetId_)) {
+            return StopBeforeMoving();
+        }
+        if (!MoveContent() || !keeper_->Announce(JournalPhase::Moved)) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
             return RollBack();
         }
@@ -104,6 +116,16 @@ private:
         // become the junction either.
         // A junction reported as failed may stand all the same (the answer lost): one
         // that points at the destination is the relocation's end.
+        // The emptied source is removed only while it is still the folder it was:
+        // whatever took its place is not the relocation's to remove.
+        if (!StillTheSameFolder(facts_.source, sourceId_)) {
+            observer_.Report(RelocationMessage::NotRestored, facts_);
+            return RelocationResult::NotRestored;
+        }
+        sourceHold_.Release();
+        // From here the source folder is gone or going: its identity no longer says
+        // anything.
+        keeper_->NoteFolders(FolderId(), targetId_);
         if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
             (!disk::MakeJunction(facts_.source, facts_.target) && !IsJunctionTo(facts_.source, fullTarget_))) {
             (void)keeper_->Announce(JournalPhase::RollingBack);
@@ -118,9 +140,21 @@ private:
     // The journal names what is about to move before anything moves; a relocation
     // that could not be finished or undone after a crash does not start.
     bool JournalStarted() {
+        DWORD lockError = 0;
+        switch (lock_.Take(lockError)) {
+        case OperationLock::State::Taken:
+            break;
+        case OperationLock::State::HeldElsewhere:
+            return Refuse(RelocationMessage::OperationRunning);
+        case OperationLock::State::Failed:
+            facts_.error = lockError;
+            return Refuse(RelocationMessage::WorkerFailed);
+        }
         RelocationJournal journal;
         journal.source = fullSource_;
         journal.target = fullTarget_;
+        journal.sourceId = sourceId_;
+        journal.targetId = targetId_;
         journal.phase = JournalPhase::Moving;
         journal.entries = movedNames_;
         for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
@@ -134,6 +168,9 @@ private:
         case PendingJournal::Unknown:
             facts_.name = store_.path();
             return Refuse(RelocationMessage::JournalUnreadable);
+        case PendingJournal::Untrusted:
+            facts_.name = store_.folder();
+            return Refuse(RelocationMessage::JournalUntrusted);
         }
         // The journal must outlive whatever happens to the two folders.
         const auto holds = [](const std::wstring& folder, const std::wstring& inner) {
@@ -239,6 +276,24 @@ private:
         // drive's root is never a link.
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !IsDriveRoot(facts_.target)) {
             return Refuse(RelocationMessage::TargetIsLink);
+        }
+        return TargetKeepsOthersOut();
+    }
+
+    // An existing destination keeps its own permissions: once moved there, the
+    // files could be changed by whoever may change it. Nobody may gain that.
+    bool TargetKeepsOthersOut() {
+        SecurityBytes sourceSecurity;
+        SecurityBytes targetSecurity;
+        bool sourceLink = false;
+        bool targetLink = false;
+        if (!ReadPathSecurity(facts_.source, sourceSecurity, sourceLink) ||
+            !ReadPathSecurity(facts_.target, targetSecurity, targetLink)) {
+            facts_.error = ::GetLastError();
+            return Refuse(RelocationMessage::TargetUnreadable);
+        }
+        if (!WritersBeyond(WritersOf(targetSecurity), WritersOf(sourceSecurity)).empty()) {
+            return Refuse(RelocationMessage::TargetLetsOthersWrite);
         }
         return true;
     }
@@ -351,6 +406,11 @@ private:
         case ProbeOutcome::NotInUse:
             break;
         }
+        // From here on the source is known by its identity, and held so that it
+        // cannot be swapped until it is emptied.
+        if (!ReadPlainFolderId(facts_.source, sourceId_)) return Refuse(RelocationMessage::SourceNotFolder);
+        (void)sourceHold_.Take(facts_.source, sourceId_);
+        if (ReadPlainFolderId(facts_.target, targetId_)) (void)targetHold_.Take(facts_.target, targetId_);
         return true;
     }
 
@@ -397,16 +457,39 @@ private:
 
     // The shell's move needs its destination folder: told to move several items to a
     // name that does not exist, it may make one of them that folder instead.
+    // A destination made here gets the source folder's owner and access list, so
+    // that whoever could not change the files before cannot change them there. It
+    // is known by its identity from then on, as one that existed already is.
     bool MakeTargetFolder() {
-        if (disk::MakeFolder(facts_.target)) return true;
-        const DWORD error = ::GetLastError();
-        const DWORD attributes = disk::Attributes(facts_.target);
-        if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            return true;
+        if (targetId_.known()) return true;
+        if (disk::MakeFolder(facts_.target)) {
+            if (!CopyFolderPermissions(facts_.source, facts_.target) || !ReadPlainFolderId(facts_.target, targetId_)) {
+                DebugLineF(L"Tressel.Error: the destination folder %s could not be given the source's permissions.",
+                           facts_.target.c_str());
+                return false;
+            }
+            (void)targetHold_.Take(facts_.target, targetId_);
+            keeper_->NoteFolders(sourceId_, targetId_);
+            return keeper_->Announce(JournalPhase::Moving);
         }
+        const DWORD error = ::GetLastError();
         DebugLineF(L"Tressel.Error: the destination folder %s could not be made (%lu).", facts_.target.c_str(), error);
         return false;
+    }
+
+    // A folder was swapped after it was checked: nothing has moved, and the links
+    // taken out go back into the source while it is still the source.
+    RelocationResult StopBeforeMoving() {
+        facts_.name = StillTheSameFolder(facts_.source, sourceId_) ? facts_.target : facts_.source;
+        if (facts_.name == facts_.target && PutLinksBack(facts_.source, findings_.links)) {
+            keeper_->Close();
+            observer_.Report(RelocationMessage::FolderReplaced, facts_);
+            return RelocationResult::NotStarted;
+        }
+        observer_.Report(findings_.links.empty() ? RelocationMessage::FolderReplaced : RelocationMessage::NotRestored,
+                         facts_);
+        if (findings_.links.empty()) keeper_->Close();
+        return findings_.links.empty() ? RelocationResult::NotStarted : RelocationResult::NotRestored;
     }
 
     // The shell's move. Its result alone proves nothing: it can report success with
@@ -453,6 +536,13 @@ private:
     // safety: it goes on even when the journal cannot say so, and the journal then
     // stays to tell the next start.
     RelocationResult RollBack() {
+        // Nothing is taken out of a folder that is no longer the destination, nor
+        // put into one that is no longer the source.
+        if ((targetId_.known() && !StillTheSameFolder(facts_.target, targetId_)) ||
+            !StillTheSameFolder(facts_.source, sourceId_)) {
+            observer_.Report(RelocationMessage::NotRestored, facts_);
+            return RelocationResult::NotRestored;
+        }
         (void)keeper_->Announce(JournalPhase::RollingBack);
         if (MoveBackWithLinks(facts_.target, facts_.source, movedNames_, findings_.links,
                               [&] { return AllNamesIn(movedNames_, facts_.source); })) {
@@ -472,7 +562,12 @@ private:
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
     JournalStore store_;
+    OperationLock lock_;
     std::optional<JournalKeeper> keeper_;
+    FolderId sourceId_;
+    FolderId targetId_;
+    FolderHold sourceHold_;
+    FolderHold targetHold_;
 };
 
 }  // namespace
@@ -505,8 +600,10 @@ bool RestoreAfterJunctionFailure(const std::wstring& source, const std::wstring&
                                  const std::vector<std::wstring>& movedNames, RelocationObserver& observer,
                                  const std::vector<LinkRecord>& links) {
     // Whatever stands at the old path now must be a plain folder to take the files.
+    // A folder found there (the junction's attempt, or anything else) is given the
+    // permissions the files had before they go in.
     bool restored = false;
-    if (MakePlainFolder(source)) {
+    if (MakePlainFolder(source, target)) {
         restored = MoveBackWithLinks(target, source, movedNames, links, [&] { return AllNamesIn(movedNames, source); });
     }
 

@@ -96,9 +96,19 @@ enum class RelocationMessage {
     // The journal's place could not be read: whether another operation is still
     // to be finished cannot be told.
     JournalUnreadable,
+    // Nobody but administrators may steer what Dirshift moves: the journal's place,
+    // the destination's permissions, another Dirshift at work, a folder swapped
+    // after it was checked.
+    JournalUntrusted,
+    OperationRunning,
+    TargetLetsOthersWrite,
+    FolderReplaced,
+    RecoveryJournalUntrusted,
+    RecoveryBusy,
+    EarlierJournalFound,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::JournalUnreadable;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::EarlierJournalFound;
 
 // What a message names.
 struct RelocationFacts {

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <iterator>
 
 #include "engine/disk_calls.h"
+#include "engine/folder_security.h"
+#include "junction/link_data.h"
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -22,6 +25,7 @@ constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr LONGLONG kMaxJournalBytes = 64LL * 1024 * 1024;
 // MAXIMUM_REPARSE_DATA_BUFFER_SIZE.
 constexpr size_t kMaxReparseBytes = 16 * 1024;
+constexpr DWORD kMaxFinalPath = 32768;
 
 struct PhaseName {
     JournalPhase phase;
@@ -129,6 +133,33 @@ bool IsFullLocalPath(const std::wstring& path) {
 
 bool IsRelativePath(const std::wstring& path) { return ComponentsArePlain(path, 0); }
 
+std::uint32_t Little32(const std::vector<BYTE>& data, size_t offset) {
+    return static_cast<std::uint32_t>(data[offset]) | (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(data[offset + 2]) << 16) | (static_cast<std::uint32_t>(data[offset + 3]) << 24);
+}
+
+// Reparse data that is whole (its stated length is its length) and of a link: a
+// junction (folders only) or a symbolic link. Whatever else a journal could name
+// would make the recovery write a reparse point of another kind.
+bool IsLinkData(const std::vector<BYTE>& data, bool folder) {
+    if (data.size() < 8) return false;
+    const size_t stated = static_cast<size_t>(data[4]) | (static_cast<size_t>(data[5]) << 8);
+    if (stated + 8 != data.size()) return false;
+    const std::uint32_t tag = Little32(data, 0);
+    const bool junction = tag == IO_REPARSE_TAG_MOUNT_POINT;
+    if (!(junction && folder) && tag != IO_REPARSE_TAG_SYMLINK) return false;
+    return !LinkSubstituteName(ReparseBytes(data.begin(), data.end())).empty();
+}
+
+// A move back's junction as recorded must be a junction to the journal's own
+// target: undoing the move back writes exactly these bytes.
+bool IsJunctionToTarget(const std::vector<BYTE>& data, const std::wstring& target) {
+    if (!IsLinkData(data, true) || Little32(data, 0) != IO_REPARSE_TAG_MOUNT_POINT) return false;
+    const std::wstring stored = LinkSubstituteName(ReparseBytes(data.begin(), data.end()));
+    const std::wstring expected = L"\\??\\" + target;
+    return ::CompareStringOrdinal(stored.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJournal& journal, bool& sawPhase) {
     if (key == L"kind") {
         if (value == L"relocation") {
@@ -153,6 +184,8 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
         journal.target = value;
         return IsFullLocalPath(value);
     }
+    if (key == L"source-id") return ParseFolderId(value, journal.sourceId);
+    if (key == L"target-id") return ParseFolderId(value, journal.targetId);
     if (key == L"entry") {
         journal.entries.push_back(value);
         return IsPlainName(value);
@@ -163,7 +196,10 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
         JournalLink link;
         link.folder = key == L"link";
         link.relativePath = value.substr(0, bar);
-        if (!IsRelativePath(link.relativePath) || !ParseHexBytes(value.substr(bar + 1), link.reparseData)) return false;
+        if (!IsRelativePath(link.relativePath) || !ParseHexBytes(value.substr(bar + 1), link.reparseData) ||
+            !IsLinkData(link.reparseData, link.folder)) {
+            return false;
+        }
         journal.links.push_back(std::move(link));
         return true;
     }
@@ -184,6 +220,8 @@ std::wstring FormatJournal(const RelocationJournal& journal) {
         for (BYTE b : journal.junctionData) text += Hex(b, 2);
         text += L"\n";
     }
+    if (journal.sourceId.known()) text += L"source-id=" + FormatFolderId(journal.sourceId) + L"\n";
+    if (journal.targetId.known()) text += L"target-id=" + FormatFolderId(journal.targetId) + L"\n";
     for (const auto& entry : journal.entries) text += L"entry=" + entry + L"\n";
     for (const auto& link : journal.links) {
         text += (link.folder ? L"link=" : L"file-link=") + link.relativePath + L"|";
@@ -224,38 +262,158 @@ bool ParseJournal(const std::wstring& text, RelocationJournal& journal) {
         if (equals == std::wstring::npos) return false;
         if (!ParseLine(line.substr(0, equals), line.substr(equals + 1), journal, sawPhase)) return false;
     }
-    const bool junctionKnown = journal.kind == JournalKind::Relocation ? journal.junctionData.empty()
-                                                                       : !journal.junctionData.empty();
+    const bool junctionKnown = journal.kind == JournalKind::Relocation
+                                   ? journal.junctionData.empty()
+                                   : IsJunctionToTarget(journal.junctionData, journal.target);
     return !first && sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown;
 }
 
-JournalStore::JournalStore(std::wstring folder) : folder_(std::move(folder)), path_(folder_ + L"\\" + kFileName) {}
+namespace {
+
+constexpr DWORD kGuardAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+// Only administrators (and the system) may change `object`, and it is what it
+// should be: a folder or a file with one name, never a reparse point.
+bool TrustedObject(HANDLE object, bool folder) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(object, &info)) return false;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+    if (((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder) return false;
+    if (!folder && info.nNumberOfLinks > 1) return false;
+    SecurityBytes sd;
+    return ReadSecurity(object, sd) && WritersBeyond(WritersOf(sd), AdministratorPrincipals()).empty();
+}
+
+enum class Guard { Trusted, Missing, Untrusted };
+
+// Opens each of `folders` (outermost first), making those that are missing when
+// `make`, and checks it. The handles stay in `holds`: while they are held, none of
+// the folders can be renamed or deleted, so none can be swapped for a link.
+Guard GuardFolders(const std::vector<std::wstring>& folders, bool make, std::vector<UniqueFileHandle>& holds) {
+    holds.clear();
+    for (const std::wstring& folder : folders) {
+        if (make) {
+            SecurityBytes sd = AdministratorsOnlySecurity();
+            SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.empty() ? nullptr : sd.data(), FALSE};
+            if (!sd.empty() && !::CreateDirectoryW(folder.c_str(), &attributes) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                DebugErrorLine((L"Tressel.Error: the journal's folder cannot be made: " + folder).c_str());
+                return Guard::Missing;
+            }
+        }
+        UniqueFileHandle hold(::CreateFileW(folder.c_str(), kGuardAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+        if (!hold) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Guard::Missing;
+            DebugErrorLine((L"Tressel.Error: the journal's folder cannot be opened: " + folder).c_str(), error);
+            return Guard::Untrusted;
+        }
+        if (!TrustedObject(hold.get(), true)) {
+            DebugErrorLine((L"Tressel.Error: the journal's folder may be changed by others than administrators: " +
+                            folder).c_str());
+            return Guard::Untrusted;
+        }
+        holds.push_back(std::move(hold));
+    }
+    return Guard::Trusted;
+}
+
+}  // namespace
+
+JournalStore::JournalStore(std::wstring folder) : JournalStore(std::vector<std::wstring>{std::move(folder)}) {}
+
+JournalStore::JournalStore(std::vector<std::wstring> folders)
+    : folders_(std::move(folders)),
+      folder_(folders_.empty() ? std::wstring() : folders_.back()),
+      path_(folder_ + L"\\" + kFileName) {
+    // Without a folder there is no place for a journal: an empty store writes
+    // nothing, and nothing then starts.
+    if (folder_.empty()) folders_.clear();
+}
 
 JournalStore JournalStore::ForCurrentUser() {
     std::wstring base;
+    PWSTR data = nullptr;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &data))) base = data;
+    ::CoTaskMemFree(data);
+    const std::wstring user = CurrentUserSid();
+    if (base.empty() || user.empty()) return JournalStore(std::wstring());
+    const std::wstring dirshift = base + L"\\Dirshift";
+    const std::wstring journals = dirshift + L"\\journal";
+    return JournalStore(std::vector<std::wstring>{dirshift, journals, journals + L"\\" + user});
+}
+
+std::wstring JournalStore::EarlierJournalPath() {
+    std::wstring path;
     PWSTR local = nullptr;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local))) base = local;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
+        path = std::wstring(local) + L"\\Dirshift\\" + kFileName;
+    }
     ::CoTaskMemFree(local);
-    // Without the user's folder there is no place for a journal: an empty store
-    // writes nothing, and a relocation then does not start.
-    return JournalStore(base.empty() ? std::wstring() : base + L"\\Dirshift");
+    return path;
+}
+
+bool JournalStore::DeleteEarlierJournal(const std::wstring& path) {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return false;
+    }
+    // A folder on the way swapped for a junction would have led the open elsewhere.
+    std::vector<wchar_t> opened(kMaxFinalPath);
+    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), opened.data(), kMaxFinalPath, FILE_NAME_NORMALIZED);
+    std::vector<wchar_t> expected(kMaxFinalPath);
+    const DWORD expectedLength = ::GetFullPathNameW(path.c_str(), kMaxFinalPath, expected.data(), nullptr);
+    if (length == 0 || length >= kMaxFinalPath || expectedLength == 0 || expectedLength >= kMaxFinalPath) return false;
+    const wchar_t* openedPath = opened.data();
+    if (std::wcsncmp(openedPath, L"\\\\?\\", 4) == 0) openedPath += 4;
+    if (::CompareStringOrdinal(openedPath, -1, expected.data(), -1, TRUE) != CSTR_EQUAL) {
+        DebugErrorLine((L"Tressel.Error: the earlier journal leads elsewhere: " + std::wstring(openedPath)).c_str());
+        return false;
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool JournalStore::Trusted() const {
+    if (folders_.empty()) return false;
+    std::vector<UniqueFileHandle> holds;
+    switch (GuardFolders(folders_, false, holds)) {
+    case Guard::Missing:
+        return true;  // nothing there yet: it is made safe when first written
+    case Guard::Untrusted:
+        return false;
+    case Guard::Trusted:
+        break;
+    }
+    UniqueFileHandle file(::CreateFileW(path_.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return TrustedObject(file.get(), false);
 }
 
 bool JournalStore::Write(const RelocationJournal& journal) const {
-    if (folder_.empty()) return false;
-    if (!disk::MakeFolder(folder_) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        DebugErrorLine((L"Tressel.Error: the journal's folder cannot be made: " + folder_).c_str());
-        return false;
-    }
+    if (folders_.empty()) return false;
+    std::vector<UniqueFileHandle> holds;
+    if (GuardFolders(folders_, true, holds) != Guard::Trusted) return false;
     const std::wstring text = kByteOrderMark + FormatJournal(journal);
     const std::wstring fresh = path_ + kFreshSuffix;
     {
-        UniqueFileHandle file(
-            disk::Open(fresh, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH));
+        UniqueFileHandle file(disk::Open(fresh, GENERIC_WRITE | READ_CONTROL, 0, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT));
         const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
         DWORD written = 0;
-        if (!file || !disk::Write(file.get(), text.data(), bytes, written) || written != bytes ||
-            !disk::Flush(file.get())) {
+        if (!file || !TrustedObject(file.get(), false) || !disk::Write(file.get(), text.data(), bytes, written) ||
+            written != bytes || !disk::Flush(file.get())) {
             DebugErrorLine((L"Tressel.Error: the journal cannot be written: " + fresh).c_str());
             return false;
         }
@@ -268,13 +426,26 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
 }
 
 JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
-    if (folder_.empty()) return ReadResult::None;
+    if (folders_.empty()) return ReadResult::None;
+    std::vector<UniqueFileHandle> holds;
+    switch (GuardFolders(folders_, false, holds)) {
+    case Guard::Missing:
+        return ReadResult::None;
+    case Guard::Untrusted:
+        return ReadResult::Untrusted;
+    case Guard::Trusted:
+        break;
+    }
     // A reader never stands in the way of the rename that replaces the journal.
     UniqueFileHandle file(disk::Open(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
     if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::None : ReadResult::Damaged;
+    }
+    if (!TrustedObject(file.get(), false)) {
+        DebugErrorLine((L"Tressel.Error: the journal may have been changed by others than administrators: " + path_).c_str());
+        return ReadResult::Untrusted;
     }
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxJournalBytes || size.QuadPart % 2 != 0 ||
@@ -291,6 +462,18 @@ JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
 }
 
 bool JournalStore::Remove() const {
+    if (folders_.empty()) return true;
+    // Deleting by path in a folder that others could have swapped would delete
+    // whatever they pointed it at.
+    std::vector<UniqueFileHandle> holds;
+    switch (GuardFolders(folders_, false, holds)) {
+    case Guard::Missing:
+        return true;
+    case Guard::Untrusted:
+        return false;
+    case Guard::Trusted:
+        break;
+    }
     (void)disk::Delete(path_ + kFreshSuffix);
     if (disk::Delete(path_)) return true;
     const DWORD error = ::GetLastError();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/folder_identity.h"
+
 // How far a relocation got. Each phase is written before its step starts.
 enum class JournalPhase {
     Moving,         // entries are being moved into the destination
@@ -46,9 +48,15 @@ struct RelocationJournal {
     // A move back's junction, byte for byte, so that undoing it makes the very same
     // junction again. Empty for a relocation.
     std::vector<BYTE> junctionData;
+    // Which plain folder stood at each path when the journal last said so; not
+    // known while none stands there. A folder found there that is another one is
+    // not acted on: it is not the folder the journal speaks of.
+    FolderId sourceId;
+    FolderId targetId;
     bool operator==(const RelocationJournal& other) const {
         return kind == other.kind && source == other.source && target == other.target && phase == other.phase &&
-               entries == other.entries && links == other.links && junctionData == other.junctionData;
+               entries == other.entries && links == other.links && junctionData == other.junctionData &&
+               sourceId == other.sourceId && targetId == other.targetId;
     }
 };
 
@@ -63,17 +71,32 @@ std::wstring SealJournalText(const std::wstring& body);
 // False, with `journal` unspecified, for anything but a whole journal of this
 // program: a wrong header or checksum, an unknown phase, kind or key, a path that
 // is not a full local path, an entry name that is not a plain name, a move back
-// without its junction's data. A journal without a kind is a relocation's (as
+// without its junction's data or with data that is not a junction to its own
+// target, a link whose data is not a junction or symbolic link. A journal without a kind is a relocation's (as
 // every journal written before moves back were journalled).
 [[nodiscard]] bool ParseJournal(const std::wstring& text, RelocationJournal& journal);
 
-// Where the journal is kept: one file in a folder of its own.
+// Where the journal is kept: one file in a folder of its own, which only
+// administrators and the system may change. The journal steers what an
+// administrator's program moves where: one that anybody else could have written
+// or swapped is never read as true.
 class JournalStore {
 public:
-    // The store in `folder` (created when first written).
+    // The store in `folder` (created when first written); `folder` and the file
+    // are checked before each use.
     explicit JournalStore(std::wstring folder);
-    // The user's store: "Dirshift" below the local application-data folder.
+    // The store in the last of `folders`, each inside the one before it; every one
+    // of them is checked before each use, and made when missing.
+    explicit JournalStore(std::vector<std::wstring> folders);
+    // The user's store: "Dirshift\journal\<the user's SID>" below the
+    // machine's program-data folder.
     static JournalStore ForCurrentUser();
+    // Where Dirshift kept the journal before: below the user's local application
+    // data, which the user's every program may change.
+    static std::wstring EarlierJournalPath();
+    // Deletes the file at `path` itself, and only when it is a plain file that
+    // really lies at that path (no link on the way leads elsewhere).
+    [[nodiscard]] static bool DeleteEarlierJournal(const std::wstring& path);
 
     const std::wstring& folder() const { return folder_; }
     const std::wstring& path() const { return path_; }
@@ -83,14 +106,21 @@ public:
     // the journal in one rename. A journal is thus whole, old or new, at any time.
     [[nodiscard]] bool Write(const RelocationJournal& journal) const;
 
-    enum class ReadResult { None, Found, Damaged };
-    // None when there is no journal; Damaged when one is there but not whole.
+    enum class ReadResult { None, Found, Damaged, Untrusted };
+    // None when there is no journal; Damaged when one is there but not whole;
+    // Untrusted when the journal or a folder on its way may have been written or
+    // swapped by others than administrators (then it is not read at all).
     [[nodiscard]] ReadResult Read(RelocationJournal& journal) const;
+
+    // Whether the store's folders (those that exist) and its journal are kept only
+    // by administrators, with no link on the way.
+    [[nodiscard]] bool Trusted() const;
 
     // Removes the journal; true when none is left.
     [[nodiscard]] bool Remove() const;
 
 private:
+    std::vector<std::wstring> folders_;
     std::wstring folder_;
     std::wstring path_;
 };

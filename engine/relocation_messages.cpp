@@ -308,6 +308,40 @@ const RelocationMessageStyle kMessages[] = {
      L"ERROR: Dirshift could not read its journal\n{name}\n(error {error}), so it cannot tell whether an earlier "
      L"relocation is still to be finished. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::JournalUntrusted,
+     L"Dirshift keeps its journal, which lets it finish or undo a relocation that is cut short, in\n{name}\nbut "
+     L"that folder, or the journal in it, can be changed by users or programs without administrator rights, so "
+     L"Dirshift cannot rely on it. Only administrators and the system may be allowed to change that folder. No "
+     L"changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::OperationRunning,
+     L"Another Dirshift is moving files right now. Please wait until it has ended, then try again. No changes were "
+     L"made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::TargetLetsOthersWrite,
+     L"The destination folder\n{target}\ncan be changed by users or programs that can not change\n{source}\n\n"
+     L"Moved there, its files could be replaced or deleted by them. Please choose a destination folder that does not "
+     L"exist yet (Dirshift then gives it the permissions of the source folder), or one that only the same users can "
+     L"change. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::FolderReplaced,
+     L"The folder\n{name}\nwas replaced by another folder or a link after Dirshift had checked it, so Dirshift "
+     L"stopped before moving anything there. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::RecoveryJournalUntrusted,
+     L"Dirshift found the journal of a relocation that did not end in\n{name}\nbut that journal, or a folder on "
+     L"its way, can be changed by users or programs without administrator rights. Dirshift does not act on it and "
+     L"changes nothing.",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryBusy,
+     L"Another Dirshift is moving files right now, with the journal\n{name}\nThis one leaves that work alone and "
+     L"changes nothing.",
+     MB_ICONINFORMATION, kDialog, kPrompt, nullptr},
+    {M::EarlierJournalFound,
+     L"Dirshift found a journal that an earlier version kept in\n{name}\na folder that every program of this user "
+     L"can change, so Dirshift does not act on it. If a relocation did not end, the journal (a text file) names its "
+     L"two folders: please look at them yourself.\n\nDiscard the journal? (No keeps it.)",
+     MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

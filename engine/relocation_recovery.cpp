@@ -7,6 +7,8 @@
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/moved_links.h"
+#include "engine/folder_identity.h"
+#include "engine/operation_lock.h"
 #include "junction/junction.h"
 
 namespace {
@@ -18,11 +20,15 @@ constexpr DWORD kJunctionPauseMs = 100;
 
 bool Exists(const std::wstring& path) { return disk::Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget) {
+// A plain folder that is not the one the journal knows (when it knows one) is
+// another folder: the journal says nothing of what it holds.
+FolderKind KindOf(const std::wstring& path, const std::wstring& junctionTarget, const FolderId& id = FolderId()) {
     const DWORD attributes = disk::Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::Missing;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderKind::Other;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return FolderKind::PlainFolder;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return !id.known() || StillTheSameFolder(path, id) ? FolderKind::PlainFolder : FolderKind::Other;
+    }
     if (junctionTarget.empty()) return FolderKind::Other;
     wchar_t stored[kJunctionPathCapacity] = L"";
     DWORD tag = 0;
@@ -96,8 +102,8 @@ public:
           facts_(RecoveryFacts(journal)) {}
 
     RelocationResult Finish() {
-        if (!Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
-        const FolderKind source = KindOf(journal_.source, journal_.target);
+        if (!Unswapped() || !Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
+        const FolderKind source = KindOf(journal_.source, journal_.target, journal_.sourceId);
         if (source != FolderKind::JunctionToTarget) {
             // Moving the files only to find that no junction can stand at the old
             // path would break every program that uses it.
@@ -105,7 +111,17 @@ public:
                 observer_.Report(M::NoReparseSupport, facts_);
                 return RelocationResult::NotStarted;
             }
-            disk::MakeFolder(journal_.target);
+            // A destination made anew gets the permissions of the folder whose
+            // files move in.
+            if (disk::MakeFolder(journal_.target)) {
+                FolderId made;
+                if (source != FolderKind::PlainFolder || !CopyFolderPermissions(journal_.source, journal_.target) ||
+                    !ReadPlainFolderId(journal_.target, made)) {
+                    observer_.Report(M::MoveFailed, facts_);
+                    return MoveBackAfterFailure();
+                }
+                keeper_.NoteFolders(journal_.sourceId, made);
+            }
             // Links still in the source go as links, never through a move.
             if (source == FolderKind::PlainFolder && (!RemoveLinksFrom(journal_.source, links_) ||
                                                       !MoveEntriesBack(journal_.source, journal_.target, journal_.entries))) {
@@ -121,6 +137,7 @@ public:
                 observer_.Report(M::LinkNotRecreated, facts_);
                 return MoveBackAfterFailure();
             }
+            keeper_.NoteFolders(FolderId(), keeper_.journal().targetId);
             if (!keeper_.Announce(JournalPhase::SourceRemoved) ||
                 (source == FolderKind::PlainFolder && !disk::RemoveFolder(journal_.source)) || !MakeTheJunction()) {
                 (void)keeper_.Announce(JournalPhase::RollingBack);
@@ -143,7 +160,7 @@ public:
     }
 
     RelocationResult MoveBack() {
-        if (!Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
+        if (!Unswapped() || !Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
         if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
             return RelocationResult::NotRestored;
@@ -185,6 +202,23 @@ private:
         observer_.Report(targetGone ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
     }
 
+    // The question before this may have stayed open for long: another Dirshift
+    // must not be at work, and neither folder may have been swapped for another
+    // or a link since the disk was described.
+    bool Unswapped() {
+        DWORD error = 0;
+        if (lock_.Take(error) != OperationLock::State::Taken) {
+            facts_.error = error;
+            observer_.Report(M::OperationRunning, facts_);
+            return false;
+        }
+        const RecoveryDiskView view = LookAtDisk(journal_);
+        if (view.source != FolderKind::Other && view.target != FolderKind::Other) return true;
+        facts_.name = view.source == FolderKind::Other ? journal_.source : journal_.target;
+        observer_.Report(M::FolderReplaced, facts_);
+        return false;
+    }
+
     bool Announce(JournalPhase phase) {
         if (keeper_.Announce(phase)) return true;
         facts_.name = keeper_.path();
@@ -208,7 +242,7 @@ private:
 
     RelocationResult MoveBackAfterFailure() {
         (void)keeper_.Announce(JournalPhase::RollingBack);
-        if (MakePlainFolder(journal_.source) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
+        if (MakePlainFolder(journal_.source, journal_.target, journal_.sourceId) && MoveBackWithLinks(journal_.target, journal_.source, journal_.entries, links_,
                                               [&] { return AllBackInSource(journal_); })) {
             keeper_.Close();
             ReportAllBack();
@@ -223,6 +257,7 @@ private:
         return result;
     }
 
+    OperationLock lock_;
     const RelocationJournal& journal_;
     const std::vector<LinkRecord> links_;
     JournalKeeper keeper_;
@@ -248,8 +283,8 @@ RelocationResult Guarded(RelocationObserver& observer, Step step) {
 
 RecoveryDiskView LookAtDisk(const RelocationJournal& journal) {
     RecoveryDiskView view;
-    view.source = KindOf(journal.source, journal.target);
-    view.target = KindOf(journal.target, std::wstring());
+    view.source = KindOf(journal.source, journal.target, journal.sourceId);
+    view.target = KindOf(journal.target, std::wstring(), journal.targetId);
     const bool sourceHolds = view.source == FolderKind::PlainFolder;
     const bool targetHolds = view.target == FolderKind::PlainFolder;
     for (const auto& name : journal.entries) {
