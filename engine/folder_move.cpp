@@ -190,13 +190,17 @@ bool MakePlainFolder(const std::wstring& path, const std::wstring& permissionsFr
     for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
         if (attempt > 0) ::Sleep(kFolderPauseMs);
         DWORD attributes = disk::Attributes(path);
+        bool made = false;
         if (!Exists(attributes) && IsNotFoundError(::GetLastError())) {
             if (!disk::MakeFolder(path)) continue;
+            made = true;
             attributes = disk::Attributes(path);
         }
         if (IsPlainFolder(attributes)) {
             if (permissionsFrom.empty() || (keep.known() && StillTheSameFolder(path, keep))) return true;
-            if (CopyFolderPermissions(permissionsFrom, path)) return true;
+            // One found there (left by a junction that failed) is given them as well
+            // where the model can be read; one made here must have them.
+            if (CopyFolderPermissions(permissionsFrom, path) || !made) return true;
             continue;
         }
         // A file or a link stands there: no second look changes that.

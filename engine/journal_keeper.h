@@ -35,6 +35,10 @@ public:
         journal_.targetId = target;
     }
 
+    // Writes the journal again in its current phase (after NoteFolders); true once
+    // it is on the disk.
+    [[nodiscard]] bool Rewrite() { return store_.Write(journal_); }
+
     // Writes `phase`; true once it is on the disk.
     [[nodiscard]] bool Announce(JournalPhase phase);
 

@@ -470,7 +470,7 @@ private:
             }
             (void)targetHold_.Take(facts_.target, targetId_);
             keeper_->NoteFolders(sourceId_, targetId_);
-            return keeper_->Announce(JournalPhase::Moving);
+            return keeper_->Rewrite();
         }
         const DWORD error = ::GetLastError();
         DebugLineF(L"Tressel.Error: the destination folder %s could not be made (%lu).", facts_.target.c_str(), error);

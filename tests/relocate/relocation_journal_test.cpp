@@ -5,11 +5,52 @@
 #include <string>
 
 #include "engine/relocation_journal.h"
+#include "junction/reparse_buffer.h"
 #include "tests/relocate/file_tree.h"
 
 namespace {
 
 using namespace relocation_testing;
+
+// A junction's reparse data, as the junction library writes it.
+std::vector<BYTE> JunctionBytes(const wchar_t* target) {
+    wchar_t name[reparse::kSubstituteNameCapacity];
+    std::vector<BYTE> block(reparse::kReparseBlockSize);
+    if (!reparse::FormSubstituteName(target, name, reparse::kSubstituteNameCapacity)) return {};
+    block.resize(reparse::BuildMountPointBuffer(name, block.data(), block.size()));
+    return block;
+}
+
+// A symbolic link's reparse data (relative, so the flags field is 1).
+std::vector<BYTE> SymlinkBytes(const std::wstring& target) {
+    const auto put16 = [](std::vector<BYTE>& b, size_t v) {
+        b.push_back(static_cast<BYTE>(v));
+        b.push_back(static_cast<BYTE>(v >> 8));
+    };
+    const size_t nameBytes = target.size() * 2;
+    std::vector<BYTE> data = {0x0C, 0x00, 0x00, 0xA0};
+    put16(data, 12 + 2 * nameBytes);
+    put16(data, 0);
+    put16(data, 0);
+    put16(data, nameBytes);
+    put16(data, nameBytes);
+    put16(data, nameBytes);
+    data.insert(data.end(), {1, 0, 0, 0});
+    for (int copy = 0; copy < 2; ++copy) {
+        for (wchar_t c : target) put16(data, c);
+    }
+    return data;
+}
+
+std::wstring Hex(const std::vector<BYTE>& bytes) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (BYTE b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
+}
 
 RelocationJournal SampleJournal() {
     RelocationJournal journal;
@@ -17,8 +58,11 @@ RelocationJournal SampleJournal() {
     journal.target = L"M:\\";
     journal.phase = JournalPhase::SourceRemoved;
     journal.entries = {L"readme.txt", L"Spiele für später", L"check=x", L"a b"};
-    journal.links = {{L"profile\\Application Data", true, {0x03, 0x00, 0x00, 0xA0, 0xFF, 0x00}},
-                     {L"sub\\link=odd", false, {}}};
+    journal.links = {{L"profile\\Application Data", true, JunctionBytes(L"N:\\Games\\Steam Library\\profile")},
+                     {L"sub\\link=odd", false, SymlinkBytes(L"..\\readme.txt")},
+                     {L"sub\\folder link", true, SymlinkBytes(L"..\\Spiele für später")}};
+    journal.sourceId = FolderId{0x1234abcd, 0x0001000000000abcull};
+    journal.targetId = FolderId{0x99, 7};
     return journal;
 }
 
@@ -37,7 +81,7 @@ RelocationJournal SampleMoveBackJournal() {
     RelocationJournal journal = SampleJournal();
     journal.kind = JournalKind::MoveBack;
     journal.phase = JournalPhase::RollingBack;
-    journal.junctionData = {0x03, 0x00, 0x00, 0xA0, 0x10, 0x00, 0x00, 0x00, 0xAB, 0xCD};
+    journal.junctionData = JunctionBytes(L"M:\\");
     return journal;
 }
 
@@ -56,7 +100,7 @@ TEST(RelocationJournal, AMoveBackKeepsItsKindAndJunctionAndAnOlderJournalReadsAs
 
     const std::wstring older =
         L"Dirshift relocation journal 1\nphase=moved\nsource=N:\\Games\ntarget=M:\\Games moved\n"
-        L"entry=readme.txt\nlink=a\\b|0300\n";
+        L"entry=readme.txt\nlink=a\\b|" + Hex(JunctionBytes(L"N:\\Elsewhere")) + L"\n";
     RelocationJournal read;
     ASSERT_TRUE(ParseJournal(SealJournalText(older), read));
     EXPECT_EQ(read.kind, JournalKind::Relocation);
@@ -70,6 +114,10 @@ TEST(RelocationJournal, AMoveBackKeepsItsKindAndJunctionAndAnOlderJournalReadsAs
         L"Dirshift relocation journal 1\njunction=0300" + body,                        // a relocation has none
         L"Dirshift relocation journal 1\nkind=backwards\njunction=0300" + body,       // an unknown kind
         L"Dirshift relocation journal 1\nkind=move-back\njunction=03zz" + body,
+        // junction bytes that are whole but would make a junction to elsewhere, or
+        // a symbolic link
+        L"Dirshift relocation journal 1\nkind=move-back\njunction=" + Hex(JunctionBytes(L"C:\\Windows")) + body,
+        L"Dirshift relocation journal 1\nkind=move-back\njunction=" + Hex(SymlinkBytes(L"M:\\Games moved")) + body,
     };
     for (const std::wstring& text : refused) EXPECT_FALSE(ParseJournal(SealJournalText(text), read)) << text;
 }
@@ -108,6 +156,23 @@ TEST(RelocationJournal, AlteredOrForeignContentIsRefused) {
         {"entry that is a dot", [](RelocationJournal& j) { j.entries.push_back(L".."); }},
         {"link leaving the folder", [](RelocationJournal& j) { j.links.push_back({L"..\\outside", true, {1}}); }},
         {"link without a name", [](RelocationJournal& j) { j.links.push_back({L"", false, {1}}); }},
+        // Link data that would make a reparse point of another kind than a link,
+        // or data whose stated length is not its length.
+        {"deduplicated file as a link",
+         [](RelocationJournal& j) { j.links.push_back({L"big.vhd", false, {0x13, 0, 0, 0x80, 0, 0, 0, 0}}); }},
+        {"junction as a file link",
+         [](RelocationJournal& j) { j.links.push_back({L"f", false, JunctionBytes(L"N:\\x")}); }},
+        {"link data cut short",
+         [](RelocationJournal& j) {
+             std::vector<BYTE> data = JunctionBytes(L"N:\\x");
+             data.pop_back();
+             j.links.push_back({L"f", true, data});
+         }},
+        {"move back's junction to another folder",
+         [](RelocationJournal& j) {
+             j.kind = JournalKind::MoveBack;
+             j.junctionData = JunctionBytes(L"C:\\Program Files\\Other");
+         }},
     };
     for (const Case& c : cases) {
         RelocationJournal journal = SampleJournal();
@@ -129,6 +194,7 @@ TEST(RelocationJournal, UnknownHeaderKeyOrPhaseIsRefusedEvenWhenSealed) {
         body + L"no equals sign\n",
         body + L"link=a\\b|0g\n",
         body + L"link=a\\b|abc\n",
+        body + L"source-id=1234-5678\n",
         L"Dirshift relocation journal 1\nsource=N:\\a\ntarget=M:\\b\n",  // no phase
     };
     for (const std::wstring& text : foreign) EXPECT_FALSE(ParseJournal(SealJournalText(text), read)) << text;
