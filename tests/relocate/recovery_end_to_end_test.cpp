@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "engine/relocation_journal.h"
 #include "engine/relocation_messages.h"
 #include "junction/junction.h"
@@ -19,6 +20,7 @@
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
 #include "tests/relocate/file_tree.h"
+#include "tests/relocate/recording_observer.h"
 #include "tests/relocate/relocation_session.h"
 
 namespace {
@@ -142,6 +144,57 @@ protected:
     ScratchFolder sourceParent_{kNtfsDrive};
     std::wstring source_ = sourceParent_ / L"Games";
 };
+
+// Two Dirshifts at once. While one relocation is under way (paused with its
+// journal written and its lock held), a second program started does not offer to
+// recover it, and a relocation in another process is refused before anything
+// changes; the first then ends as if it had been alone.
+TEST_F(RecoveryEndToEnd, ASecondDirshiftLeavesARunningRelocationAlone) {
+    const std::wstring target = targetParent_ / L"Games moved";
+    MakeTree(source_, UserTree());
+    const TreeSnapshot before = SnapshotTree(source_);
+    UniqueHandle resume(::CreateEventW(nullptr, TRUE, FALSE, L"DirshiftTestResume"));
+    ASSERT_TRUE(resume);
+
+    ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_PAUSE_AT", L"moved");
+    RelocationSession first(source_, target, L"", StoppingExePath());
+    ::SetEnvironmentVariableW(L"DIRSHIFT_TEST_PAUSE_AT", nullptr);
+    ASSERT_TRUE(first.started());
+    first.PressOk();
+    ASSERT_TRUE(first.app().WaitForDebugLine(L"Dirshift test: paused at moved", 30000));
+
+    {
+        auto second = AppProcess::StartDirshift(L"/create");
+        ASSERT_TRUE(second);
+        HWND box = second->WaitForDialog(L"Dirshift", 20000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(BoxText(box), TextOf(M::RecoveryBusy, L"", L"", store_.path()));
+        PressButton(box, IDOK);
+        HWND dialog = second->WaitForDialog(kRelocationCaption, 20000);
+        ASSERT_NE(dialog, nullptr) << "the face opens, with nothing else asked";
+        PressButton(dialog, IDCANCEL);
+        EXPECT_EQ(second->WaitForExit(20000), std::optional<DWORD>(2u));
+    }
+
+    ScratchFolder otherParent{kNtfsDrive};
+    const std::wstring other = otherParent / L"Other";
+    MakeTree(other, {{L"a.txt", "a"}});
+    RecordingObserver observer;
+    RelocationRequest request;
+    request.source = other;
+    request.target = targetParent_ / L"Other moved";
+    EXPECT_EQ(RunRelocation(request, observer), RelocationResult::NotStarted);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::OperationRunning});
+    EXPECT_TRUE(IsFolder(other));
+    EXPECT_FALSE(PathExists(targetParent_ / L"Other moved"));
+    EXPECT_TRUE(JournalLeft()) << "the first one's journal is untouched";
+
+    ::SetEvent(resume.get());
+    EXPECT_EQ(first.Answer(IDOK), std::optional<std::wstring>(TextOf(M::Completed, source_, target)));
+    EXPECT_EQ(first.app().WaitForExit(20000), std::optional<DWORD>(0u));
+    ExpectRelocated(target, before);
+    EXPECT_FALSE(JournalLeft());
+}
 
 struct KillPoint {
     const wchar_t* stopAt;

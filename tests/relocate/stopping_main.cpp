@@ -19,6 +19,11 @@
 //   back-all              ... every entry is in it, the emptied folder still stands
 //   back-target-gone      ... and the emptied folder is removed, the journal not yet
 //
+// With DIRSHIFT_TEST_PAUSE_AT naming a relocation phase instead, it waits there
+// (its journal written, its lock held) until the named event "DirshiftTestResume"
+// is set, or a minute has passed, and then goes on as usual; the debug line
+// "Dirshift test: paused at <phase>" tells that it waits.
+//
 // It also fails one disk call of the engine, as a disk or another program would,
 // when DIRSHIFT_TEST_FAIL_CALL names it: "<call>:<n>" fails the n-th call of that
 // kind (its name as DiskCallName gives it, "move", "make folder", ...);
@@ -41,10 +46,23 @@
 
 namespace {
 
-std::wstring StopAt() {
+std::wstring Setting(const wchar_t* name) {
     wchar_t value[64] = L"";
-    const DWORD length = ::GetEnvironmentVariableW(L"DIRSHIFT_TEST_STOP_AT", value, 64);
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 64);
     return length > 0 && length < 64 ? value : L"";
+}
+
+std::wstring StopAt() { return Setting(L"DIRSHIFT_TEST_STOP_AT"); }
+
+constexpr DWORD kLongestPauseMs = 60000;
+
+void Pause(const std::wstring& pauseAt) {
+    HANDLE resume = ::CreateEventW(nullptr, TRUE, FALSE, L"DirshiftTestResume");
+    ::OutputDebugStringW((L"Dirshift test: paused at " + pauseAt).c_str());
+    if (resume != nullptr) {
+        ::WaitForSingleObject(resume, kLongestPauseMs);
+        ::CloseHandle(resume);
+    }
 }
 
 // Moves the first half of `journal`'s entries from `from` to `to`, as a move cut
@@ -95,6 +113,10 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         {JournalPhase::JunctionMade, L"junction-made"}, {JournalPhase::RollingBack, L"rolling-back"},
         {JournalPhase::RollingBack, L"rolling-back-partly"},
     };
+    static const std::wstring pauseAt = Setting(L"DIRSHIFT_TEST_PAUSE_AT");
+    for (const Point& point : points) {
+        if (point.phase == phase && pauseAt == point.name) Pause(pauseAt);
+    }
     for (const Point& point : points) {
         if (point.phase != phase || stopAt != point.name) continue;
         if (stopAt == L"moving-partly") MoveFirstHalf(journal, journal.source, journal.target);
