@@ -58,6 +58,7 @@ const wchar_t* DiskCallName(DiskCall call) {
     case DiskCall::ReadLink: return L"read link";
     case DiskCall::SetSecurity: return L"set security";
     case DiskCall::Identify: return L"identify";
+    case DiskCall::Hold: return L"hold";
     }
     return L"?";
 }
@@ -194,6 +195,19 @@ bool Identify(const std::wstring& path, FolderId& id, DWORD& attributes) {
         attributes = info.dwFileAttributes;
         return true;
     });
+}
+
+HANDLE HoldFolder(const std::wstring& path) {
+    // Listing access makes the share mode count; without delete sharing, no one
+    // can delete or rename the folder while it is held.
+    return Faultable(
+        DiskCall::Hold, path, INVALID_HANDLE_VALUE,
+        [&] {
+            return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        },
+        [](HANDLE folder) { ::CloseHandle(folder); });
 }
 
 BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to) {

@@ -39,6 +39,7 @@ enum class DiskCall {
     ReadLink,
     SetSecurity,  // a folder given its owner and access list
     Identify,     // a folder looked at by handle: which one it is, and whether a link
+    Hold,         // a folder held open so that nobody can rename or delete it
 };
 
 // The call's name, for test reports.
@@ -91,6 +92,10 @@ bool SetSecurity(const std::wstring& path, const SecurityBytes& sd);
 // Opens `path` itself (a link is not followed) and reads which file it is and its
 // attributes. False when it cannot be opened.
 bool Identify(const std::wstring& path, FolderId& id, DWORD& attributes);
+
+// Opens the folder `path` itself without delete sharing, for FolderHold; the
+// handle, or INVALID_HANDLE_VALUE.
+HANDLE HoldFolder(const std::wstring& path);
 
 // The rename the in-use probe makes, through this seam.
 BOOL WINAPI ProbeRename(LPCWSTR from, LPCWSTR to);

@@ -62,11 +62,7 @@ bool StillTheSameFolder(const std::wstring& path, const FolderId& id) {
 
 bool FolderHold::Take(const std::wstring& path, const FolderId& id) {
     Release();
-    // Listing access makes the share mode count; without delete sharing, no one
-    // can delete or rename the folder while it is held.
-    handle_ = ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    handle_ = disk::HoldFolder(path);
     BY_HANDLE_FILE_INFORMATION info;
     if (handle_ != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle_, &info) &&
         IsPlainFolder(info.dwFileAttributes) && IdOf(info) == id) {

@@ -96,7 +96,7 @@ private:
         // the relocation goes no further than it can record.
         if (!MakeTargetFolder()) {
             observer_.Report(RelocationMessage::MoveFailed, facts_);
-            return RollBack();
+            return targetId_.known() ? RollBack() : PutLinksBackUnmoved();
         }
         // Either folder swapped since it was checked (for a link to elsewhere)
         // would send the files, or take them, where nobody asked.
@@ -535,6 +535,18 @@ private:
     // only once every entry is seen back in its place. Moving back is the way to
     // safety: it goes on even when the journal cannot say so, and the journal then
     // stays to tell the next start.
+    // No destination was made that is known to be the one: nothing went there, and
+    // nothing is taken from whatever stands at its path. Only the links come back.
+    RelocationResult PutLinksBackUnmoved() {
+        if (StillTheSameFolder(facts_.source, sourceId_) && PutLinksBack(facts_.source, findings_.links)) {
+            keeper_->Close();
+            observer_.Report(RelocationMessage::Restored, facts_);
+            return RelocationResult::RolledBack;
+        }
+        observer_.Report(RelocationMessage::NotRestored, facts_);
+        return RelocationResult::NotRestored;
+    }
+
     RelocationResult RollBack() {
         // Nothing is taken out of a folder that is no longer the destination, nor
         // put into one that is no longer the source.
