@@ -212,8 +212,12 @@ private:
             observer_.Report(M::OperationRunning, facts_);
             return false;
         }
-        const RecoveryDiskView view = LookAtDisk(journal_);
-        if (view.source != FolderKind::Other && view.target != FolderKind::Other) return true;
+        // A look that fails reads as "something else": only two in a row say so.
+        RecoveryDiskView view;
+        for (int look = 0; look < 2; ++look) {
+            view = LookAtDisk(journal_);
+            if (view.source != FolderKind::Other && view.target != FolderKind::Other) return true;
+        }
         facts_.name = view.source == FolderKind::Other ? journal_.source : journal_.target;
         observer_.Report(M::FolderReplaced, facts_);
         return false;

@@ -169,6 +169,7 @@ TEST_F(RecoveryEndToEnd, ASecondDirshiftLeavesARunningRelocationAlone) {
         HWND box = second->WaitForDialog(L"Dirshift", 20000);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(BoxText(box), TextOf(M::RecoveryBusy, L"", L"", store_.path()));
+        SaveScreenshot(L"recovery-busy");
         PressButton(box, IDOK);
         HWND dialog = second->WaitForDialog(kRelocationCaption, 20000);
         ASSERT_NE(dialog, nullptr) << "the face opens, with nothing else asked";

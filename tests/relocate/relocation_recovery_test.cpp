@@ -12,6 +12,7 @@
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/relocation_engine.h"
+#include "engine/folder_identity.h"
 #include "engine/relocation_recovery.h"
 #include "junction/junction.h"
 #include "tests/driver/test_volumes.h"
@@ -417,6 +418,38 @@ TEST_F(RecoveryFromEveryState, VanishedOrChangedFoldersAreNeverActedOn) {
     EXPECT_EQ(assessment.message, M::RecoveryFoldersChanged);
     EXPECT_FALSE(assessment.canAct);
     EXPECT_TRUE(RemoveJunction(source_.c_str()));
+}
+
+// A plain folder standing where the journal's was, but another one (the folder
+// it named renamed away and one of the same name put there, with names the
+// journal lists): it is never acted on, even when asked to directly.
+TEST_F(RecoveryFromEveryState, AnotherFolderOfTheSameNameIsNeverActedOn) {
+    MakeTree(source_, {{L"a.txt", "the user's"}});
+    MakeTree(target_, {{L"docs\\b.txt", "moved"}});
+    RelocationJournal journal;
+    journal.source = FullPath(source_);
+    journal.target = FullPath(target_);
+    journal.entries = {L"a.txt", L"docs"};
+    journal.phase = JournalPhase::Moving;
+    ASSERT_TRUE(ReadPlainFolderId(target_, journal.targetId));
+    ASSERT_TRUE(ReadPlainFolderId(source_, journal.sourceId));
+    EXPECT_TRUE(AssessRecovery(journal, LookAtDisk(journal)).canAct) << "the folders the journal names";
+
+    ASSERT_TRUE(::MoveFileW(target_.c_str(), (target_ + L" aside").c_str()));
+    MakeTree(target_, {{L"docs\\planted.dll", "not the user's"}});
+    const TreeSnapshot planted = SnapshotTree(target_);
+    const TreeSnapshot sourceBefore = SnapshotTree(source_);
+    const RecoveryAssessment assessment = AssessRecovery(journal, LookAtDisk(journal));
+    EXPECT_EQ(assessment.message, M::RecoveryFoldersChanged);
+    EXPECT_FALSE(assessment.canAct);
+    ASSERT_TRUE(store_.Write(journal));
+    RecordingObserver observer;
+    EXPECT_EQ(MoveRelocationBack(journal, store_, observer), RelocationResult::NotStarted);
+    EXPECT_EQ(FinishRelocation(journal, store_, observer), RelocationResult::NotStarted);
+    EXPECT_EQ(observer.heard, (std::vector<M>{M::FolderReplaced, M::FolderReplaced}));
+    EXPECT_EQ(SnapshotTree(target_), planted);
+    EXPECT_EQ(SnapshotTree(source_), sourceBefore);
+    EXPECT_TRUE(JournalLeft(store_));
 }
 
 // "Finish" on a drive where no junction can be made would move the files only to
