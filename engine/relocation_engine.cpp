@@ -67,7 +67,7 @@ public:
     Relocation(const RelocationRequest& request, RelocationObserver& observer)
         : request_(request),
           observer_(observer),
-          store_(request.journal != nullptr ? *request.journal : JournalStore::ForCurrentUser()) {}
+          store_(request.journal != nullptr ? request.journal : nullptr) {}
 
     RelocationResult Run() {
         if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() || !ScanPasses() ||
@@ -158,18 +158,21 @@ private:
         journal.phase = JournalPhase::Moving;
         journal.entries = movedNames_;
         for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
-        keeper_.emplace(store_, journal);
-        switch (FindPendingJournal(store_, facts_.error)) {
+        // The user's store is found only now: looking up its folders costs the
+        // dialog's thread a moment that the checks before the scan need not pay.
+        if (store_ == nullptr) store_ = &userStore_.emplace(JournalStore::ForCurrentUser());
+        keeper_.emplace(*store_, journal);
+        switch (FindPendingJournal(*store_, facts_.error)) {
         case PendingJournal::None:
             break;
         case PendingJournal::Kept:
-            facts_.name = store_.path();
+            facts_.name = store_->path();
             return Refuse(RelocationMessage::JournalPending);
         case PendingJournal::Unknown:
-            facts_.name = store_.path();
+            facts_.name = store_->path();
             return Refuse(RelocationMessage::JournalUnreadable);
         case PendingJournal::Untrusted:
-            facts_.name = store_.folder();
+            facts_.name = store_->folder();
             return Refuse(RelocationMessage::JournalUntrusted);
         }
         // The journal must outlive whatever happens to the two folders.
@@ -178,9 +181,9 @@ private:
             return relation == PathRelation::Same || relation == PathRelation::TargetInsideSource;
         };
         std::wstring storeFolder;
-        if (!store_.folder().empty() && FullPathWithin(store_.folder(), 32767, storeFolder) &&
+        if (!store_->folder().empty() && FullPathWithin(store_->folder(), 32767, storeFolder) &&
             (holds(fullSource_, storeFolder) || holds(fullTarget_, storeFolder))) {
-            facts_.name = store_.folder();
+            facts_.name = store_->folder();
             return Refuse(RelocationMessage::JournalInsideFolders);
         }
         RelocationJournal readable;
@@ -188,7 +191,7 @@ private:
             // A write reported as failed may have put the journal there all the same;
             // nothing moves, so none may stay to hold up the next relocation.
             keeper_->Close();
-            facts_.name = store_.path();
+            facts_.name = store_->path();
             return Refuse(RelocationMessage::JournalNotWritten);
         }
         return true;
@@ -573,7 +576,8 @@ private:
     std::wstring fullTarget_;
     AccessScanFindings findings_;
     std::vector<std::wstring> movedNames_;
-    JournalStore store_;
+    const JournalStore* store_;
+    std::optional<JournalStore> userStore_;
     OperationLock lock_;
     std::optional<JournalKeeper> keeper_;
     FolderId sourceId_;
