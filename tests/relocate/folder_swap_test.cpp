@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/disk_calls.h"
+#include "engine/move_back.h"
 #include "engine/relocation_engine.h"
 #include "junction/junction.h"
 #include "tests/driver/test_volumes.h"
@@ -161,6 +162,102 @@ const SwapCase kSwapCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(EachMoment, FolderSwap, ::testing::Combine(::testing::ValuesIn(kSwapCases), ::testing::Bool()),
                          [](const ::testing::TestParamInfo<std::tuple<SwapCase, bool>>& info) {
+                             std::string name;
+                             for (const char* c = std::get<0>(info.param).moment; *c != 0; ++c) {
+                                 if (*c != ' ') name += *c;
+                             }
+                             return name + (std::get<1>(info.param) ? "_Held" : "_NotHeld");
+                         });
+
+// The move back: the folder a junction points to, swapped after the question (which
+// may stay open for as long as the user likes) or after the junction made way for
+// a plain folder, just before the files move.
+struct MoveBackSwapCase {
+    const char* moment;
+    DiskCall armedBy;
+    bool armOnJunction;  // armed by a call on the junction's path, else on the target's
+    int look;
+};
+
+class MoveBackFolderSwap : public ::testing::TestWithParam<std::tuple<MoveBackSwapCase, bool>> {};
+
+TEST_P(MoveBackFolderSwap, NothingOutsideChangesAndEveryFileIsOnce) {
+    const MoveBackSwapCase c = std::get<0>(GetParam());
+    const bool holds = std::get<1>(GetParam());
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    ScratchFolder outsideParent(kNtfsDrive);
+    const std::wstring junction = scratch / L"Games";
+    const std::wstring target = elsewhere / L"Games";
+    const std::wstring outside = outsideParent / L"Protected";
+    MakeTree(target, kTree);
+    MakeTree(outside, kOutside);
+    ASSERT_TRUE(::CreateJunction(junction.c_str(), target.c_str()));
+    const TreeSnapshot before = SnapshotTree(target);
+    const TreeSnapshot outsideBefore = SnapshotTree(outside);
+
+    Swap swap;
+    swap.armedBy = c.armedBy;
+    swap.armPath = c.armOnJunction ? junction : target;
+    swap.path = target;
+    swap.look = c.look;
+    swap.noHolds = !holds;
+    swap.outside = FullPath(outside);
+    activeSwap = &swap;
+    ScratchFolder journalFolder(TempRoot());
+    const JournalStore store(journalFolder / L"store");
+    RecordingObserver observer;
+    MoveBackRequest request;
+    request.junction = junction;
+    request.journal = &store;
+    SetDiskFaultSource(SwapAtLook);
+    const MoveBackResult result = RunMoveBack(request, observer);
+    SetDiskFaultSource(nullptr);
+    activeSwap = nullptr;
+
+    ASSERT_TRUE(swap.tried) << c.moment << ": the moment was not reached";
+    if (!holds) {
+        EXPECT_TRUE(swap.made) << c.moment;
+    }
+    EXPECT_EQ(SnapshotTree(outside), outsideBefore) << "nothing outside moved or changed";
+    const std::wstring realTarget = swap.made ? target + L" aside" : target;
+    const bool junctionStands = ::GetFileAttributesW(junction.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                                (::GetFileAttributesW(junction.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const TreeSnapshot atOldPath = junctionStands ? TreeSnapshot() : SnapshotTree(junction);
+    std::vector<std::wstring> twice;
+    EXPECT_EQ(Union(atOldPath, SnapshotTree(realTarget), &twice), before) << c.moment;
+    EXPECT_TRUE(twice.empty()) << c.moment;
+    if (swap.made) {
+        EXPECT_NE(result, MoveBackResult::Completed) << c.moment;
+        ASSERT_FALSE(observer.heard.empty());
+        const M last = observer.heard.back();
+        EXPECT_TRUE(last == M::FolderReplaced || last == M::MoveBackNotRestored)
+            << c.moment << " " << static_cast<int>(last);
+    } else {
+        EXPECT_EQ(result, MoveBackResult::Completed) << c.moment;
+    }
+    // The junction first: once the swap's junction is gone, it would dangle, and
+    // Wine no longer finds a dangling junction.
+    if (junctionStands) {
+        EXPECT_TRUE(::RemoveJunction(junction.c_str()));
+    }
+    if (swap.made) {
+        EXPECT_TRUE(::RemoveJunction(target.c_str()));
+    }
+    std::printf("move back, %s%s: swap %s\n", c.moment, holds ? "" : " (no hold)",
+                swap.made ? "made, seen by the check" : "refused by the engine's hold");
+}
+
+const MoveBackSwapCase kMoveBackSwapCases[] = {
+    // The question is asked after the junction's folder was first looked at: the
+    // next look is the check after it.
+    {"after the question", DiskCall::ReadLink, true, 2},
+    {"before the files move", DiskCall::MakeFolder, true, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(EachMoment, MoveBackFolderSwap,
+                         ::testing::Combine(::testing::ValuesIn(kMoveBackSwapCases), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<MoveBackSwapCase, bool>>& info) {
                              std::string name;
                              for (const char* c = std::get<0>(info.param).moment; *c != 0; ++c) {
                                  if (*c != ' ') name += *c;
