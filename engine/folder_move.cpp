@@ -79,7 +79,8 @@ bool MoveOneFile(const std::wstring& from, const std::wstring& to, DWORD attribu
     // file refuses; the attribute goes back on the moved file.
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly) disk::SetAttributes(from, attributes & ~FILE_ATTRIBUTE_READONLY);
-    const bool moved = disk::Move(from, to, MOVEFILE_COPY_ALLOWED) != FALSE;
+    // Between volumes the copy reaches the disk before the original is deleted.
+    const bool moved = disk::Move(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (readOnly) disk::SetAttributes(moved ? to : from, attributes);
     return moved;
 }

@@ -130,6 +130,9 @@ private:
         plan_.junction = junction;
         plan_.target = stored.compare(0, kNtPrefixLength, kNtPrefix) == 0 ? stored.substr(kNtPrefixLength) : stored;
         facts_.target = plan_.target;
+        // A drive's root holds the drive's own folders and cannot be removed once
+        // emptied: what was moved there cannot be told from what was there.
+        if (IsLocalDrivePath(plan_.target) && IsDriveRoot(plan_.target)) return Refuse(M::MoveBackTargetIsRoot);
         if (!IsLocalDrivePath(plan_.target) || !IsPlainFolder(disk::Attributes(plan_.target)) ||
             !ReadPlainFolderId(plan_.target, targetId_)) {
             return Refuse(M::MoveBackTargetNotLocal);

@@ -127,7 +127,7 @@ private:
         // anything.
         keeper_->NoteFolders(FolderId(), targetId_);
         if (!keeper_->Announce(JournalPhase::SourceRemoved) || !RemoveSourceFolder() ||
-            (!disk::MakeJunction(facts_.source, facts_.target) && !IsJunctionTo(facts_.source, fullTarget_))) {
+            (!disk::MakeJunction(facts_.source, fullTarget_) && !IsJunctionTo(facts_.source, fullTarget_))) {
             (void)keeper_->Announce(JournalPhase::RollingBack);
             return RestoreAfterJunctionFailure(facts_.source, facts_.target, movedNames_, observer_, findings_.links)
                        ? RelocationResult::RolledBack
@@ -224,13 +224,25 @@ private:
             facts_.limit = kMaxTargetLength;
             return Refuse(RelocationMessage::TargetTooLong);
         }
+        // A subst drive exists only in the logon session that made it: the
+        // junction names the folder it stands for.
+        fullTarget_ = WithoutSubstDrive(fullTarget_);
+        if (fullTarget_.size() >= static_cast<size_t>(kMaxTargetLength)) {
+            facts_.limit = kMaxTargetLength;
+            return Refuse(RelocationMessage::TargetTooLong);
+        }
         return true;
     }
 
     bool RequestCanEndWell() {
         // A drive cannot be moved away; said before it reads as "holds the destination".
         if (IsDriveRoot(facts_.source)) return Refuse(RelocationMessage::SourceIsDriveRoot);
-        switch (RelatePaths(fullSource_, fullTarget_)) {
+        // Compared as written, then as the system resolves them: a short name, a
+        // junction on the way or a subst drive must not hide that one holds the
+        // other.
+        PathRelation relation = RelatePaths(fullSource_, fullTarget_);
+        if (relation == PathRelation::Separate) relation = RelatePaths(ResolvedPath(fullSource_), ResolvedPath(fullTarget_));
+        switch (relation) {
         case PathRelation::Same:
             return Refuse(RelocationMessage::SameFolder);
         case PathRelation::TargetInsideSource:

@@ -106,9 +106,12 @@ enum class RelocationMessage {
     RecoveryJournalUntrusted,
     RecoveryBusy,
     EarlierJournalFound,
+    // A junction to a drive's root: the drive's own folders are not the user's to
+    // move back.
+    MoveBackTargetIsRoot,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::EarlierJournalFound;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackTargetIsRoot;
 
 // What a message names.
 struct RelocationFacts {

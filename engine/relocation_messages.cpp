@@ -342,6 +342,12 @@ const RelocationMessageStyle kMessages[] = {
      L"can change, so Dirshift does not act on it. If a relocation did not end, the journal (a text file) names its "
      L"two folders: please look at them yourself.\n\nDiscard the journal? (No keeps it.)",
      MB_YESNO | MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::MoveBackTargetIsRoot,
+     L"The junction\n{source}\npoints at the root of a drive,\n{target}\nwhich also holds the drive's own folders "
+     L"(such as System Volume Information and $RECYCLE.BIN) and can not be removed. Dirshift moves back the files of "
+     L"a folder, not of a whole drive. Please move the files back yourself, then remove the junction with the "
+     L"junction manager. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

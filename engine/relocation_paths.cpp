@@ -1,5 +1,7 @@
 #include "engine/relocation_paths.h"
 
+#include "base/unique_resource.h"
+
 #include <cwctype>
 #include <vector>
 
@@ -60,6 +62,56 @@ PathRelation RelatePaths(const std::wstring& fullSource, const std::wstring& ful
     if (Contains(source, target)) return PathRelation::TargetInsideSource;
     if (Contains(target, source)) return PathRelation::SourceInsideTarget;
     return PathRelation::Separate;
+}
+
+namespace {
+
+constexpr DWORD kLongestPath = 32768;
+
+// "\\?\C:\x" as "C:\x", "\\?\UNC\server\share" as "\\server\share".
+std::wstring WithoutVerbatimPrefix(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+}  // namespace
+
+std::wstring ResolvedPath(const std::wstring& fullPath) {
+    std::wstring existing = WithoutTrailingSeparators(fullPath);
+    std::wstring rest;
+    for (;;) {
+        if (::GetFileAttributesW(existing.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        const size_t slash = existing.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash < 2) return fullPath;
+        rest = existing.substr(slash) + rest;
+        existing.resize(slash);
+        if (existing.size() == 2 && existing[1] == L':') existing += L'\\';
+    }
+    UniqueFileHandle folder(::CreateFileW(existing.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) return fullPath;
+    std::vector<wchar_t> finalName(kLongestPath);
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(folder.get(), finalName.data(), kLongestPath, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= kLongestPath) return fullPath;
+    std::wstring resolved = WithoutTrailingSeparators(WithoutVerbatimPrefix(std::wstring(finalName.data(), length)));
+    return resolved + rest;
+}
+
+std::wstring WithoutSubstDrive(const std::wstring& fullPath) {
+    if (fullPath.size() < 2 || fullPath[1] != L':') return fullPath;
+    const wchar_t drive[] = {fullPath[0], L':', L'\0'};
+    wchar_t device[MAX_PATH] = L"";
+    if (::QueryDosDeviceW(drive, device, MAX_PATH) == 0) return fullPath;
+    // A subst drive names a path of another drive; a real one names a device.
+    const std::wstring target = device;
+    if (target.compare(0, 4, L"\\??\\") != 0 || target.size() < 6 || target[5] != L':') return fullPath;
+    const std::wstring rest = fullPath.substr(2);
+    std::wstring folder = WithoutTrailingSeparators(target.substr(4));
+    if (folder.size() == 2) folder += L'\\';
+    return rest.empty() || rest == L"\\" ? folder : JoinPath(folder, rest.substr(rest[0] == L'\\' ? 1 : 0));
 }
 
 bool FullPathWithin(const std::wstring& path, int maxLength, std::wstring& fullPath) {

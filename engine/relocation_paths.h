@@ -39,6 +39,17 @@ enum class PathRelation {
 // "C:\Data2" are separate; "C:\Data" and "C:\Data\Sub" are not.
 PathRelation RelatePaths(const std::wstring& fullSource, const std::wstring& fullTarget);
 
+// `fullPath` as the system resolves it: its nearest existing folder replaced by
+// that folder's final path (8.3 names spelled out, junctions and links on the way
+// followed, a subst drive replaced by the folder it stands for), the rest appended.
+// `fullPath` itself when nothing of it can be resolved.
+std::wstring ResolvedPath(const std::wstring& fullPath);
+
+// The drive letter of `fullPath` replaced by the folder it stands for when it is a
+// subst drive, which exists only in the logon session that made it; `fullPath`
+// itself otherwise.
+std::wstring WithoutSubstDrive(const std::wstring& fullPath);
+
 // The full form of `path` (GetFullPathNameW). False when it cannot be formed or is
 // longer than `maxLength` characters: such a path is refused, never cut.
 [[nodiscard]] bool FullPathWithin(const std::wstring& path, int maxLength, std::wstring& fullPath);

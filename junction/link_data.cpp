@@ -6,6 +6,7 @@
 #include "base/unique_resource.h"
 #include "junction/reparse_buffer.h"
 #include "junction/reparse_platform.h"
+#include "junction/wine_host.h"
 
 namespace {
 
@@ -100,6 +101,9 @@ bool CreateLinkFromData(const wchar_t* path, bool folder, const ReparseBytes& da
         entry.reset(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenLinkFlags, nullptr));
     } else {
         entry.reset(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        // Whatever already stands at the path (a file written there meanwhile) is
+        // not this call's to remove.
+        if (!entry) return false;
     }
     const std::wstring target = TargetPathOf(data);
     const bool set = entry && reparse_platform::SetReparseData(entry.get(), fullPath, target.c_str(), data.data(),
@@ -117,7 +121,39 @@ bool CreateLinkFromData(const wchar_t* path, bool folder, const ReparseBytes& da
 }
 
 bool RemoveLinkEntry(const wchar_t* path, bool folder) {
-    const bool removed = folder ? reparse_platform::RemoveReparseFolder(path) : ::DeleteFileW(path) != FALSE;
+    // Only a link is removed: a reparse point of any other kind (a deduplicated
+    // file, a cloud placeholder) holds data of its own. What stands there is
+    // looked at through a handle; on Windows it is deleted through that same
+    // handle, so that nothing put in its place meanwhile is deleted instead.
+    const DWORD flags = folder ? kOpenLinkFlags : FILE_FLAG_OPEN_REPARSE_POINT;
+    UniqueFileHandle entry(::CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         flags, nullptr));
+    ReparseBytes block(reparse::kReparseBlockSize);
+    DWORD returned = 0;
+    if (!entry || !reparse_platform::GetReparseData(entry.get(), path, block.data(), static_cast<DWORD>(block.size()),
+                                                    returned) ||
+        returned < reparse::kReparseHeaderSize || returned > block.size()) {
+        DebugErrorLine(L"TRESSEL.Error: Removing a link: it cannot be read.");
+        return false;
+    }
+    block.resize(returned);
+    const std::uint32_t tag = TagOf(block);
+    if (tag != reparse::kSymlinkTag && !(folder && tag == reparse::kMountPointTag)) {
+        DebugLine(L"TRESSEL.Error: Removing a link: what stands there is no link.");
+        ::SetLastError(ERROR_REPARSE_TAG_MISMATCH);
+        return false;
+    }
+    bool removed = false;
+    if (!wine_host::RunningUnderWine()) {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        removed = ::SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+        entry.reset();
+    } else {
+        // Wine shows a link as a Unix symbolic link, which only its path removes.
+        entry.reset();
+        removed = folder ? reparse_platform::RemoveReparseFolder(path) : ::DeleteFileW(path) != FALSE;
+    }
     if (!removed) DebugErrorLine(L"TRESSEL.Error: Removing a link.");
     return removed;
 }

@@ -1,6 +1,7 @@
 // Junctions on the test drives: created, read back, checked from Linux through
 // ntfs-3g's view of the disk, and removed; plus the failures callers rely on.
 #include "junction/junction.h"
+#include "junction/link_data.h"
 
 #include "tests/driver/debug_capture.h"
 #include "tests/driver/host_view.h"
@@ -305,3 +306,43 @@ TEST(ReadReparsePoint, IsFalseForAnythingButAReparseFolder) {
 }
 
 }  // namespace
+
+// A link made again from its recorded bytes, or removed by its record, never takes
+// a file that is not a link with it: a real file written at the path meanwhile, or
+// a reparse point of another kind (a deduplicated file keeps its data behind one).
+TEST_F(ForeignReparseData, LinksAreMadeAndRemovedWithoutTouchingAnythingElse) {
+    const std::wstring folder = UniquePath(kNtfsDrive, L"links-only");
+    MakeFolders(folder);
+    const std::wstring realFile = folder + L"\\settings.ini";
+    {
+        HANDLE file = ::CreateFileW(realFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file, "mine", 4, &written, nullptr));
+        ::CloseHandle(file);
+    }
+    const Bytes linkBytes =
+        testing_driver::SymbolicLinkData(L"\\??\\" + target_ + L"\\a.txt", target_ + L"\\a.txt", false);
+    const ReparseBytes link(linkBytes.begin(), linkBytes.end());
+    EXPECT_FALSE(CreateLinkFromData(realFile.c_str(), false, link));
+    EXPECT_TRUE(Exists(realFile)) << "the file that stood there is kept";
+    char content[8] = {};
+    DWORD read = 0;
+    HANDLE file = ::CreateFileW(realFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(::ReadFile(file, content, sizeof(content), &read, nullptr));
+    ::CloseHandle(file);
+    EXPECT_EQ(std::string(content, read), "mine");
+
+    // A folder carrying a tag of another vendor is no link to remove.
+    const Bytes foreignTag = {0x13, 0x00, 0x00, 0x80, 0x04, 0x00, 0x00, 0x00, 0xDE, 0xDD, 0xDE, 0xDD};
+    const std::wstring held = Fixture(foreignTag);
+    EXPECT_FALSE(RemoveLinkEntry(held.c_str(), true));
+    EXPECT_EQ(testing_driver::ReadNtfsReparseData(held), std::optional<Bytes>(foreignTag));
+
+    // A real link still goes.
+    const std::wstring junction = Fixture(testing_driver::MountPointData(NtName(target_), L"", false));
+    EXPECT_TRUE(RemoveLinkEntry(junction.c_str(), true));
+    EXPECT_FALSE(Exists(junction));
+    EXPECT_TRUE(Exists(target_)) << "its target stays";
+}

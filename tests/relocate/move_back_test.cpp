@@ -224,6 +224,25 @@ TEST(MoveBack, RefusesWhatItCannotMoveBackAndSaysWhy) {
     EXPECT_EQ(MoveBackFiles(L"", empty), MoveBackResult::Refused);
     EXPECT_EQ(empty.heard, std::vector<M>{M::MoveBackNotJunction});
 
+    // A junction to a drive's root (a relocation may take one as its destination):
+    // the root also holds what the drive keeps there and can never be removed, so
+    // nothing is moved and the junction stays as it was.
+    const std::wstring root = std::wstring(kRootDrive) + L"\\";
+    const std::wstring onRoot = root + L"moved-there.txt";
+    MakeTree(root, {{L"moved-there.txt", "the user's"}});
+    const std::wstring toRoot = scratch / L"to the root";
+    ASSERT_TRUE(CreateJunction(toRoot.c_str(), root.c_str()));
+    const std::optional<Bytes> junctionBefore = ReadNtfsReparseData(toRoot);
+    const TreeSnapshot rootBefore = SnapshotTree(root);
+    RecordingObserver atRoot;
+    EXPECT_EQ(MoveBackFiles(toRoot, atRoot), MoveBackResult::Refused);
+    EXPECT_EQ(atRoot.heard, std::vector<M>{M::MoveBackTargetIsRoot});
+    EXPECT_EQ(atRoot.lastFacts.target, root);
+    EXPECT_EQ(ReadNtfsReparseData(toRoot), junctionBefore);
+    EXPECT_EQ(SnapshotTree(root), rootBefore);
+    EXPECT_TRUE(RemoveJunction(toRoot.c_str()));
+    EXPECT_TRUE(::DeleteFileW(onRoot.c_str()));
+
 }
 
 // Sets reparse data on the empty folder `path` from Linux, as other tools do, and

@@ -208,6 +208,31 @@ TEST(RelocationEngine, DestinationsAndSourcesThatAreNoPlainFoldersAreRefused) {
     EXPECT_TRUE(RemoveJunction((scratch / L"linked source").c_str()));
 }
 
+// One folder inside the other is told however the destination is written: by a
+// short (8.3) name, or through a junction that leads into the source.
+TEST(RelocationEngine, ADestinationInsideTheSourceIsToldWhateverWayItIsWritten) {
+    ScratchFolder scratch(kNtfsDrive);
+    const std::wstring source = scratch / L"A Long Folder Name";
+    MakeTree(source, kTree);
+    const TreeSnapshot before = SnapshotTree(scratch.path());
+    wchar_t shortName[MAX_PATH] = L"";
+    ASSERT_NE(::GetShortPathNameW(source.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_NE(std::wstring(shortName), source) << "the drive gives no short names";
+    const std::wstring via = scratch / L"via";
+    ASSERT_TRUE(CreateJunction(via.c_str(), source.c_str()));
+
+    for (const std::wstring& target : {std::wstring(shortName) + L"\\inner", via + L"\\inner"}) {
+        RecordingObserver observer;
+        EXPECT_EQ(Relocate(source, target, observer), RelocationResult::NotStarted) << target;
+        EXPECT_EQ(observer.heard, std::vector<M>{M::TargetInsideSource}) << target;
+    }
+    RecordingObserver same;
+    EXPECT_EQ(Relocate(source, shortName, same), RelocationResult::NotStarted);
+    EXPECT_EQ(same.heard, std::vector<M>{M::SameFolder});
+    EXPECT_TRUE(RemoveJunction(via.c_str()));
+    EXPECT_EQ(SnapshotTree(scratch.path()), before) << "nothing changed";
+}
+
 TEST(RelocationEngine, ADriveRootStaysARootUpToTheJunction) {
     ScratchFolder scratch(kNtfsDrive);
     const std::wstring source = scratch / L"Games";
