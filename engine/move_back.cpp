@@ -87,7 +87,7 @@ public:
         // asked.
         if (!ScanPasses()) return scanCancelled_ ? MoveBackResult::Declined : MoveBackResult::Refused;
         if (!HasRoom()) return MoveBackResult::Refused;
-        if (!observer_.Confirm(M::MoveBackQuestion, facts_)) return MoveBackResult::Declined;
+        if (!observer_.Confirm(Question(), facts_)) return MoveBackResult::Declined;
         if (!SystemFilesAccepted()) return MoveBackResult::Declined;
         if (!ListMovedEntries() || !LinksCanBeCarried() || !NothingSwapped() || !JournalStarted()) {
             return MoveBackResult::Refused;
@@ -138,7 +138,57 @@ private:
             return Refuse(M::MoveBackTargetNotLocal);
         }
         (void)targetHold_.Take(plan_.target, targetId_);
-        return true;
+        return JunctionAndTargetSeparate();
+    }
+
+    // A junction inside its own folder (the built-in "Application Data" in
+    // AppData\Local points at AppData\Local), or a folder inside the junction,
+    // would be moved into itself. Told by the paths as written and as the system
+    // resolves them, and by the identity of every folder above the junction.
+    bool JunctionAndTargetSeparate() {
+        const std::wstring parent = ParentOf(fullJunction_);
+        const std::wstring name = fullJunction_.substr(fullJunction_.find_last_of(L'\\') + 1);
+        const bool separate =
+            RelatePaths(fullJunction_, plan_.target) == PathRelation::Separate &&
+            RelatePaths(JoinPath(ResolvedPath(parent), name), ResolvedPath(plan_.target)) == PathRelation::Separate &&
+            !AnAncestorIs(parent, targetId_);
+        return separate || Refuse(M::MoveBackNotSeparate);
+    }
+
+    static bool AnAncestorIs(std::wstring folder, const FolderId& id) {
+        for (;;) {
+            FolderId here;
+            if (ReadPlainFolderId(folder, here) && here == id) return true;
+            const std::wstring up = ParentOf(folder);
+            if (up == folder) return false;
+            folder = up;
+        }
+    }
+
+    // Another junction beside this one that points to the same folder is left
+    // pointing at nothing by the move back: the question says so.
+    RelocationMessage Question() {
+        const std::wstring parent = ParentOf(fullJunction_);
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing(::FindFirstFileW(JoinPath(parent, L"*").c_str(), &entry));
+        if (!listing) return M::MoveBackQuestion;
+        const std::wstring own = fullJunction_.substr(fullJunction_.find_last_of(L'\\') + 1);
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || IsDotEntry(entry.cFileName) ||
+                ::CompareStringOrdinal(entry.cFileName, -1, own.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                continue;
+            }
+            const std::wstring other = JoinPath(parent, entry.cFileName);
+            ReparseBytes data;
+            DWORD tag = 0;
+            if (ReadLinkData(other.c_str(), true, data, tag) == LinkKind::Junction &&
+                ::CompareStringOrdinal(LinkSubstituteName(data).c_str(), -1, LinkSubstituteName(linkData_).c_str(), -1,
+                                       TRUE) == CSTR_EQUAL) {
+                facts_.name = other;
+                return M::MoveBackQuestionSharedTarget;
+            }
+        } while (::FindNextFileW(listing.get(), &entry));
+        return M::MoveBackQuestion;
     }
 
     // The question may stay open for as long as the user likes: before anything

@@ -109,9 +109,14 @@ enum class RelocationMessage {
     // A junction to a drive's root: the drive's own folders are not the user's to
     // move back.
     MoveBackTargetIsRoot,
+    // A junction inside the folder it points to (or that folder inside it).
+    MoveBackNotSeparate,
+    // The move back's question when another junction beside it points to the same
+    // folder ({name}).
+    MoveBackQuestionSharedTarget,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackTargetIsRoot;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackQuestionSharedTarget;
 
 // What a message names.
 struct RelocationFacts {

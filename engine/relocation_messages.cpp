@@ -348,6 +348,17 @@ const RelocationMessageStyle kMessages[] = {
      L"a folder, not of a whole drive. Please move the files back yourself, then remove the junction with the "
      L"junction manager. No changes were made.",
      MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackNotSeparate,
+     L"The junction\n{source}\nlies inside the folder it points to,\n{target}\n(or that folder lies inside it), "
+     L"so its files can not be moved back into its place: they would be moved into themselves. No changes were "
+     L"made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::MoveBackQuestionSharedTarget,
+     L"Move the files back and remove the junction?\n\nThe files of\n{target}\n({needed} bytes) move back to\n"
+     L"{source}\nwhich becomes a plain folder again. The folder\n{target}\nis removed once it is empty.\n\n"
+     L"Another junction,\n{name}\nalso points to that folder: once the files are back, it points to a folder that "
+     L"is gone.",
+     MB_YESNO | MB_ICONWARNING, kDialog, kSystem, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

@@ -256,6 +256,42 @@ void MakeLinkFromLinux(const std::wstring& path, const Bytes& data) {
 
 std::wstring NtName(const std::wstring& path) { return L"\\??\\" + FullPath(path); }
 
+// A junction inside the folder it points to (as the built-in "Application Data"
+// in AppData\\Local points at AppData\\Local) would move that folder into itself:
+// refused with nothing changed. Another junction beside it pointing at the same
+// folder is named in the question.
+TEST(MoveBack, AJunctionInsideItsFolderIsRefusedAndASharedFolderIsNamed) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring local = scratch / L"Local";
+    MakeTree(local, {{L"cache\\a.bin", "a"}, {L"settings.ini", "s"}});
+    const std::wstring inside = local + L"\\Application Data";
+    ASSERT_TRUE(CreateJunction(inside.c_str(), local.c_str()));
+    const std::optional<Bytes> insideBytes = ReadNtfsReparseData(inside);
+    RecordingObserver loop;
+    EXPECT_EQ(MoveBackFiles(inside, loop), MoveBackResult::Refused);
+    EXPECT_EQ(loop.heard, std::vector<M>{M::MoveBackNotSeparate});
+    EXPECT_EQ(ReadNtfsReparseData(inside), insideBytes);
+    EXPECT_TRUE(PathExists(local + L"\\cache\\a.bin"));
+    EXPECT_TRUE(RemoveJunction(inside.c_str()));
+
+    const std::wstring target = elsewhere / L"Games";
+    MakeTree(target, {{L"a.txt", "a"}});
+    const std::wstring first = scratch / L"Games";
+    const std::wstring second = scratch / L"Games (old shortcut)";
+    ASSERT_TRUE(CreateJunction(first.c_str(), target.c_str()));
+    ASSERT_TRUE(CreateJunction(second.c_str(), target.c_str()));
+    RecordingObserver declined(false);
+    EXPECT_EQ(MoveBackFiles(first, declined), MoveBackResult::Declined);
+    EXPECT_EQ(declined.heard, std::vector<M>{M::MoveBackQuestionSharedTarget});
+    EXPECT_EQ(declined.asked.name, second);
+    EXPECT_EQ(OnDiskJunctionTarget(first), NtName(target));
+    EXPECT_TRUE(PathExists(target + L"\\a.txt"));
+    EXPECT_TRUE(RemoveJunction(first.c_str()));
+    EXPECT_TRUE(RemoveJunction(second.c_str()));
+}
+
+
 // A relocated folder with links in it: at its top one pointing out of it, one
 // written from Linux with its print name first (as other tools write them) and a
 // directory symbolic link; deeper inside a junction pointing into the folder.
