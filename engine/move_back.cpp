@@ -1,5 +1,6 @@
 #include "engine/move_back.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -106,6 +107,7 @@ public:
         const bool targetRemoved = disk::RemoveFolder(plan_.target) || NothingAt(plan_.target);
         if (!targetRemoved) DebugErrorLine((L"Tressel.Error: removing the emptied folder " + plan_.target).c_str());
         keeper_->Close();
+        (void)store_.RemoveMovedRecord(fullJunction_);
         observer_.Report(targetRemoved ? M::MoveBackCompleted : M::MoveBackTargetLeft, facts_);
         return MoveBackResult::Completed;
     }
@@ -141,6 +143,30 @@ private:
         return JunctionAndTargetSeparate();
     }
 
+    // Entries of the folder that its relocation did not move there (the folder
+    // held them before): the question names the first and counts them. Known only
+    // where the relocation left its record and the folder is still the one it
+    // moved into.
+    bool HeldBefore() {
+        MovedRecord record;
+        std::vector<std::wstring> names;
+        if (!store_.ReadMovedRecord(fullJunction_, record) ||
+            ::CompareStringOrdinal(record.target.c_str(), -1, plan_.target.c_str(), -1, TRUE) != CSTR_EQUAL ||
+            (record.targetId.known() && record.targetId != targetId_) || !ListFolderEntries(plan_.target, names)) {
+            return false;
+        }
+        int count = 0;
+        for (const std::wstring& name : names) {
+            const bool moved = std::any_of(record.entries.begin(), record.entries.end(), [&](const std::wstring& entry) {
+                return ::CompareStringOrdinal(entry.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+            });
+            if (moved) continue;
+            if (count++ == 0) facts_.name = JoinPath(plan_.target, name);
+        }
+        facts_.limit = count;
+        return count > 0;
+    }
+
     // A junction inside its own folder (the built-in "Application Data" in
     // AppData\Local points at AppData\Local), or a folder inside the junction,
     // would be moved into itself. Told by the paths as written and as the system
@@ -168,6 +194,7 @@ private:
     // Another junction beside this one that points to the same folder is left
     // pointing at nothing by the move back: the question says so.
     RelocationMessage Question() {
+        if (HeldBefore()) return M::MoveBackQuestionHeldBefore;
         const std::wstring parent = ParentOf(fullJunction_);
         WIN32_FIND_DATAW entry;
         UniqueFindHandle listing(::FindFirstFileW(JoinPath(parent, L"*").c_str(), &entry));

@@ -82,6 +82,11 @@ public:
         const RelocationResult result = MoveAndLink();
         if (result == RelocationResult::Completed) {
             keeper_->Close();
+            // What moved is kept for the move back, which then tells anything the
+            // destination held before from the relocation's own.
+            if (!store_->WriteMovedRecord({fullSource_, fullTarget_, targetId_, movedNames_})) {
+                DebugLine(L"Tressel.Warning: what the relocation moved could not be recorded.");
+            }
             observer_.Report(RelocationMessage::Completed, facts_);
         } else if (result == RelocationResult::RolledBack) {
             keeper_->Close();

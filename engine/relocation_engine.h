@@ -114,9 +114,12 @@ enum class RelocationMessage {
     // The move back's question when another junction beside it points to the same
     // folder ({name}).
     MoveBackQuestionSharedTarget,
+    // The move back's question when the folder holds {limit} entries, such as
+    // {name}, that its relocation did not move there.
+    MoveBackQuestionHeldBefore,
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackQuestionSharedTarget;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackQuestionHeldBefore;
 
 // What a message names.
 struct RelocationFacts {

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr wchar_t kHeader[] = L"Dirshift relocation journal 1";
+constexpr wchar_t kRecordHeader[] = L"Dirshift moved record 1";
 constexpr wchar_t kFileName[] = L"relocation.journal";
 constexpr wchar_t kFreshSuffix[] = L".new";
 constexpr wchar_t kByteOrderMark = 0xFEFF;
@@ -207,6 +208,46 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
 }
 
 }  // namespace
+
+bool ParseMovedRecord(const std::wstring& text, MovedRecord& record) {
+    record = MovedRecord{};
+    const size_t checkAt = text.rfind(L"check=");
+    if (checkAt == std::wstring::npos || (checkAt > 0 && text[checkAt - 1] != L'\n')) return false;
+    if (text.empty() || text.back() != L'\n') return false;
+    std::uint64_t stored = 0;
+    if (!ParseChecksum(text.substr(checkAt + 6, text.size() - checkAt - 7), stored) ||
+        stored != Checksum(text.c_str(), checkAt)) {
+        return false;
+    }
+    bool first = true;
+    size_t start = 0;
+    while (start < checkAt) {
+        const size_t end = text.find(L'\n', start);
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 1;
+        if (first) {
+            if (line != kRecordHeader) return false;
+            first = false;
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos) return false;
+        const std::wstring key = line.substr(0, equals);
+        const std::wstring value = line.substr(equals + 1);
+        if (key == L"junction" && IsFullLocalPath(value)) {
+            record.junction = value;
+        } else if (key == L"target" && IsFullLocalPath(value)) {
+            record.target = value;
+        } else if (key == L"target-id") {
+            if (!ParseFolderId(value, record.targetId)) return false;
+        } else if (key == L"entry" && IsPlainName(value)) {
+            record.entries.push_back(value);
+        } else {
+            return false;
+        }
+    }
+    return !first && !record.junction.empty() && !record.target.empty();
+}
 
 std::wstring FormatJournal(const RelocationJournal& journal) {
     std::wstring text = kHeader;
@@ -401,12 +442,12 @@ bool JournalStore::Trusted() const {
     return TrustedObject(file.get(), false);
 }
 
-bool JournalStore::Write(const RelocationJournal& journal) const {
+bool JournalStore::WriteText(const std::wstring& path, const std::wstring& body) const {
     if (folders_.empty()) return false;
     std::vector<UniqueFileHandle> holds;
     if (GuardFolders(folders_, true, holds) != Guard::Trusted) return false;
-    const std::wstring text = kByteOrderMark + FormatJournal(journal);
-    const std::wstring fresh = path_ + kFreshSuffix;
+    const std::wstring text = kByteOrderMark + body;
+    const std::wstring fresh = path + kFreshSuffix;
     {
         UniqueFileHandle file(disk::Open(fresh, GENERIC_WRITE | READ_CONTROL, 0, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT));
@@ -418,14 +459,15 @@ bool JournalStore::Write(const RelocationJournal& journal) const {
             return false;
         }
     }
-    if (!disk::Move(fresh, path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DebugErrorLine((L"Tressel.Error: the journal cannot be replaced: " + path_).c_str());
+    if (!disk::Move(fresh, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DebugErrorLine((L"Tressel.Error: the journal cannot be replaced: " + path).c_str());
         return false;
     }
     return true;
 }
 
-JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
+JournalStore::ReadResult JournalStore::ReadText(const std::wstring& path, std::wstring& body) const {
+    body.clear();
     if (folders_.empty()) return ReadResult::None;
     std::vector<UniqueFileHandle> holds;
     switch (GuardFolders(folders_, false, holds)) {
@@ -436,15 +478,15 @@ JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
     case Guard::Trusted:
         break;
     }
-    // A reader never stands in the way of the rename that replaces the journal.
-    UniqueFileHandle file(disk::Open(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // A reader never stands in the way of the rename that replaces the file.
+    UniqueFileHandle file(disk::Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
     if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::None : ReadResult::Damaged;
     }
     if (!TrustedObject(file.get(), false)) {
-        DebugErrorLine((L"Tressel.Error: the journal may have been changed by others than administrators: " + path_).c_str());
+        DebugErrorLine((L"Tressel.Error: the journal may have been changed by others than administrators: " + path).c_str());
         return ReadResult::Untrusted;
     }
     LARGE_INTEGER size = {};
@@ -458,10 +500,11 @@ JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
         read != static_cast<DWORD>(size.QuadPart) || text[0] != kByteOrderMark) {
         return ReadResult::Damaged;
     }
-    return ParseJournal(text.substr(1), journal) ? ReadResult::Found : ReadResult::Damaged;
+    body = text.substr(1);
+    return ReadResult::Found;
 }
 
-bool JournalStore::Remove() const {
+bool JournalStore::RemoveFile(const std::wstring& path) const {
     if (folders_.empty()) return true;
     // Deleting by path in a folder that others could have swapped would delete
     // whatever they pointed it at.
@@ -474,8 +517,45 @@ bool JournalStore::Remove() const {
     case Guard::Trusted:
         break;
     }
-    (void)disk::Delete(path_ + kFreshSuffix);
-    if (disk::Delete(path_)) return true;
+    (void)disk::Delete(path + kFreshSuffix);
+    if (disk::Delete(path)) return true;
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
+
+bool JournalStore::Write(const RelocationJournal& journal) const { return WriteText(path_, FormatJournal(journal)); }
+
+JournalStore::ReadResult JournalStore::Read(RelocationJournal& journal) const {
+    std::wstring text;
+    const ReadResult read = ReadText(path_, text);
+    if (read != ReadResult::Found) return read;
+    return ParseJournal(text, journal) ? ReadResult::Found : ReadResult::Damaged;
+}
+
+bool JournalStore::Remove() const { return RemoveFile(path_); }
+
+std::wstring JournalStore::RecordPath(const std::wstring& junction) const {
+    std::wstring upper = junction;
+    if (!upper.empty()) {
+        ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    }
+    return folder_ + L"\\moved-" + Hex(Checksum(upper.c_str(), upper.size()), 16) + L".record";
+}
+
+bool JournalStore::WriteMovedRecord(const MovedRecord& record) const {
+    std::wstring body = kRecordHeader;
+    body += L"\njunction=" + record.junction + L"\ntarget=" + record.target + L"\n";
+    if (record.targetId.known()) body += L"target-id=" + FormatFolderId(record.targetId) + L"\n";
+    for (const std::wstring& entry : record.entries) body += L"entry=" + entry + L"\n";
+    return WriteText(RecordPath(record.junction), SealJournalText(body));
+}
+
+bool JournalStore::ReadMovedRecord(const std::wstring& junction, MovedRecord& record) const {
+    record = MovedRecord{};
+    std::wstring text;
+    if (ReadText(RecordPath(junction), text) != ReadResult::Found) return false;
+    return ParseMovedRecord(text, record) &&
+           ::CompareStringOrdinal(record.junction.c_str(), -1, junction.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool JournalStore::RemoveMovedRecord(const std::wstring& junction) const { return RemoveFile(RecordPath(junction)); }

@@ -76,6 +76,18 @@ std::wstring SealJournalText(const std::wstring& body);
 // every journal written before moves back were journalled).
 [[nodiscard]] bool ParseJournal(const std::wstring& text, RelocationJournal& journal);
 
+// What a relocation that ended moved, kept for its move back: a move back then
+// tells what it moves that the relocation did not.
+struct MovedRecord {
+    std::wstring junction;  // full paths
+    std::wstring target;
+    FolderId targetId;
+    std::vector<std::wstring> entries;  // the top-level names the relocation moved
+};
+
+// False for anything but a whole record of this program.
+[[nodiscard]] bool ParseMovedRecord(const std::wstring& text, MovedRecord& record);
+
 // Where the journal is kept: one file in a folder of its own, which only
 // administrators and the system may change. The journal steers what an
 // administrator's program moves where: one that anybody else could have written
@@ -119,7 +131,20 @@ public:
     // Removes the journal; true when none is left.
     [[nodiscard]] bool Remove() const;
 
+    // The record of what a relocation moved, one per junction, kept in the same
+    // folder with the same checks as the journal.
+    [[nodiscard]] bool WriteMovedRecord(const MovedRecord& record) const;
+    // False when there is none for `junction` (a full path), or none that can be
+    // trusted and read whole.
+    [[nodiscard]] bool ReadMovedRecord(const std::wstring& junction, MovedRecord& record) const;
+    bool RemoveMovedRecord(const std::wstring& junction) const;
+
 private:
+    [[nodiscard]] bool WriteText(const std::wstring& path, const std::wstring& body) const;
+    [[nodiscard]] ReadResult ReadText(const std::wstring& path, std::wstring& body) const;
+    [[nodiscard]] bool RemoveFile(const std::wstring& path) const;
+    std::wstring RecordPath(const std::wstring& junction) const;
+
     std::vector<std::wstring> folders_;
     std::wstring folder_;
     std::wstring path_;

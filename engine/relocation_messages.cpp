@@ -359,6 +359,12 @@ const RelocationMessageStyle kMessages[] = {
      L"Another junction,\n{name}\nalso points to that folder: once the files are back, it points to a folder that "
      L"is gone.",
      MB_YESNO | MB_ICONWARNING, kDialog, kSystem, nullptr},
+    {M::MoveBackQuestionHeldBefore,
+     L"Move the files back and remove the junction?\n\nThe files of\n{target}\n({needed} bytes) move back to\n"
+     L"{source}\nwhich becomes a plain folder again. The folder\n{target}\nis removed once it is empty.\n\n"
+     L"That folder also holds {limit} item(s) that were not moved there from\n{source}\nsuch as\n{name}\nThey "
+     L"move to\n{source}\ntoo.",
+     MB_YESNO | MB_ICONWARNING, kDialog, kSystem, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

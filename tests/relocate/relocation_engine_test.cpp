@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/move_back.h"
 #include "engine/relocation_engine.h"
 #include "junction/junction.h"
 #include "junction/wine_host.h"
@@ -231,6 +232,41 @@ TEST(RelocationEngine, ADestinationInsideTheSourceIsToldWhateverWayItIsWritten) 
     EXPECT_EQ(same.heard, std::vector<M>{M::SameFolder});
     EXPECT_TRUE(RemoveJunction(via.c_str()));
     EXPECT_EQ(SnapshotTree(scratch.path()), before) << "nothing changed";
+}
+
+// A relocation into a folder that held files of its own: its move back names what
+// the relocation did not bring there, which moves back too. One into a new folder
+// asks the plain question.
+TEST(RelocationEngine, AMoveBackSaysWhatTheDestinationHeldBefore) {
+    ScratchFolder scratch(kNtfsDrive);
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring source = scratch / L"Games";
+    const std::wstring target = elsewhere / L"Games";
+    MakeTree(source, kTree);
+    MakeTree(target, {{L"theirs.txt", "held before"}});
+    const TreeSnapshot both = Union(SnapshotTree(source), SnapshotTree(target));
+    RecordingObserver moved;
+    ASSERT_EQ(Relocate(source, target, moved), RelocationResult::Completed);
+
+    MoveBackRequest request;
+    request.junction = source;
+    RecordingObserver declined(false);
+    EXPECT_EQ(RunMoveBack(request, declined), MoveBackResult::Declined);
+    EXPECT_EQ(declined.heard, std::vector<M>{M::MoveBackQuestionHeldBefore});
+    EXPECT_EQ(declined.asked.name, target + L"\\theirs.txt");
+    EXPECT_EQ(declined.asked.limit, 1);
+    RecordingObserver back;
+    EXPECT_EQ(RunMoveBack(request, back), MoveBackResult::Completed);
+    EXPECT_EQ(back.heard, (std::vector<M>{M::MoveBackQuestionHeldBefore, M::MoveBackCompleted}));
+    EXPECT_EQ(SnapshotTree(source), both) << "as the question said, everything came back";
+
+    const std::wstring fresh = elsewhere / L"New place";
+    RecordingObserver again;
+    ASSERT_EQ(Relocate(source, fresh, again), RelocationResult::Completed);
+    RecordingObserver plain(false);
+    EXPECT_EQ(RunMoveBack(request, plain), MoveBackResult::Declined);
+    EXPECT_EQ(plain.heard, std::vector<M>{M::MoveBackQuestion});
+    EXPECT_TRUE(RemoveJunction(source.c_str()));
 }
 
 TEST(RelocationEngine, ADriveRootStaysARootUpToTheJunction) {

@@ -247,3 +247,41 @@ TEST(JournalStore, AFileThatIsNotAWholeJournalIsDamaged) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a relocation moved is kept per junction beside the journal: read back whole
+// for its own junction only, and never when altered.
+TEST(JournalStore, KeepsWhatARelocationMovedPerJunction) {
+    ScratchFolder scratch(TempRoot());
+    const JournalStore store(scratch / L"Dirshift");
+    MovedRecord record;
+    record.junction = L"N:\\Games\\Steam";
+    record.target = L"M:\\Steam";
+    record.targetId = FolderId{0x1234, 0x56};
+    record.entries = {L"steamapps", L"config.vdf", L"Spiele für später"};
+    ASSERT_TRUE(store.WriteMovedRecord(record));
+
+    MovedRecord read;
+    ASSERT_TRUE(store.ReadMovedRecord(L"n:\\games\\STEAM", read)) << "paths compare as the file system does";
+    EXPECT_EQ(read.junction, record.junction);
+    EXPECT_EQ(read.target, record.target);
+    EXPECT_EQ(read.targetId, record.targetId);
+    EXPECT_EQ(read.entries, record.entries);
+    EXPECT_FALSE(store.ReadMovedRecord(L"N:\\Games\\Other", read));
+
+    const std::wstring sealed = SealJournalText(L"Dirshift moved record 1\njunction=N:\\a\ntarget=M:\\b\nentry=x\n");
+    EXPECT_TRUE(ParseMovedRecord(sealed, read));
+    std::wstring altered = sealed;
+    altered[altered.find(L"entry=x") + 6] = L'y';
+    EXPECT_FALSE(ParseMovedRecord(altered, read)) << "one character changed";
+    EXPECT_FALSE(ParseMovedRecord(SealJournalText(L"Dirshift moved record 1\njunction=N:\\a\ntarget=M:\\b\n"
+                                                  L"entry=..\\..\\Windows\n"),
+                                  read))
+        << "an entry that is no plain name";
+
+    EXPECT_TRUE(store.RemoveMovedRecord(record.junction));
+    EXPECT_FALSE(store.ReadMovedRecord(record.junction, read));
+}
+
+}  // namespace
