@@ -8,6 +8,7 @@
 
 #include "engine/move_back.h"
 #include "engine/relocation_engine.h"
+#include "engine/relocation_paths.h"
 #include "junction/junction.h"
 #include "junction/wine_host.h"
 #include "tests/driver/host_view.h"
@@ -267,6 +268,23 @@ TEST(RelocationEngine, AMoveBackSaysWhatTheDestinationHeldBefore) {
     EXPECT_EQ(RunMoveBack(request, plain), MoveBackResult::Declined);
     EXPECT_EQ(plain.heard, std::vector<M>{M::MoveBackQuestion});
     EXPECT_TRUE(RemoveJunction(source.c_str()));
+}
+
+// A subst drive exists only in the logon session that made it: what a junction
+// stores is the folder that the drive stands for. (Wine keeps the definition and
+// answers QueryDosDevice, but opens nothing through the drive, so the relocation
+// itself through one is seen only on Windows.)
+TEST(RelocationEngine, ASubstDriveIsReplacedByTheFolderItStandsFor) {
+    ScratchFolder elsewhere(kSecondDrive);
+    const std::wstring substituted = FullPath(elsewhere.path());
+    ASSERT_TRUE(::DefineDosDeviceW(0, L"Q:", substituted.c_str()));
+    const std::wstring games = WithoutSubstDrive(L"Q:\\Games");
+    const std::wstring root = WithoutSubstDrive(L"Q:\\");
+    ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", substituted.c_str());
+    EXPECT_EQ(games, substituted + L"\\Games");
+    EXPECT_EQ(root, substituted);
+    const std::wstring real = std::wstring(kNtfsDrive) + L"\\Games";
+    EXPECT_EQ(WithoutSubstDrive(real), real) << "a real drive stays";
 }
 
 TEST(RelocationEngine, ADriveRootStaysARootUpToTheJunction) {
