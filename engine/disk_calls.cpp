@@ -149,8 +149,9 @@ bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data) {
                      [&] { return ::CreateLinkFromData(path.c_str(), folder, data); });
 }
 
-bool RemoveLink(const std::wstring& path, bool folder) {
-    return Faultable(DiskCall::RemoveLink, path, false, [&] { return ::RemoveLinkEntry(path.c_str(), folder); });
+bool RemoveLink(const std::wstring& path, bool folder, const std::vector<ReparseBytes>& accepted) {
+    return Faultable(DiskCall::RemoveLink, path, false,
+                     [&] { return ::RemoveLinkEntry(path.c_str(), folder, accepted); });
 }
 
 LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWORD& tag) {

@@ -81,7 +81,7 @@ bool FindNext(HANDLE listing, WIN32_FIND_DATAW& entry);
 bool MakeJunction(const std::wstring& link, const std::wstring& target);
 bool RemoveJunction(const std::wstring& link);
 bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data);
-bool RemoveLink(const std::wstring& path, bool folder);
+bool RemoveLink(const std::wstring& path, bool folder, const std::vector<ReparseBytes>& accepted);
 LinkKind ReadLink(const std::wstring& path, bool folder, ReparseBytes& data, DWORD& tag);
 bool ReadJunction(const std::wstring& path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag);
 

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kMoveBackPasses = 3;
 constexpr DWORD kMoveBackPauseMs = 100;
+constexpr int kLongestLinkFolder = 32767;
 
 // True when nothing stands at `path` any more; an entry that cannot be read is
 // still there as far as anyone can tell.
@@ -24,8 +25,27 @@ bool IsLinkEntry(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool RemoveLink(const std::wstring& path, const LinkRecord& link) {
-    return IsLinkEntry(path) && disk::RemoveLink(path, link.folder) && IsGone(path);
+// The data a link may carry where it stands: as recorded, or re-pointed when it
+// was made in another folder than the one it was read in.
+std::vector<ReparseBytes> AcceptedData(const LinkRecord& link, const std::wstring& madeFrom,
+                                       const std::wstring& madeIn) {
+    std::vector<ReparseBytes> accepted{link.data};
+    // Junctions store full paths: the folders are compared in the same form.
+    std::wstring fullFrom;
+    std::wstring fullIn;
+    ReparseBytes repointed;
+    if (!madeFrom.empty() && FullPathWithin(madeFrom, kLongestLinkFolder, fullFrom) &&
+        FullPathWithin(madeIn, kLongestLinkFolder, fullIn) && RepointJunction(link.data, fullFrom, fullIn, repointed) &&
+        repointed != link.data) {
+        accepted.push_back(std::move(repointed));
+    }
+    return accepted;
+}
+
+bool RemoveLink(const std::wstring& path, const LinkRecord& link, const std::wstring& madeFrom = std::wstring(),
+                const std::wstring& madeIn = std::wstring()) {
+    return IsLinkEntry(path) && disk::RemoveLink(path, link.folder, AcceptedData(link, madeFrom, madeIn)) &&
+           IsGone(path);
 }
 
 std::vector<LinkRecord> FirstLinks(const std::vector<LinkRecord>& links, size_t count) {
@@ -60,7 +80,7 @@ bool PutLinksIn(const std::wstring& root, const std::vector<LinkRecord>& links, 
         }
         DebugLineF(L"Tressel.Error: could not make the link %s", path.c_str());
         failedPath = path;
-        if (!RemoveLinksFrom(root, FirstLinks(links, i))) {
+        if (!RemoveLinksFrom(root, FirstLinks(links, i), oldFolder, newFolder)) {
             DebugLine(L"Tressel.Error: links made in the destination could not all be removed again.");
         }
         return false;
@@ -81,12 +101,13 @@ bool PutLinksBack(const std::wstring& root, const std::vector<LinkRecord>& links
     return all;
 }
 
-bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links) {
+bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links, const std::wstring& madeFrom,
+                     const std::wstring& madeIn) {
     bool all = true;
     for (const auto& link : links) {
         const std::wstring path = JoinPath(root, link.relativePath);
         if (IsGone(path)) continue;
-        if (!RemoveLink(path, link)) all = false;
+        if (!RemoveLink(path, link, madeFrom, madeIn)) all = false;
     }
     return all;
 }
@@ -95,7 +116,8 @@ bool MoveBackWithLinks(const std::wstring& from, const std::wstring& to, const s
                        const std::vector<LinkRecord>& links, const std::function<bool()>& allBack) {
     for (int pass = 0; pass < kMoveBackPasses; ++pass) {
         if (pass > 0) ::Sleep(kMoveBackPauseMs);
-        const bool linksRemoved = RemoveLinksFrom(from, links);
+        // The links in `from` were made there from records read in `to`.
+        const bool linksRemoved = RemoveLinksFrom(from, links, to, from);
         const bool moved = MoveEntriesBack(from, to, names);
         const bool linksBack = PutLinksBack(to, links);
         if (linksRemoved && moved && linksBack && allBack()) return true;

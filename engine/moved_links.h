@@ -28,9 +28,13 @@
 // failures. True when all stand there again.
 [[nodiscard]] bool PutLinksBack(const std::wstring& root, const std::vector<LinkRecord>& links);
 
-// Removes those of `links` found below `root` as links (reparse points); anything
-// else of the same name is left alone. True when none of them is left.
-[[nodiscard]] bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links);
+// Removes those of `links` found below `root` as links: each only when its data is
+// as recorded, or as recorded and then re-pointed from `madeFrom` to `madeIn` (a
+// link made in another folder than the one it was read in). Anything else of the
+// same name is left alone. True when none of them is left.
+[[nodiscard]] bool RemoveLinksFrom(const std::wstring& root, const std::vector<LinkRecord>& links,
+                                   const std::wstring& madeFrom = std::wstring(),
+                                   const std::wstring& madeIn = std::wstring());
 
 // Moves the entries `names` of `from` back into `to` with their links: takes
 // `links` out of `from`, moves the entries, makes the links again in `to`, then asks

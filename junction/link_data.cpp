@@ -1,5 +1,6 @@
 #include "junction/link_data.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/debug_log.h"
@@ -120,7 +121,7 @@ bool CreateLinkFromData(const wchar_t* path, bool folder, const ReparseBytes& da
     return false;
 }
 
-bool RemoveLinkEntry(const wchar_t* path, bool folder) {
+bool RemoveLinkEntry(const wchar_t* path, bool folder, const std::vector<ReparseBytes>& accepted) {
     // Only a link is removed: a reparse point of any other kind (a deduplicated
     // file, a cloud placeholder) holds data of its own. What stands there is
     // looked at through a handle; on Windows it is deleted through that same
@@ -142,6 +143,11 @@ bool RemoveLinkEntry(const wchar_t* path, bool folder) {
     if (tag != reparse::kSymlinkTag && !(folder && tag == reparse::kMountPointTag)) {
         DebugLine(L"TRESSEL.Error: Removing a link: what stands there is no link.");
         ::SetLastError(ERROR_REPARSE_TAG_MISMATCH);
+        return false;
+    }
+    if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), block) == accepted.end()) {
+        DebugLine(L"TRESSEL.Error: Removing a link: it is not the link that was recorded.");
+        ::SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
         return false;
     }
     bool removed = false;

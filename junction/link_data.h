@@ -32,8 +32,11 @@ std::wstring LinkSubstituteName(const ReparseBytes& data);
 // On failure nothing is left at `path`.
 [[nodiscard]] bool CreateLinkFromData(const wchar_t* path, bool folder, const ReparseBytes& data);
 
-// Removes the link `path` itself; its target stays.
-[[nodiscard]] bool RemoveLinkEntry(const wchar_t* path, bool folder);
+// Removes the link `path` itself; its target stays. Only a junction (a folder) or a
+// symbolic link is removed, and, when `accepted` names any, only one whose data is
+// one of them: a reparse point of another kind, or a link someone else put there,
+// is left. What stands there is looked at through a handle.
+[[nodiscard]] bool RemoveLinkEntry(const wchar_t* path, bool folder, const std::vector<ReparseBytes>& accepted = {});
 
 // Junction data whose target lies in `oldFolder` (a full path) or below it, moved
 // to the same place below `newFolder`. Other data, and junctions pointing

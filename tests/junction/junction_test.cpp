@@ -340,9 +340,17 @@ TEST_F(ForeignReparseData, LinksAreMadeAndRemovedWithoutTouchingAnythingElse) {
     EXPECT_FALSE(RemoveLinkEntry(held.c_str(), true));
     EXPECT_EQ(testing_driver::ReadNtfsReparseData(held), std::optional<Bytes>(foreignTag));
 
-    // A real link still goes.
-    const std::wstring junction = Fixture(testing_driver::MountPointData(NtName(target_), L"", false));
-    EXPECT_TRUE(RemoveLinkEntry(junction.c_str(), true));
+    // A link goes only when it is the one recorded: one put in its place, pointing
+    // elsewhere, stays.
+    const Bytes recorded = testing_driver::MountPointData(NtName(target_), L"", false);
+    const std::wstring junction = Fixture(recorded);
+    const std::wstring elsewhere = UniquePath(kNtfsDrive, L"elsewhere");
+    MakeFolders(elsewhere);
+    const Bytes other = testing_driver::MountPointData(NtName(elsewhere), L"", false);
+    EXPECT_FALSE(RemoveLinkEntry(junction.c_str(), true, {ReparseBytes(other.begin(), other.end())}));
+    EXPECT_EQ(testing_driver::ReadNtfsReparseData(junction), std::optional<Bytes>(recorded));
+    EXPECT_TRUE(RemoveLinkEntry(junction.c_str(), true,
+                                {ReparseBytes(other.begin(), other.end()), ReparseBytes(recorded.begin(), recorded.end())}));
     EXPECT_FALSE(Exists(junction));
     EXPECT_TRUE(Exists(target_)) << "its target stays";
 }
