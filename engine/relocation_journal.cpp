@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <iterator>
+#include <utility>
 
 #include "engine/disk_calls.h"
 #include "engine/folder_security.h"
@@ -134,6 +135,38 @@ bool IsFullLocalPath(const std::wstring& path) {
 
 bool IsRelativePath(const std::wstring& path) { return ComponentsArePlain(path, 0); }
 
+// The "key=value" lines of a sealed text whose first line is `header`, in order.
+// False for a text that is not whole: a wrong checksum or header, a line without
+// "=".
+bool ReadSealedLines(const std::wstring& text, const wchar_t* header,
+                     std::vector<std::pair<std::wstring, std::wstring>>& lines) {
+    lines.clear();
+    const size_t checkAt = text.rfind(L"check=");
+    if (checkAt == std::wstring::npos || (checkAt > 0 && text[checkAt - 1] != L'\n')) return false;
+    if (text.empty() || text.back() != L'\n') return false;
+    std::uint64_t stored = 0;
+    if (!ParseChecksum(text.substr(checkAt + 6, text.size() - checkAt - 7), stored) ||
+        stored != Checksum(text.c_str(), checkAt)) {
+        return false;
+    }
+    bool first = true;
+    size_t start = 0;
+    while (start < checkAt) {
+        const size_t end = text.find(L'\n', start);
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 1;
+        if (first) {
+            if (line != header) return false;
+            first = false;
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos) return false;
+        lines.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return !first;
+}
+
 std::uint32_t Little32(const std::vector<BYTE>& data, size_t offset) {
     return static_cast<std::uint32_t>(data[offset]) | (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
            (static_cast<std::uint32_t>(data[offset + 2]) << 16) | (static_cast<std::uint32_t>(data[offset + 3]) << 24);
@@ -211,29 +244,9 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
 
 bool ParseMovedRecord(const std::wstring& text, MovedRecord& record) {
     record = MovedRecord{};
-    const size_t checkAt = text.rfind(L"check=");
-    if (checkAt == std::wstring::npos || (checkAt > 0 && text[checkAt - 1] != L'\n')) return false;
-    if (text.empty() || text.back() != L'\n') return false;
-    std::uint64_t stored = 0;
-    if (!ParseChecksum(text.substr(checkAt + 6, text.size() - checkAt - 7), stored) ||
-        stored != Checksum(text.c_str(), checkAt)) {
-        return false;
-    }
-    bool first = true;
-    size_t start = 0;
-    while (start < checkAt) {
-        const size_t end = text.find(L'\n', start);
-        const std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        if (first) {
-            if (line != kRecordHeader) return false;
-            first = false;
-            continue;
-        }
-        const size_t equals = line.find(L'=');
-        if (equals == std::wstring::npos) return false;
-        const std::wstring key = line.substr(0, equals);
-        const std::wstring value = line.substr(equals + 1);
+    std::vector<std::pair<std::wstring, std::wstring>> lines;
+    if (!ReadSealedLines(text, kRecordHeader, lines)) return false;
+    for (const auto& [key, value] : lines) {
         if (key == L"junction" && IsFullLocalPath(value)) {
             record.junction = value;
         } else if (key == L"target" && IsFullLocalPath(value)) {
@@ -246,7 +259,7 @@ bool ParseMovedRecord(const std::wstring& text, MovedRecord& record) {
             return false;
         }
     }
-    return !first && !record.junction.empty() && !record.target.empty();
+    return !record.junction.empty() && !record.target.empty();
 }
 
 std::wstring FormatJournal(const RelocationJournal& journal) {
@@ -278,35 +291,16 @@ std::wstring SealJournalText(const std::wstring& body) {
 
 bool ParseJournal(const std::wstring& text, RelocationJournal& journal) {
     journal = RelocationJournal{};
-    const size_t checkAt = text.rfind(L"check=");
-    if (checkAt == std::wstring::npos || (checkAt > 0 && text[checkAt - 1] != L'\n')) return false;
-    if (text.empty() || text.back() != L'\n') return false;
-    std::uint64_t stored = 0;
-    if (!ParseChecksum(text.substr(checkAt + 6, text.size() - checkAt - 7), stored) ||
-        stored != Checksum(text.c_str(), checkAt)) {
-        return false;
-    }
-
+    std::vector<std::pair<std::wstring, std::wstring>> lines;
+    if (!ReadSealedLines(text, kHeader, lines)) return false;
     bool sawPhase = false;
-    bool first = true;
-    size_t start = 0;
-    while (start < checkAt) {
-        const size_t end = text.find(L'\n', start);
-        const std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        if (first) {
-            if (line != kHeader) return false;
-            first = false;
-            continue;
-        }
-        const size_t equals = line.find(L'=');
-        if (equals == std::wstring::npos) return false;
-        if (!ParseLine(line.substr(0, equals), line.substr(equals + 1), journal, sawPhase)) return false;
+    for (const auto& [key, value] : lines) {
+        if (!ParseLine(key, value, journal, sawPhase)) return false;
     }
     const bool junctionKnown = journal.kind == JournalKind::Relocation
                                    ? journal.junctionData.empty()
                                    : IsJunctionToTarget(journal.junctionData, journal.target);
-    return !first && sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown;
+    return sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown;
 }
 
 namespace {
