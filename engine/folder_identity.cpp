@@ -61,21 +61,12 @@ bool StillTheSameFolder(const std::wstring& path, const FolderId& id) {
 }
 
 bool FolderHold::Take(const std::wstring& path, const FolderId& id) {
-    Release();
-    handle_ = disk::HoldFolder(path);
+    handle_.reset(disk::HoldFolder(path));
     BY_HANDLE_FILE_INFORMATION info;
-    if (handle_ != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle_, &info) &&
-        IsPlainFolder(info.dwFileAttributes) && IdOf(info) == id) {
+    if (handle_ && ::GetFileInformationByHandle(handle_.get(), &info) && IsPlainFolder(info.dwFileAttributes) &&
+        IdOf(info) == id) {
         return true;
     }
-    Release();
+    handle_.reset();
     return false;
-}
-
-void FolderHold::Release() {
-    if (handle_ == INVALID_HANDLE_VALUE) return;
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    ::SetLastError(error);
 }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "base/unique_resource.h"
+
 // A file's identity on its volume, as a handle reports it.
 struct FolderId {
     DWORD volume = 0;
@@ -35,16 +37,11 @@ std::wstring FormatFolderId(const FolderId& id);
 // platform does not honour that, the checks by identity still stand.
 class FolderHold {
 public:
-    FolderHold() = default;
-    ~FolderHold() { Release(); }
-    FolderHold(const FolderHold&) = delete;
-    FolderHold& operator=(const FolderHold&) = delete;
-
     // Holds the plain folder `path` when it is the folder `id`; false otherwise.
     bool Take(const std::wstring& path, const FolderId& id);
-    void Release();
-    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void Release() { handle_.reset(); }
+    bool held() const { return handle_.valid(); }
 
 private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    UniqueFileHandle handle_;
 };

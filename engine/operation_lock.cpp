@@ -15,27 +15,26 @@ constexpr wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 }  // namespace
 
 OperationLock::~OperationLock() {
-    if (held_) ::ReleaseMutex(mutex_);
-    if (mutex_ != nullptr) ::CloseHandle(mutex_);
+    if (held_) ::ReleaseMutex(mutex_.get());
 }
 
 OperationLock::State OperationLock::Take(DWORD& error) {
     if (held_) return State::Taken;
-    if (mutex_ == nullptr) {
+    if (!mutex_) {
         PSECURITY_DESCRIPTOR sd = nullptr;
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1, &sd, nullptr)) {
-            attributes.lpSecurityDescriptor = sd;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1, &sd, nullptr)) {
+            sd = nullptr;
         }
-        mutex_ = ::CreateMutexW(&attributes, FALSE, kLockName);
+        UniqueLocalMemory ownedSd(sd);
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
+        mutex_.reset(::CreateMutexW(&attributes, FALSE, kLockName));
         error = ::GetLastError();
-        if (sd != nullptr) ::LocalFree(sd);
-        if (mutex_ == nullptr) {
+        if (!mutex_) {
             DebugErrorLine(L"Tressel.Error: the lock of Dirshift's operations cannot be made.", error);
             return error == ERROR_ACCESS_DENIED ? State::HeldElsewhere : State::Failed;
         }
     }
-    switch (::WaitForSingleObject(mutex_, 0)) {
+    switch (::WaitForSingleObject(mutex_.get(), 0)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
         held_ = true;

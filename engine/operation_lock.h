@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "base/unique_resource.h"
+
 class OperationLock {
 public:
     enum class State {
@@ -25,6 +27,6 @@ public:
     bool held() const { return held_; }
 
 private:
-    HANDLE mutex_ = nullptr;
+    UniqueHandle mutex_;
     bool held_ = false;
 };

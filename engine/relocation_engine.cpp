@@ -305,10 +305,9 @@ private:
     bool TargetKeepsOthersOut() {
         SecurityBytes sourceSecurity;
         SecurityBytes targetSecurity;
-        bool sourceLink = false;
-        bool targetLink = false;
-        if (!ReadPathSecurity(facts_.source, sourceSecurity, sourceLink) ||
-            !ReadPathSecurity(facts_.target, targetSecurity, targetLink)) {
+        bool link = false;  // settled by the checks before this one
+        if (!ReadPathSecurity(facts_.source, sourceSecurity, link) ||
+            !ReadPathSecurity(facts_.target, targetSecurity, link)) {
             facts_.error = ::GetLastError();
             return Refuse(RelocationMessage::TargetUnreadable);
         }
@@ -500,16 +499,16 @@ private:
     // A folder was swapped after it was checked: nothing has moved, and the links
     // taken out go back into the source while it is still the source.
     RelocationResult StopBeforeMoving() {
-        facts_.name = StillTheSameFolder(facts_.source, sourceId_) ? facts_.target : facts_.source;
-        if (facts_.name == facts_.target && PutLinksBack(facts_.source, findings_.links)) {
+        const bool sourceKept = StillTheSameFolder(facts_.source, sourceId_);
+        facts_.name = sourceKept ? facts_.target : facts_.source;
+        if (findings_.links.empty() || (sourceKept && PutLinksBack(facts_.source, findings_.links))) {
             keeper_->Close();
             observer_.Report(RelocationMessage::FolderReplaced, facts_);
             return RelocationResult::NotStarted;
         }
-        observer_.Report(findings_.links.empty() ? RelocationMessage::FolderReplaced : RelocationMessage::NotRestored,
-                         facts_);
-        if (findings_.links.empty()) keeper_->Close();
-        return findings_.links.empty() ? RelocationResult::NotStarted : RelocationResult::NotRestored;
+        // Links that did not come back keep the journal, which names them.
+        observer_.Report(RelocationMessage::NotRestored, facts_);
+        return RelocationResult::NotRestored;
     }
 
     // The shell's move. Its result alone proves nothing: it can report success with
