@@ -40,7 +40,6 @@ public:
     // Holds the plain folder `path` when it is the folder `id`; false otherwise.
     bool Take(const std::wstring& path, const FolderId& id);
     void Release() { handle_.reset(); }
-    bool held() const { return handle_.valid(); }
 
 private:
     UniqueFileHandle handle_;
