@@ -96,6 +96,16 @@ void LiveScanProgress::ShowProgress() {
     SetStatusText(::GetDlgItem(dialog_, IDC_STATUS_BAR), text.c_str());
 }
 
+void LiveScanProgress::ShowClosingText() {
+    std::wstring closing;
+    {
+        SrwExclusiveGuard guard(lock_);
+        closing = closingText_;
+    }
+    if (CancelRequested.load()) closing = kScanCancelledText;
+    if (!closing.empty()) SetStatusText(::GetDlgItem(dialog_, IDC_STATUS_BAR), closing.c_str());
+}
+
 void LiveScanProgress::WaitForWorker(HANDLE worker) {
     files_ = 0;
     bytes_ = 0;
@@ -144,14 +154,9 @@ void LiveScanProgress::WaitForWorker(HANDLE worker) {
             }
         }
         ScanWaiting = false;
+        // The closing text replaces the progress before the controls come back, so
+        // that the dialog never shows a scan running with its fields enabled.
+        ShowClosingText();
     }
-
-    std::wstring closing;
-    {
-        SrwExclusiveGuard guard(lock_);
-        closing = closingText_;
-    }
-    if (CancelRequested.load()) closing = kScanCancelledText;
-    if (!closing.empty()) SetStatusText(::GetDlgItem(dialog_, IDC_STATUS_BAR), closing.c_str());
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
 }

@@ -48,6 +48,7 @@ public:
 
 private:
     void ShowProgress();
+    void ShowClosingText();
 
     HWND dialog_;
     const wchar_t* passedText_;
