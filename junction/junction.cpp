@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,21 @@ bool ExpandPath(const wchar_t* path, wchar_t (&full)[reparse::kFullPathCapacity]
     full[0] = 0;
     const DWORD length = ::GetFullPathNameW(path, reparse::kFullPathCapacity, full, nullptr);
     return length != 0 && length < reparse::kFullPathCapacity;
+}
+
+// A junction that only Linux shows (see reparse_platform::ListHiddenLinks): read
+// as the walk reads any junction. Other data is no junction and is not reported.
+bool ReadHiddenJunction(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
+    alignas(8) BYTE block[reparse::kReparseBlockSize];
+    DWORD returned = 0;
+    if (!reparse_platform::ReadHiddenLinkData(path, block, sizeof block, returned)) return false;
+    if (returned > sizeof block) returned = sizeof block;
+    wchar_t stored[kJunctionPathCapacity] = L"";
+    const reparse::ReparseInfo info = reparse::ParseReparseData(block, returned, stored, kJunctionPathCapacity);
+    if (info.kind != reparse::ReparseKind::MountPoint) return false;
+    ::lstrcpynW(target, stored, kJunctionPathCapacity);
+    tag = info.tag;
+    return true;
 }
 
 }  // namespace
@@ -97,7 +113,10 @@ bool RemoveJunction(const wchar_t* linkPath) {
     // A volume's root is never a junction, whatever the platform shows for it.
     const bool driveRoot = linkPath[0] != 0 && linkPath[1] == L':' &&
                            (linkPath[2] == 0 || (linkPath[2] == L'\\' && linkPath[3] == 0));
-    if (driveRoot || !IsReparseFolder(::GetFileAttributesW(linkPath))) {
+    wchar_t hiddenTarget[kJunctionPathCapacity];
+    DWORD hiddenTag = 0;
+    if (driveRoot ||
+        (!IsReparseFolder(::GetFileAttributesW(linkPath)) && !ReadHiddenJunction(linkPath, hiddenTarget, hiddenTag))) {
         DebugLine(L"TRESSEL.Error: Not a reparse point (folder kept).");
         return false;
     }
@@ -153,10 +172,108 @@ bool ReadReparseFolder(const wchar_t* path, DWORD attributes, wchar_t (&target)[
 }  // namespace
 
 bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapacity], DWORD& tag) {
-    return ReadReparseFolder(path, ::GetFileAttributesW(path), target, tag);
+    const DWORD attributes = ::GetFileAttributesW(path);
+    if (IsReparseFolder(attributes)) return ReadReparseFolder(path, attributes, target, tag);
+    return ReadHiddenJunction(path, target, tag);
 }
 
 namespace {
+
+const wchar_t* WithoutNtPrefix(const wchar_t* path) {
+    return ::CompareStringOrdinal(path, 4, L"\\??\\", 4, FALSE) == CSTR_EQUAL ? path + 4 : path;
+}
+
+bool SameTarget(const wchar_t* left, const wchar_t* right) {
+    return ::CompareStringOrdinal(WithoutNtPrefix(left), -1, WithoutNtPrefix(right), -1, TRUE) == CSTR_EQUAL;
+}
+
+// True when `path` is a junction whose stored target is `expected`.
+bool StoresTarget(const wchar_t* path, const wchar_t* expected) {
+    wchar_t stored[kJunctionPathCapacity] = L"";
+    DWORD tag = 0;
+    return ReadReparsePoint(path, stored, tag) && tag == IO_REPARSE_TAG_MOUNT_POINT && SameTarget(stored, expected);
+}
+
+}  // namespace
+
+bool RepointJunctionAt(const wchar_t* linkPath, const wchar_t* expectedTarget, const wchar_t* newTarget) {
+    wchar_t fullLink[reparse::kFullPathCapacity];
+    wchar_t fullTarget[reparse::kFullPathCapacity];
+    wchar_t substituteName[reparse::kSubstituteNameCapacity];
+    alignas(8) BYTE block[reparse::kReparseBlockSize];
+    std::size_t size = 0;
+    if (!ExpandPath(linkPath, fullLink) || !ExpandPath(newTarget, fullTarget) ||
+        !reparse::FormSubstituteName(fullTarget, substituteName, reparse::kSubstituteNameCapacity) ||
+        (size = reparse::BuildMountPointBuffer(substituteName, block, sizeof block)) == 0) {
+        DebugLine(L"TRESSEL.Error: Path expansion.");
+        return false;
+    }
+
+    bool set = false;
+    if (IsReparseFolder(::GetFileAttributesW(linkPath))) {
+        // Held without sharing from the check to the change, so nobody else can
+        // point it elsewhere in between.
+        UniqueFileHandle link(::CreateFileW(linkPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            kOpenReparseFolderFlags, nullptr));
+        if (!link) {
+            DebugLine(L"TRESSEL.Error: Opening host path.");
+            return false;
+        }
+        if (!StoresTarget(linkPath, expectedTarget)) {
+            DebugLine(L"TRESSEL.Error: Not the junction expected (kept as it is).");
+            return false;
+        }
+        set = reparse_platform::SetReparseData(link.get(), fullLink, fullTarget, block, static_cast<DWORD>(size));
+    } else {
+        if (!StoresTarget(linkPath, expectedTarget)) {
+            DebugLine(L"TRESSEL.Error: Not the junction expected (kept as it is).");
+            return false;
+        }
+        set = reparse_platform::SetHiddenLinkData(fullLink, fullTarget, block, static_cast<DWORD>(size));
+    }
+    if (!set || !StoresTarget(linkPath, substituteName)) {
+        DebugLine(L"TRESSEL.Error: Error creating reparse point.");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr int kStopped = -1;
+
+struct HiddenNames {
+    std::vector<std::wstring> names;
+};
+
+void CollectHiddenName(void* context, const wchar_t* name) {
+    try {
+        static_cast<HiddenNames*>(context)->names.emplace_back(name);
+    } catch (...) {
+        // Out of memory: the link goes unreported, as any folder that cannot be listed.
+    }
+}
+
+int VisitHiddenJunctions(wchar_t* path, std::size_t length, wchar_t (&target)[kJunctionPathCapacity],
+                         JunctionVisitor visitor, std::uintptr_t context) {
+    HiddenNames hidden;
+    reparse_platform::ListHiddenLinks(path, CollectHiddenName, &hidden);
+    int found = 0;
+    for (const std::wstring& name : hidden.names) {
+        if (reparse::AppendPathComponent(path, length, kJunctionPathCapacity, name.c_str()) == 0) continue;
+        target[0] = 0;
+        DWORD tag = 0;
+        if (ReadHiddenJunction(path, target, tag)) {
+            ++found;
+            if (!visitor(context, path, target, tag)) {
+                path[length] = 0;
+                return kStopped;
+            }
+        }
+        path[length] = 0;
+    }
+    return found;
+}
 
 // Everything the walk needs that is not tied to one level. A level keeps only its
 // listing handle and the length of its own path in `path`: the path is grown for
@@ -172,8 +289,6 @@ struct WalkState {
     wchar_t target[kJunctionPathCapacity];
     WIN32_FIND_DATAW entry;
 };
-
-constexpr int kStopped = -1;
 
 // Lists the folder held in state.path[0, length). Returns kStopped or the number
 // of Found calls made for its direct sub-folders.
@@ -213,7 +328,8 @@ int WalkFolder(WalkState& state, std::size_t length) {
         }
         state.path[length] = 0;
     } while (::FindNextFileW(listing.get(), &state.entry));
-    return found;
+    const int hidden = VisitHiddenJunctions(state.path, length, state.target, state.visitor, state.context);
+    return hidden == kStopped ? kStopped : found + hidden;
 }
 
 // Copies the walk's start folder into `path` without its trailing backslash and
@@ -314,6 +430,12 @@ public:
             }
             own.path[length] = 0;
         } while (::FindNextFileW(listing.get(), &own.entry));
+        const int hidden = VisitHiddenJunctions(own.path, length, own.target, visitor_, context_);
+        if (hidden == kStopped) {
+            pool_.Stop();
+            return;
+        }
+        found_ += hidden;
     }
 
 private:

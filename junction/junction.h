@@ -20,6 +20,14 @@ constexpr int kJunctionPathCapacity = 1024;
 // A folder that no longer carries a reparse point is never removed.
 [[nodiscard]] bool RemoveJunction(const wchar_t* linkPath);
 
+// Points the junction `linkPath` at `newTarget` (a full path of at most 259
+// characters) in one step, while it still stores `expectedTarget` as it was
+// listed (with or without "\??\", compared ignoring case): its data is replaced, never
+// removed first, so a failure leaves the old data in place. True only when the
+// data read back afterwards points at `newTarget`. The new target is not checked
+// here: the caller decides what it may be.
+[[nodiscard]] bool RepointJunctionAt(const wchar_t* linkPath, const wchar_t* expectedTarget, const wchar_t* newTarget);
+
 // True when `path` is a folder that carries a reparse point and could be opened.
 // For a junction, `target` receives the substitute name as stored ("\??\D:\Data")
 // and `tag` IO_REPARSE_TAG_MOUNT_POINT; for other kinds both are left unchanged.

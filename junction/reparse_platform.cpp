@@ -5,6 +5,7 @@
 #include <winioctl.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace reparse_platform {
 
@@ -153,7 +154,73 @@ bool VolumeIsNtfs3g(const wchar_t* root) {
     return wine_host::LGetXattr(unixPath, kNtfsAttributesAttribute, attributes, sizeof attributes) > 0;
 }
 
+// Under Wine: true when Linux shows `unixPath` as a symbolic link that Wine 8
+// cannot show as a folder, because it leads nowhere or to something other than a
+// folder. Wine leaves out a dangling link and shows a junction to a file as that
+// file, so such a junction is reached through Linux alone.
+bool IsHiddenLink(const char* unixPath) {
+    wine_host::UnixFileStatus status;
+    if (wine_host::LStat(unixPath, status) != 0 || (status.mode & wine_host::kUnixTypeMask) != wine_host::kUnixSymlink) {
+        return false;
+    }
+    return wine_host::Stat(unixPath, status) != 0 || (status.mode & wine_host::kUnixTypeMask) != wine_host::kUnixDirectory;
+}
+
+struct HiddenLinkListing {
+    const char* folder;
+    HiddenLinkVisitor visitor;
+    void* context;
+};
+
+// A name that Windows can address as it is: valid UTF-8 with none of the
+// characters that Wine shows under another name.
+bool WindowsName(const char* utf8, wchar_t (&name)[MAX_PATH]) {
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, name, MAX_PATH);
+    if (length <= 1) return false;
+    for (const wchar_t* c = name; *c != 0; ++c) {
+        if (*c < 0x20 || std::wcschr(L"\\:*?\"<>|", *c) != nullptr) return false;
+    }
+    return true;
+}
+
+void VisitIfHidden(void* context, const char* name) {
+    const auto& listing = *static_cast<const HiddenLinkListing*>(context);
+    UnixPath child = {};
+    if (!AppendText(child, kUnixPathCapacity, listing.folder) || !AppendText(child, kUnixPathCapacity, "/") ||
+        !AppendText(child, kUnixPathCapacity, name) || !IsHiddenLink(child)) {
+        return;
+    }
+    // Asked for its size only: an entry without reparse data is no link of ours.
+    if (wine_host::LGetXattr(child, kReparseDataAttribute, nullptr, 0) <= 0) return;
+    wchar_t windowsName[MAX_PATH];
+    if (WindowsName(name, windowsName)) listing.visitor(listing.context, windowsName);
+}
+
 }  // namespace
+
+void ListHiddenLinks(const wchar_t* folder, HiddenLinkVisitor visitor, void* context) {
+    if (!wine_host::RunningUnderWine()) return;
+    UnixPath unixFolder;
+    if (!UnixEntryPath(folder, unixFolder)) return;
+    const HiddenLinkListing listing{unixFolder, visitor, context};
+    wine_host::ListSymbolicLinks(unixFolder, VisitIfHidden, const_cast<HiddenLinkListing*>(&listing));
+}
+
+bool ReadHiddenLinkData(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned) {
+    returned = 0;
+    UnixPath unixPath;
+    if (!wine_host::RunningUnderWine() || !UnixEntryPath(path, unixPath) || !IsHiddenLink(unixPath)) return false;
+    return GetReparseDataThroughNtfs3g(path, block, blockSize, returned);
+}
+
+bool SetHiddenLinkData(const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data, DWORD size) {
+    UnixPath unixPath;
+    if (!wine_host::RunningUnderWine() || !UnixEntryPath(fullLinkPath, unixPath) || !IsHiddenLink(unixPath)) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return SetReparseDataThroughNtfs3g(fullLinkPath, fullTargetPath, data, size);
+}
 
 VolumeSupport QueryVolumeSupport(const wchar_t* root) {
     wchar_t volumeName[MAX_PATH];

@@ -35,6 +35,21 @@ bool SetReparseData(HANDLE folder, const wchar_t* fullLinkPath, const wchar_t* f
 bool GetReparseData(HANDLE folder, const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned);
 
 // Removes the reparse folder `path` itself; its target and the target's files stay.
+// Also removes a link that only Linux shows (see ListHiddenLinks).
 bool RemoveReparseFolder(const wchar_t* path);
+
+// Under Wine on ntfs-3g: links that Wine 8 leaves out of a folder's listing (a
+// junction whose target is missing or on a drive that is not there) or shows as
+// a file (a junction to a file). Calls `visitor` with the name of each such entry
+// of `folder` that carries reparse data. Nothing is called on Windows, where the
+// listing shows every link as it is.
+using HiddenLinkVisitor = void (*)(void* context, const wchar_t* name);
+void ListHiddenLinks(const wchar_t* folder, HiddenLinkVisitor visitor, void* context);
+
+// The reparse data of `path` when it is such a hidden link; false otherwise.
+bool ReadHiddenLinkData(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned);
+
+// Replaces the reparse data of the hidden link `fullLinkPath` (see SetReparseData).
+bool SetHiddenLinkData(const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data, DWORD size);
 
 }  // namespace reparse_platform

@@ -49,6 +49,7 @@ std::int64_t LinuxSyscall(std::int64_t, std::int64_t, std::int64_t, std::int64_t
 // x86-64 Linux system call numbers.
 constexpr std::int64_t kSysClose = 3;
 constexpr std::int64_t kSysOpen = 2;
+constexpr std::int64_t kSysStat = 4;
 constexpr std::int64_t kSysLstat = 6;
 constexpr std::int64_t kSysMkdir = 83;
 constexpr std::int64_t kSysUnlink = 87;
@@ -153,6 +154,50 @@ long FolderEntryCount(const char* path) {
     }
     Call(kSysClose, descriptor);
     return count;
+}
+
+long ListSymbolicLinks(const char* path, SymbolicLinkVisitor visitor, void* context) {
+    constexpr std::int64_t kOpenDirectory = 0200000;  // O_DIRECTORY
+    constexpr std::int64_t kOpenNoFollow = 0400000;   // O_NOFOLLOW
+    constexpr std::int64_t kOpenCloseExec = 02000000;
+    constexpr unsigned char kTypeLink = 10;     // DT_LNK
+    constexpr unsigned char kTypeUnknown = 0;   // DT_UNKNOWN: the file system did not say
+    const long descriptor = Call(kSysOpen, Word(path), kOpenDirectory | kOpenNoFollow | kOpenCloseExec);
+    if (descriptor < 0) return descriptor;
+    alignas(8) unsigned char records[4096];
+    long result = 0;
+    for (;;) {
+        const long filled = Call(kSysGetdents64, descriptor, Word(records), sizeof records);
+        if (filled <= 0) {
+            if (filled < 0) result = filled;
+            break;
+        }
+        for (long at = 0; at + 19 < filled;) {
+            std::uint16_t recordLength = 0;
+            std::memcpy(&recordLength, records + at + 16, sizeof recordLength);
+            if (recordLength < 20 || at + recordLength > filled) break;
+            const unsigned char type = records[at + 18];
+            // The name ends with a NUL inside its record.
+            const char* name = reinterpret_cast<const char*>(records + at + 19);
+            if (std::memchr(name, 0, static_cast<std::size_t>(recordLength - 19)) != nullptr &&
+                (type == kTypeLink || type == kTypeUnknown)) {
+                visitor(context, name);
+            }
+            at += recordLength;
+        }
+    }
+    Call(kSysClose, descriptor);
+    return result;
+}
+
+long Stat(const char* path, UnixFileStatus& status) {
+    alignas(8) unsigned char buffer[144] = {};
+    const long result = Call(kSysStat, Word(path), Word(buffer));
+    if (result == 0) {
+        std::memcpy(&status.device, buffer, sizeof status.device);
+        std::memcpy(&status.mode, buffer + 24, sizeof status.mode);
+    }
+    return result;
 }
 
 long LStat(const char* path, UnixFileStatus& status) {

@@ -56,5 +56,13 @@ long FolderEntryCount(const char* path);
 
 // lstat: the device and mode of `path` itself (a symbolic link is not followed).
 long LStat(const char* path, UnixFileStatus& status);
+// stat: the same of what `path` leads to (every link followed).
+long Stat(const char* path, UnixFileStatus& status);
+
+// Calls `visitor` with the name of every entry of the folder `path` that the
+// listing shows as a symbolic link (or of unknown type). 0, or minus an error
+// number when the folder cannot be listed.
+using SymbolicLinkVisitor = void (*)(void* context, const char* name);
+long ListSymbolicLinks(const char* path, SymbolicLinkVisitor visitor, void* context);
 
 }  // namespace wine_host
