@@ -71,12 +71,15 @@ dirshift_mount_ntfs() {
 # Wine's mount manager learns a prefix's drives when it starts and keeps answering
 # from what it knew (a drive mapped later then fails GetVolumeInformationW). Ending
 # the prefix's wineserver restarts it with the new drives at the next Wine program.
+# It waits for the prefix's running programs first (see dirshift_use_prefix).
 dirshift_restart_wine() {
   command -v wineserver >/dev/null 2>&1 || return 0
   dirshift_wineserver_running || return 0
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  dirshift_own_prefix 60 || echo "ntfs-lib: programs of $WINEPREFIX still run; ending them" >&2
+  wineserver -k </dev/null >/dev/null 2>&1 8>&- || true
   for _ in $(seq 100); do
-    dirshift_wineserver_running || return 0
+    dirshift_wineserver_running || break
     sleep 0.1
   done
+  dirshift_release_prefix
 }

@@ -54,7 +54,7 @@ dirshift_keep_desktop() {
   ready=$(dirshift_keeper_ready_file)
   rm -f "$ready"
   # Wine's drive Z: is the Linux root.
-  "$@" wine "$keeper" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 9>&- &
+  "$@" wine "$keeper" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 8>&- 9>&- &
   pid=$!
   echo "$pid" >"$(dirshift_keeper_pid_file)"
   for _ in $(seq 600); do
@@ -70,6 +70,34 @@ dirshift_keep_desktop() {
 dirshift_release_desktop() {
   if dirshift_keeper_running; then kill "$(cat "$(dirshift_keeper_pid_file)")" 2>/dev/null || true; fi
   rm -f "$(dirshift_keeper_pid_file)" "$(dirshift_keeper_ready_file)"
+}
+
+# A wineserver that is ended while a program of its prefix starts takes that
+# program with it before it has run a line: the starting program finds no server,
+# starts one, and the ending reaches the new one too, so the program exits with
+# status 1 and not a word. Every program run through the test emulators holds
+# this lock shared for its whole run (on descriptor 8, which the program itself
+# and Wine's background processes must not inherit), and whoever ends the server
+# holds it exclusive: a restart waits for the running programs to end, and no
+# program starts while a restart runs.
+dirshift_use_prefix() {
+  mkdir -p "$WINEPREFIX"
+  exec 8>>"$WINEPREFIX/wine-use.lock"
+  flock -s 8
+}
+
+# dirshift_own_prefix SECONDS: the same lock, exclusive; false when programs of
+# the prefix still run after SECONDS (left over from a test that failed), which
+# ending the server then ends too.
+dirshift_own_prefix() {
+  mkdir -p "$WINEPREFIX"
+  exec 8>>"$WINEPREFIX/wine-use.lock"
+  flock -x -w "$1" 8
+}
+
+dirshift_release_prefix() {
+  flock -u 8
+  exec 8>&-
 }
 
 # Test programs that start at the same time (ctest -j) must not each start a
