@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,8 @@
 #include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "manager/junction_rows.h"
+#include "manager/link_repair.h"
+#include "junction/link_health.h"
 #include "engine/move_back.h"
 #include "ui/live_scan.h"
 #include "ui/relocation_reporter.h"
@@ -29,9 +33,9 @@ namespace {
 
 constexpr ULONGLONG kStopPollMs = 10;
 
-// Sent by the scan worker to the dialog, synchronously, so the worker's strings
-// stay valid while the dialog copies them.
-constexpr UINT WM_JUNCTIONFOUND = WM_APP + 1;  // lParam: const FoundJunction*
+// Posted by the dialog to itself when the selection changed: the buttons follow it
+// once, however many rows changed at once (Ctrl+A on a long list).
+constexpr UINT WM_SELECTIONCHANGED = WM_APP + 1;
 // Posted by the worker as the last thing it does, so that the dialog can wait for
 // the thread's end before it shows the scan's end: no thread outlives its scan.
 constexpr UINT WM_SCANFINISHED = WM_APP + 2;   // wParam: TRUE when the walk was stopped
@@ -56,27 +60,69 @@ constexpr UINT kRemovedStyle = MB_OK | PB_DONTTELLAGAIN;
 
 constexpr DWORD kListExtendedStyle = LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE |
                                      LVS_EX_INFOTIP | LVS_EX_UNDERLINEHOT;
-const wchar_t* const kColumnTitles[] = {L"Virtual folder", L"Backing (real) folder", nullptr};
+const wchar_t* const kColumnTitles[] = {L"Virtual folder", L"Backing (real) folder", L"State", nullptr};
+constexpr wchar_t kRemoveQuestionLead[] =
+    L"Remove these junctions? The folders they point to, and their files, stay where they are.";
+constexpr wchar_t kMoveBackQuestionLead[] =
+    L"Move the files of these junctions back into their places? Each one is checked and moved in turn.";
 // Controls that only make sense for a valid folder.
 constexpr int kFolderControls[] = {IDC_REMOVE_SELECTED, IDC_JUNCTION_LIST, -1};
+
+// A junction found by the scan, on its way from the scan's threads to the dialog.
+struct alignas(MEMORY_ALLOCATION_ALIGNMENT) FoundNode {
+    SLIST_ENTRY entry;  // first: the list links the nodes through it
+    JunctionRow row;
+};
+
+// What a scan's threads and the dialog share: the rows found and not yet listed,
+// on a lock-free list that the threads push to and the dialog takes whole a few
+// times a second. Held by both through shared_ptr, so whichever lets go last
+// frees it (a dialog that goes while a stuck worker runs).
+class FoundRows {
+public:
+    FoundRows() { ::InitializeSListHead(&head_); }
+    ~FoundRows() { Free(::InterlockedFlushSList(&head_)); }
+    FoundRows(const FoundRows&) = delete;
+    FoundRows& operator=(const FoundRows&) = delete;
+
+    void Push(JunctionRow row) {
+        auto* node = new FoundNode{};
+        node->row = std::move(row);
+        ::InterlockedPushEntrySList(&head_, &node->entry);
+    }
+    // Every row pushed so far, oldest first.
+    std::vector<JunctionRow> TakeAll() {
+        std::vector<JunctionRow> rows;
+        PSLIST_ENTRY entry = ::InterlockedFlushSList(&head_);
+        for (PSLIST_ENTRY at = entry; at != nullptr; at = at->Next) {
+            rows.push_back(std::move(reinterpret_cast<FoundNode*>(at)->row));
+        }
+        Free(entry);
+        std::reverse(rows.begin(), rows.end());
+        return rows;
+    }
+
+private:
+    static void Free(PSLIST_ENTRY entry) {
+        while (entry != nullptr) {
+            PSLIST_ENTRY next = entry->Next;
+            delete reinterpret_cast<FoundNode*>(entry);
+            entry = next;
+        }
+    }
+
+    SLIST_HEADER head_;
+};
 
 // What the dialog hands its worker; the worker owns and frees it.
 struct ScanRequest {
     HWND dialog;
     std::wstring folder;
     bool recurse;
+    std::shared_ptr<FoundRows> found;
 };
 
-struct FoundJunction {
-    const wchar_t* path;
-    const wchar_t* target;
-};
-
-struct ListedJunction {
-    std::wstring path;
-    std::wstring target;
-    bool readable = false;  // false when a column could not be read whole
-};
+using ListedJunction = JunctionRow;
 
 // Per dialog, touched on the dialog's thread only.
 struct ManagerState {
@@ -85,8 +131,13 @@ struct ManagerState {
     wchar_t scanButtonText[64] = L"";
     bool rescanPending = false;  // a start arrived while a scan ran; its end starts the next
     int pendingClose = 0;        // IDOK or IDCANCEL once closing waits for the worker
-    bool redrawSuspended = false;
     std::wstring latestFound;  // newest junction path not yet shown in the status bar
+    std::shared_ptr<FoundRows> found;  // the running scan's rows on their way
+    std::vector<JunctionRow> rows;     // every listed row; each list item's lParam is its index
+    int sortColumn = kPathColumn;
+    bool sortDescending = false;
+    bool selectionUpdatePosted = false;
+    HIMAGELIST stateIcons = nullptr;   // owned: the list is told not to destroy it
 };
 
 ManagerState* StateOf(HWND dialog) {
@@ -97,7 +148,7 @@ std::wstring LoadText(UINT id) { return LoadResourceString(AppInstance, id); }
 
 HWND ListOf(HWND dialog) { return ::GetDlgItem(dialog, IDC_JUNCTION_LIST); }
 
-void UpdateMoveBackButton(HWND dialog, const ManagerState& state);
+void UpdateRowButtons(HWND dialog, const ManagerState& state);
 
 void SetStatus(HWND dialog, const wchar_t* text) { SetStatusText(::GetDlgItem(dialog, IDC_STATUS_BAR), text); }
 
@@ -105,23 +156,41 @@ bool ScanRunning(const ManagerState& state) { return state.scanThread.valid(); }
 
 // ---- the list -----------------------------------------------------------------
 
-void PrepareList(HWND list, UINT dpi) {
-    // The dialog keeps the rows in order itself (SortedInsertIndex): the control's
-    // own sorted insertion compares the new row with every row before it.
+// Rows that are not OK carry the warning icon beside their path, so that they stand
+// out by more than their state's text. Sized for the dialog's scale.
+void SetStateIcons(HWND list, ManagerState& state, UINT dpi) {
+    const int size = ScaleForDpi(16, dpi);
+    HIMAGELIST icons = ::ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0);
+    if (icons != nullptr) {
+        // The system's warning icon at the list's size (32515: OIC_WARNING).
+        HICON warning = static_cast<HICON>(::LoadImageW(nullptr, MAKEINTRESOURCEW(32515), IMAGE_ICON, size, size,
+                                                        LR_SHARED));
+        if (warning == nullptr) warning = ::LoadIconW(nullptr, IDI_WARNING);
+        ::ImageList_ReplaceIcon(icons, -1, warning);
+    }
+    ::SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons));
+    if (state.stateIcons != nullptr) ::ImageList_Destroy(state.stateIcons);
+    state.stateIcons = icons;
+}
+
+void PrepareList(HWND list, ManagerState& state, UINT dpi) {
+    // The dialog keeps the rows in order itself: the control's own sorted insertion
+    // compares the new row with every row before it.
     const LONG_PTR style = ::GetWindowLongPtrW(list, GWL_STYLE);
-    ::SetWindowLongPtrW(list, GWL_STYLE, style & ~static_cast<LONG_PTR>(LVS_SORTASCENDING));
+    ::SetWindowLongPtrW(list, GWL_STYLE, (style & ~static_cast<LONG_PTR>(LVS_SORTASCENDING)) | LVS_SHAREIMAGELISTS);
     ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kListExtendedStyle);
 
     for (int column = 0; kColumnTitles[column] != nullptr; ++column) {
         LVCOLUMNW info = {};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM | LVCF_ORDER;
         info.fmt = LVCFMT_LEFT;
-        info.cx = ColumnWidthForDpi(dpi);
+        info.cx = column == kStateColumn ? StateColumnWidthForDpi(dpi) : ColumnWidthForDpi(dpi);
         info.pszText = const_cast<wchar_t*>(kColumnTitles[column]);
         info.iSubItem = column;
         info.iOrder = column;
         ::SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
     }
+    SetStateIcons(list, state, dpi);
 }
 
 // Keeps each column's share of the list, also one the user has widened, at the new scale.
@@ -134,84 +203,170 @@ void RescaleColumns(HWND list, UINT fromDpi, UINT toDpi) {
 
 int RowCount(HWND list) { return static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
 
-// Reads one cell whole into `text`; false when it does not fit the walk's path
-// capacity, so a path is never acted on cut short.
-bool ReadCell(HWND list, int row, int column, std::wstring& text) {
-    wchar_t buffer[kJunctionPathCapacity + 1] = L"";
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = kJunctionPathCapacity + 1;
-    const LRESULT length = ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    if (length < 0 || length >= kJunctionPathCapacity) {
-        text.clear();
-        return false;
+// The index into ManagerState::rows of list item `item`, or -1.
+int RowIndexOf(HWND list, int item) {
+    LVITEMW info = {};
+    info.mask = LVIF_PARAM;
+    info.iItem = item;
+    if (!::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&info))) return -1;
+    return static_cast<int>(info.lParam);
+}
+
+// Negative, zero or positive as rows `left` and `right` stand in the list's order.
+int CompareInListOrder(const ManagerState& state, const JunctionRow& left, const JunctionRow& right) {
+    const int order = CompareRows(left, right, state.sortColumn);
+    return state.sortDescending ? -order : order;
+}
+
+// Shows state.rows[index] in the list, where the list's order puts it: after every
+// row that sorts before or equal to it, found by halving (the list may hold many
+// thousands of rows).
+void ListRow(HWND list, const ManagerState& state, int index) {
+    const JunctionRow& row = state.rows[static_cast<std::size_t>(index)];
+    int low = 0;
+    int high = RowCount(list);
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const int other = RowIndexOf(list, middle);
+        if (other >= 0 && CompareInListOrder(state, state.rows[static_cast<std::size_t>(other)], row) <= 0) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
     }
-    text.assign(item.pszText, static_cast<size_t>(length));
-    return true;
-}
-
-void AddSortedRow(HWND list, const wchar_t* path, const wchar_t* target) {
-    wchar_t rowPath[kJunctionPathCapacity] = L"";
-    const int index = SortedInsertIndex(RowCount(list), path, [&](int row) -> const wchar_t* {
-        rowPath[0] = L'\0';
-        LVITEMW item = {};
-        item.iSubItem = 0;
-        item.pszText = rowPath;
-        item.cchTextMax = kJunctionPathCapacity;
-        ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-        return item.pszText;
-    });
 
     LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = index;
-    item.pszText = const_cast<wchar_t*>(path);
-    // The target goes to the row the insertion actually made, wherever that is.
-    const int row = static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    if (row < 0) return;
-    item.iItem = row;
-    item.iSubItem = 1;
-    item.pszText = const_cast<wchar_t*>(target);
-    ::SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
+    item.iItem = low;
+    item.pszText = const_cast<wchar_t*>(row.path.c_str());
+    item.lParam = index;
+    item.iImage = row.health == LinkHealth::Ok ? I_IMAGENONE : 0;
+    // The other columns go to the row the insertion actually made, wherever that is.
+    const int inserted = static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (inserted < 0) return;
+    LVITEMW cell = {};
+    cell.iSubItem = kTargetColumn;
+    cell.pszText = const_cast<wchar_t*>(row.target.c_str());
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(inserted), reinterpret_cast<LPARAM>(&cell));
+    cell.iSubItem = kStateColumn;
+    cell.pszText = const_cast<wchar_t*>(LinkHealthText(row.health));
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(inserted), reinterpret_cast<LPARAM>(&cell));
 }
 
-void SelectRow(HWND list, int row) {
+void ClearRows(HWND list, ManagerState& state) {
+    ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    state.rows.clear();
+}
+
+void SetRowSelection(HWND list, int row, bool selected) {
     LVITEMW item = {};
-    item.mask = LVIF_STATE;
-    item.iItem = row;
-    item.state = LVIS_SELECTED;
     item.stateMask = LVIS_SELECTED;
-    ::SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    item.state = selected ? LVIS_SELECTED : 0;
+    ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
-// The selected rows, read before anything is removed: a running scan may insert
+void SelectRow(HWND list, int row) { SetRowSelection(list, row, true); }
+
+int SelectedCount(HWND list) { return static_cast<int>(::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0)); }
+
+// The selected rows, copied before anything is acted on: a running scan may list
 // rows (and so move indexes) while a message box is open.
-std::vector<ListedJunction> SelectedRows(HWND list) {
-    std::vector<ListedJunction> rows;
-    int row = -1;
-    while ((row = static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
-                                                  MAKELPARAM(LVNI_SELECTED, 0)))) != -1) {
-        ListedJunction listed;
-        listed.readable = ReadCell(list, row, 0, listed.path);
-        if (!ReadCell(list, row, 1, listed.target)) listed.target.clear();
-        rows.push_back(std::move(listed));
+std::vector<JunctionRow> SelectedRows(HWND list, const ManagerState& state) {
+    std::vector<JunctionRow> rows;
+    int item = -1;
+    while ((item = static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(item),
+                                                   MAKELPARAM(LVNI_SELECTED, 0)))) != -1) {
+        const int index = RowIndexOf(list, item);
+        if (index >= 0 && static_cast<std::size_t>(index) < state.rows.size()) {
+            rows.push_back(state.rows[static_cast<std::size_t>(index)]);
+        }
     }
     return rows;
 }
 
-// Shows the rows that arrived since the last refresh and the newest junction path.
-void RefreshDuringScan(HWND dialog, ManagerState& state) {
-    if (state.redrawSuspended) {
-        HWND list = ListOf(dialog);
-        ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-        ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
-        state.redrawSuspended = false;
+// Lists the rows the scan's threads found since the last time, with the list's
+// drawing held meanwhile, and shows the newest junction path.
+void ListFoundRows(HWND dialog, ManagerState& state) {
+    if (!state.found) return;
+    std::vector<JunctionRow> found = state.found->TakeAll();
+    if (found.empty()) return;
+    HWND list = ListOf(dialog);
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    for (JunctionRow& row : found) {
+        state.latestFound = row.path;
+        state.rows.push_back(std::move(row));
+        ListRow(list, state, static_cast<int>(state.rows.size() - 1));
     }
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void RefreshDuringScan(HWND dialog, ManagerState& state) {
+    ListFoundRows(dialog, state);
     if (!state.latestFound.empty()) {
         SetStatus(dialog, FormatScanningStatus(LoadText(IDS_SCANNING_FOLDER).c_str(), state.latestFound.c_str()).c_str());
         state.latestFound.clear();
     }
+}
+
+// ---- sorting, keys and the clipboard --------------------------------------------
+
+struct SortContext {
+    const ManagerState* state;
+};
+
+int CALLBACK CompareListed(LPARAM left, LPARAM right, LPARAM context) {
+    const ManagerState& state = *reinterpret_cast<const SortContext*>(context)->state;
+    return CompareInListOrder(state, state.rows[static_cast<std::size_t>(left)],
+                              state.rows[static_cast<std::size_t>(right)]);
+}
+
+void ShowSortArrow(HWND list, const ManagerState& state) {
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    for (int column = 0; kColumnTitles[column] != nullptr; ++column) {
+        HDITEMW item = {};
+        item.mask = HDI_FORMAT;
+        if (!::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item))) continue;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == state.sortColumn) item.fmt |= state.sortDescending ? HDF_SORTDOWN : HDF_SORTUP;
+        ::SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+// A click on a column's header sorts by it; a second click reverses the order.
+void OnColumnClick(HWND dialog, ManagerState& state, int column) {
+    if (column < 0 || column >= kColumnCount) return;
+    state.sortDescending = column == state.sortColumn ? !state.sortDescending : false;
+    state.sortColumn = column;
+    HWND list = ListOf(dialog);
+    SortContext context{&state};
+    ::SendMessageW(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareListed));
+    ShowSortArrow(list, state);
+}
+
+void SelectAllRows(HWND list) { SetRowSelection(list, -1, true); }
+
+// The selected rows as tab-separated text, under a header line.
+void CopyRows(HWND dialog, const ManagerState& state) {
+    HWND list = ListOf(dialog);
+    const std::vector<JunctionRow> rows = SelectedRows(list, state);
+    const std::wstring text = RowsAsText(rows);
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (memory == nullptr) return;
+    void* data = ::GlobalLock(memory);
+    if (data == nullptr) {
+        ::GlobalFree(memory);
+        return;
+    }
+    std::memcpy(data, text.c_str(), bytes);
+    ::GlobalUnlock(memory);
+    if (::OpenClipboard(dialog)) {
+        ::EmptyClipboard();
+        if (::SetClipboardData(CF_UNICODETEXT, memory) != nullptr) memory = nullptr;  // the clipboard owns it now
+        ::CloseClipboard();
+    }
+    if (memory != nullptr) ::GlobalFree(memory);
 }
 
 // ---- scanning -------------------------------------------------------------------
@@ -236,6 +391,8 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     request->dialog = dialog;
     request->folder = folder;
     request->recurse = ::IsDlgButtonChecked(dialog, IDC_RECURSE) == BST_CHECKED;
+    request->found = std::make_shared<FoundRows>();
+    std::shared_ptr<FoundRows> found = request->found;
 
     ScanAbortEvent.store(abortEvent.get());
     HANDLE thread = ::CreateThread(nullptr, 0, JunctionScanThread, request.get(), 0, nullptr);
@@ -247,12 +404,13 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     request.release();  // the worker owns it now
     state.scanThread.reset(thread);
     state.abortEvent = std::move(abortEvent);
+    state.found = std::move(found);
 
     ::GetDlgItemTextW(dialog, IDC_SCAN, state.scanButtonText, 64);
     ::SetDlgItemTextW(dialog, IDC_SCAN, LoadText(IDS_PB_ABORT).c_str());
     SetStatus(dialog, LoadText(IDS_SCANNING).c_str());
     ::SetTimer(dialog, kRefreshTimer, kRefreshIntervalMs, nullptr);
-    UpdateMoveBackButton(dialog, state);
+    UpdateRowButtons(dialog, state);
 }
 
 void OnStartScan(HWND dialog, ManagerState& state) {
@@ -264,8 +422,8 @@ void OnStartScan(HWND dialog, ManagerState& state) {
         return;
     }
 
-    ::SendMessageW(ListOf(dialog), LVM_DELETEALLITEMS, 0, 0);
-    UpdateMoveBackButton(dialog, state);
+    ClearRows(ListOf(dialog), state);
+    UpdateRowButtons(dialog, state);
 
     wchar_t folder[kJunctionPathCapacity] = L"";
     if (!ReadControlText(dialog, IDC_SCAN_FOLDER, folder, kJunctionPathCapacity)) {
@@ -293,17 +451,6 @@ void OnStartScan(HWND dialog, ManagerState& state) {
     if (valid) BeginScan(dialog, state, folder);
 }
 
-void OnJunctionFoundMessage(HWND dialog, ManagerState& state, const FoundJunction& found) {
-    if (!ScanRunning(state) || state.pendingClose != 0) return;
-    HWND list = ListOf(dialog);
-    if (!state.redrawSuspended) {
-        ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-        state.redrawSuspended = true;
-    }
-    AddSortedRow(list, found.path, found.target);
-    state.latestFound = found.path;
-}
-
 // How long the dialog waits for a worker that has reported its end to return; it
 // has nothing left to do but that.
 constexpr DWORD kWorkerExitWaitMs = 5000;
@@ -316,17 +463,18 @@ void OnScanFinished(HWND dialog, ManagerState& state, bool stopped) {
         DebugLine(L"Tresselry.Error: The scan's worker did not end");
     }
     ::KillTimer(dialog, kRefreshTimer);
+    ListFoundRows(dialog, state);  // the last rows, pushed before the worker ended
     state.latestFound.clear();
-    RefreshDuringScan(dialog, state);
     SetStatus(dialog, LoadText(stopped ? IDS_SCAN_ABORTED : IDS_SCAN_COMPLETE).c_str());
 
     // The worker makes no call into the dialog after this message.
     ScanAbortEvent.store(nullptr);
     state.abortEvent.reset();
     state.scanThread.reset();
+    state.found.reset();
     ::SetDlgItemTextW(dialog, IDC_SCAN, state.scanButtonText);
     ::EnableWindow(::GetDlgItem(dialog, IDC_SCAN), TRUE);
-    UpdateMoveBackButton(dialog, state);
+    UpdateRowButtons(dialog, state);
 
     if (state.pendingClose != 0) {
         ::KillTimer(dialog, kCloseTimeoutTimer);
@@ -346,6 +494,7 @@ void AbandonScan(ManagerState& state) {
     ::SetEvent(state.abortEvent.get());
     state.abortEvent.release();
     state.scanThread.reset();
+    state.found.reset();  // the worker frees the rows it still holds
 }
 
 // ---- commands -------------------------------------------------------------------
@@ -379,7 +528,7 @@ bool IsStillListedJunction(const ListedJunction& listed) {
 }
 
 bool RemoveListedJunction(const ListedJunction& listed) {
-    if (!listed.readable || !IsRemovableTarget(listed.target)) return false;
+    if (!IsRemovableTarget(listed.target)) return false;
     if (!IsStillListedJunction(listed)) {
         DebugLineF(L"Tresselry.Error: No longer the listed junction: %s", listed.path.c_str());
         return false;
@@ -387,69 +536,169 @@ bool RemoveListedJunction(const ListedJunction& listed) {
     return RemoveJunction(listed.path.c_str());
 }
 
-// ---- moving a junction's files back ----------------------------------------------
-
-// The one selected row whose junction can have its files moved back, if any.
-bool MoveBackCandidate(HWND dialog, ListedJunction& candidate, int& selectedCount) {
-    const std::vector<ListedJunction> rows = SelectedRows(ListOf(dialog));
-    selectedCount = static_cast<int>(rows.size());
-    if (rows.size() != 1 || !rows.front().readable) return false;
-    candidate = rows.front();
-    MoveBackPlan plan;
-    return CanMoveBack(candidate.path, plan) &&
-           ::CompareStringOrdinal(plan.target.c_str(), -1, candidate.target.c_str(), -1, TRUE) == CSTR_EQUAL;
+std::vector<std::wstring> PathsOf(const std::vector<JunctionRow>& rows) {
+    std::vector<std::wstring> paths;
+    paths.reserve(rows.size());
+    for (const JunctionRow& row : rows) paths.push_back(row.path);
+    return paths;
 }
 
-// The button's text, access key and enabled state follow the selection.
-void UpdateMoveBackButton(HWND dialog, const ManagerState& state) {
-    ListedJunction candidate;
-    int selectedCount = 0;
-    const bool usable = !ScanRunning(state) && !DialogScanRunning() && state.pendingClose == 0 &&
-                        MoveBackCandidate(dialog, candidate, selectedCount);
-    HWND button = ::GetDlgItem(dialog, IDC_MOVE_BACK);
-    wchar_t shown[64] = L"";
-    const wchar_t* text = MoveBackButtonText(selectedCount);
-    ::GetWindowTextW(button, shown, 64);
-    if (::lstrcmpW(shown, text) != 0) ::SetWindowTextW(button, text);
-    ::EnableWindow(button, usable);
+// The one question before several rows are acted on; true for Yes.
+bool ConfirmSeveral(HWND dialog, const wchar_t* lead, const std::vector<JunctionRow>& rows) {
+    const std::wstring text = FormatSeveralQuestion(lead, PathsOf(rows));
+    return (PromptBox(dialog, text.c_str(), kMessageCaption, MB_YESNO | MB_ICONQUESTION) & 0xFFFF) == IDYES;
 }
 
-void OnMoveBack(HWND dialog, ManagerState& state) {
-    ListedJunction candidate;
-    int selectedCount = 0;
-    if (ScanRunning(state) || !MoveBackCandidate(dialog, candidate, selectedCount)) return;
-    ::EnableWindow(::GetDlgItem(dialog, IDC_MOVE_BACK), FALSE);
+// ---- moving junctions' files back -------------------------------------------------
+
+bool BusyWithOtherWork(const ManagerState& state) {
+    return ScanRunning(state) || DialogScanRunning() || state.pendingClose != 0;
+}
+
+// The buttons that act on the selection follow it. Move back and Re-point look at
+// the disk only for a single row; for several, each row is checked as it is acted on.
+void UpdateRowButtons(HWND dialog, const ManagerState& state) {
+    HWND list = ListOf(dialog);
+    const int selected = SelectedCount(list);
+    const bool idle = !BusyWithOtherWork(state);
+    bool oneUsable = false;
+    bool oneJunction = false;
+    if (idle && selected == 1) {
+        const std::vector<JunctionRow> rows = SelectedRows(list, state);
+        if (rows.size() == 1) {
+            MoveBackPlan plan;
+            oneJunction = rows.front().health != LinkHealth::NotAJunction && !rows.front().target.empty();
+            oneUsable = CanMoveBack(rows.front().path, plan) &&
+                        ::CompareStringOrdinal(plan.target.c_str(), -1, rows.front().target.c_str(), -1, TRUE) ==
+                            CSTR_EQUAL;
+        }
+    }
+    ::EnableWindow(::GetDlgItem(dialog, IDC_MOVE_BACK), idle && (selected > 1 || oneUsable));
+    ::EnableWindow(::GetDlgItem(dialog, IDC_REPOINT), idle && oneJunction);
+    ::EnableWindow(::GetDlgItem(dialog, IDC_CHANGE_DRIVE), idle && selected > 0);
+}
+
+// A move back of one of several rows the user has already agreed to as a list:
+// the plain confirmation is that answer, while a question that warns of something
+// particular to this junction (a shared target, files that were there before) and
+// the SYSTEM-files question are still asked.
+class AgreedMoveBackReporter : public RelocationObserver {
+public:
+    explicit AgreedMoveBackReporter(HWND dialog) : inner_(dialog, kScanPassedAskingText) {}
+    AccessScanProgress& ScanProgress() override { return inner_.ScanProgress(); }
+    void OnScanEnded() override { inner_.OnScanEnded(); }
+    bool Confirm(RelocationMessage question, const RelocationFacts& facts) override {
+        return question == RelocationMessage::MoveBackQuestion || inner_.Confirm(question, facts);
+    }
+    void Report(RelocationMessage message, const RelocationFacts& facts) override { inner_.Report(message, facts); }
+    void OnFilesMoving(bool moving) override { inner_.OnFilesMoving(moving); }
+
+private:
+    DialogRelocationReporter inner_;
+};
+
+MoveBackResult MoveBackOne(HWND dialog, const JunctionRow& row, bool agreed) {
     MoveBackRequest request;
-    request.junction = candidate.path;
+    request.junction = row.path;
     request.owner = dialog;
-    // The question comes after the scan: the status bar must not say the files
-    // are moving while the user is still asked.
-    DialogRelocationReporter reporter(dialog, kScanPassedAskingText);
-    const MoveBackResult result = RunMoveBack(request, reporter);
-    DebugLineF(L"Tressel.Info: move back of %s ended with %d", candidate.path.c_str(), static_cast<int>(result));
+    MoveBackResult result;
+    if (agreed) {
+        AgreedMoveBackReporter reporter(dialog);
+        result = RunMoveBack(request, reporter);
+    } else {
+        // The question comes after the scan: the status bar must not say the files
+        // are moving while the user is still asked.
+        DialogRelocationReporter reporter(dialog, kScanPassedAskingText);
+        result = RunMoveBack(request, reporter);
+    }
+    DebugLineF(L"Tressel.Info: move back of %s ended with %d", row.path.c_str(), static_cast<int>(result));
+    return result;
+}
+
+// Every selected junction in turn, after one question for several; each outcome,
+// a failure included, was told by the move back itself, and the rest go on. A
+// row the list shows with a target other than its junction's now is not touched.
+void OnMoveBack(HWND dialog, ManagerState& state) {
+    if (BusyWithOtherWork(state)) return;
+    const std::vector<JunctionRow> rows = SelectedRows(ListOf(dialog), state);
+    if (rows.empty()) return;
+    const bool several = rows.size() > 1;
+    if (several && !ConfirmSeveral(dialog, kMoveBackQuestionLead, rows)) return;
+    ::EnableWindow(::GetDlgItem(dialog, IDC_MOVE_BACK), FALSE);
+    bool changed = false;
+    for (const JunctionRow& row : rows) {
+        MoveBackPlan plan;
+        if (!CanMoveBack(row.path, plan) ||
+            ::CompareStringOrdinal(plan.target.c_str(), -1, row.target.c_str(), -1, TRUE) != CSTR_EQUAL) {
+            PromptBox(dialog, (L"The files of this junction cannot be moved back: it is not a junction to a folder "
+                               L"on a drive of this computer, or it points elsewhere now.\n\n" +
+                               row.path + L"\n ->\n" + row.target)
+                                  .c_str(),
+                      kMessageCaption, MB_OK | MB_ICONHAND);
+            continue;
+        }
+        const MoveBackResult result = MoveBackOne(dialog, row, several);
+        if (result != MoveBackResult::Declined) changed = true;
+    }
     // Declined (No, or the scan cancelled) changed nothing: the list stands, and so
     // does the status bar's word that nothing was changed.
-    if (result == MoveBackResult::Declined) {
-        UpdateMoveBackButton(dialog, state);
+    if (!changed) {
+        UpdateRowButtons(dialog, state);
         return;
     }
     ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
 }
 
-void OnRemoveSelected(HWND dialog) {
+// Remove: every selected row, after one question when there are several (or the
+// Delete key asked for it). A row that is no longer the junction it shows is
+// reported and left; the others go on.
+void OnRemoveSelected(HWND dialog, ManagerState& state, bool byKey) {
     HWND list = ListOf(dialog);
     // A lone row needs no selecting.
-    if (RowCount(list) == 1) SelectRow(list, 0);
+    if (RowCount(list) == 1 && !byKey) SelectRow(list, 0);
 
-    const std::vector<ListedJunction> rows = SelectedRows(list);
+    const std::vector<JunctionRow> rows = SelectedRows(list, state);
+    if ((rows.size() > 1 || (byKey && !rows.empty())) && !ConfirmSeveral(dialog, kRemoveQuestionLead, rows)) return;
     bool failed = false;
-    for (const ListedJunction& listed : rows) {
+    for (const JunctionRow& listed : rows) {
         if (RemoveListedJunction(listed)) continue;
         failed = true;
         PromptBox(dialog, FormatRemoveError(listed.path, listed.target).c_str(), kMessageCaption, kRemoveErrorStyle);
     }
     if (!failed && !rows.empty()) PromptBox(dialog, kRemovedMessage, kMessageCaption, kRemovedStyle);
     ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
+}
+
+void OnRepoint(HWND dialog, ManagerState& state) {
+    if (BusyWithOtherWork(state)) return;
+    const std::vector<JunctionRow> rows = SelectedRows(ListOf(dialog), state);
+    if (rows.size() != 1) return;
+    if (RunRepointDialog(dialog, rows.front())) ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
+}
+
+void OnChangeDrive(HWND dialog, ManagerState& state) {
+    if (BusyWithOtherWork(state)) return;
+    const std::vector<JunctionRow> rows = SelectedRows(ListOf(dialog), state);
+    if (rows.empty()) return;
+    if (RunChangeDriveDialog(dialog, rows)) ::PostMessageW(dialog, WM_STARTSCAN, 0, 0);
+}
+
+// Ctrl+A, Ctrl+C and Delete in the list.
+void OnListKey(HWND dialog, ManagerState& state, WORD key) {
+    const bool control = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+    if (control && key == 'A') {
+        SelectAllRows(ListOf(dialog));
+    } else if (control && key == 'C') {
+        CopyRows(dialog, state);
+    } else if (key == VK_DELETE && !control && !BusyWithOtherWork(state)) {
+        OnRemoveSelected(dialog, state, true);
+    }
+}
+
+void OnSelectionChanged(HWND dialog, ManagerState& state) {
+    if (state.selectionUpdatePosted) return;
+    state.selectionUpdatePosted = true;
+    ::PostMessageW(dialog, WM_SELECTIONCHANGED, 0, 0);
 }
 
 // Someone who types a folder and presses Enter wants it scanned, not the dialog
@@ -535,7 +784,13 @@ BOOL OnCommand(HWND dialog, ManagerState& state, WORD id) {
         OnClose(dialog, state, id);
         return TRUE;
     case IDC_REMOVE_SELECTED:
-        if (state.pendingClose == 0) OnRemoveSelected(dialog);
+        if (state.pendingClose == 0) OnRemoveSelected(dialog, state, false);
+        return TRUE;
+    case IDC_REPOINT:
+        OnRepoint(dialog, state);
+        return TRUE;
+    case IDC_CHANGE_DRIVE:
+        OnChangeDrive(dialog, state);
         return TRUE;
     case IDC_SCAN:
         if (state.pendingClose == 0) OnScanButton(dialog, state);
@@ -576,7 +831,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     ::CheckDlgButton(dialog, IDC_RECURSE, recurse != 0 ? BST_CHECKED : BST_UNCHECKED);
 
     ::SetWindowTextW(dialog, kManagerCaption);
-    PrepareList(ListOf(dialog), DialogDpi(dialog));
+    PrepareList(ListOf(dialog), *StateOf(dialog), DialogDpi(dialog));
     ::SetWindowSubclass(::GetDlgItem(dialog, IDC_SCAN_FOLDER), FolderBoxProc, kFolderBoxSubclass,
                         reinterpret_cast<DWORD_PTR>(dialog));
 
@@ -587,15 +842,21 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     return TRUE;
 }
 
-void OnDpiChanged(HWND dialog, UINT newDpi, const RECT& suggested) {
+void OnDpiChanged(HWND dialog, ManagerState& state, UINT newDpi, const RECT& suggested) {
     const UINT oldDpi = OnDialogDpiChanged(dialog, newDpi, suggested);
     RescaleColumns(ListOf(dialog), oldDpi, DialogDpi(dialog));
+    SetStateIcons(ListOf(dialog), state, DialogDpi(dialog));
 }
 
 void OnDestroy(HWND dialog) {
     std::unique_ptr<ManagerState> state(StateOf(dialog));
     ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
-    if (state) AbandonScan(*state);
+    if (state) {
+        AbandonScan(*state);
+        // The list shares the image list rather than owning it.
+        ::SendMessageW(ListOf(dialog), LVM_SETIMAGELIST, LVSIL_SMALL, 0);
+        if (state->stateIcons != nullptr) ::ImageList_Destroy(state->stateIcons);
+    }
     ReleaseDialogResources(dialog);
 }
 
@@ -619,8 +880,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         // list again when it ends.
         if (!DialogScanRunning()) OnStartScan(dialog, *state);
         return TRUE;
-    case WM_JUNCTIONFOUND:
-        OnJunctionFoundMessage(dialog, *state, *reinterpret_cast<const FoundJunction*>(lParam));
+    case WM_SELECTIONCHANGED:
+        state->selectionUpdatePosted = false;
+        UpdateRowButtons(dialog, *state);
         return TRUE;
     case WM_SCANFINISHED:
         OnScanFinished(dialog, *state, wParam != FALSE);
@@ -630,14 +892,24 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom == IDC_JUNCTION_LIST &&
-            header->code == LVN_ITEMCHANGED) {
-            UpdateMoveBackButton(dialog, *state);
+        if (header->idFrom != IDC_JUNCTION_LIST) return FALSE;
+        switch (header->code) {
+        case LVN_ITEMCHANGED:
+            OnSelectionChanged(dialog, *state);
+            break;
+        case LVN_COLUMNCLICK:
+            OnColumnClick(dialog, *state, reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+            break;
+        case LVN_KEYDOWN:
+            OnListKey(dialog, *state, reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey);
+            break;
+        default:
+            break;
         }
         return FALSE;
     }
     case WM_DPICHANGED:
-        OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        OnDpiChanged(dialog, *state, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return FALSE;  // the dialog manager re-lays out the controls
     case WM_SIZE:
         FitStatusBar(dialog);
@@ -673,8 +945,12 @@ bool ScanStopRequested() {
 bool OnJunctionFound(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD /*tag*/) {
     // Null paths are the walk's poll before it enters an ordinary folder.
     if (path != nullptr && target != nullptr) {
-        const FoundJunction found{StripNtPrefix(path), StripNtPrefix(target)};
-        ::SendMessageW(reinterpret_cast<HWND>(context), WM_JUNCTIONFOUND, 0, reinterpret_cast<LPARAM>(&found));
+        JunctionRow row;
+        row.path = StripNtPrefix(path);
+        row.target = StripNtPrefix(target);
+        // Worked out here, on the scan's threads: the dialog's thread only lists.
+        row.health = CheckLinkHealth(row.path, row.target);
+        reinterpret_cast<FoundRows*>(context)->Push(std::move(row));
     }
     return !ScanStopRequested();
 }
@@ -683,16 +959,18 @@ DWORD WINAPI JunctionScanThread(void* parameter) {
     std::unique_ptr<ScanRequest> request(static_cast<ScanRequest*>(parameter));
     bool stopped = false;
     try {
-        // Several threads list folders at once; each found junction reaches the
-        // dialog by a synchronous message, so the visitor is safe on any of them.
-        // Every one of them has ended when the walk returns.
+        // Several threads list folders at once and push what they find to the
+        // shared rows, which the dialog takes a few times a second. Every one of
+        // them has ended when the walk returns.
         stopped = FindJunctionsPooled(request->folder.c_str(), OnJunctionFound,
-                                      reinterpret_cast<std::uintptr_t>(request->dialog), request->recurse) == -1;
+                                      reinterpret_cast<std::uintptr_t>(request->found.get()), request->recurse) == -1;
     } catch (...) {
+        // Out of memory for a row, or an unexpected failure: the scan ends as stopped.
+        stopped = true;
         DebugLine(L"Tresselry.Error: unexpected failure in the scan.");
     }
-    // Every row was sent synchronously before this. A post that fails would leave
-    // the dialog waiting for an end it never learns of: it is then sent.
+    // Every row was pushed before this. A post that fails would leave the dialog
+    // waiting for an end it never learns of: it is then sent.
     const WPARAM stoppedFlag = stopped ? TRUE : FALSE;
     if (!::PostMessageW(request->dialog, WM_SCANFINISHED, stoppedFlag, 0)) {
         ::SendMessageW(request->dialog, WM_SCANFINISHED, stoppedFlag, 0);

@@ -22,12 +22,13 @@ extern std::atomic<HANDLE> ScanAbortEvent;
 INT_PTR CALLBACK JunctionManagerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The scan worker: walks the folder of its request (a ScanRequest the dialog
-// allocated and the thread owns) with a small pool of threads and reports each
-// junction to the dialog; it ends after every thread of its walk has ended.
+// allocated and the thread owns) with a small pool of threads, which hand each
+// junction, with its state, to the rows the dialog lists a few times a second; it
+// ends after every thread of its walk has ended.
 DWORD WINAPI JunctionScanThread(void* request);
 
-// The walk's visitor: `context` is the dialog's window handle. Hands each found
-// reparse point to the dialog, without "\??\" on either path, and returns false
+// The walk's visitor: `context` is the scan's shared rows. Adds each found reparse
+// point, without "\??\" on either path and with its state, and returns false
 // once the scan is to stop.
 // Called by any thread of the walk, several at once.
 bool OnJunctionFound(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD tag);

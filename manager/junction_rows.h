@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "junction/link_health.h"
 
 // The NT form in which a junction stores its target ("\??\D:\Data").
 constexpr wchar_t kNtPathPrefix[] = L"\\??\\";
@@ -47,9 +51,42 @@ std::wstring FormatRemoveError(const std::wstring& junctionPath, const std::wstr
 // "Scanning folder: " (as loaded) followed directly by the junction path.
 std::wstring FormatScanningStatus(const wchar_t* prefix, const wchar_t* junctionPath);
 
-// Width of each list column: 248 pixels at 96 DPI, sized for `dpi`.
+// Width of each of the two path columns: 248 pixels at 96 DPI, sized for `dpi`.
 int ColumnWidthForDpi(UINT dpi);
+// Width of the state column: 150 pixels at 96 DPI, sized for `dpi`.
+int StateColumnWidthForDpi(UINT dpi);
 
-// The move-back button's text for `selectedRows` selected rows: it acts on exactly
-// one junction, and says so when several are selected.
-const wchar_t* MoveBackButtonText(int selectedRows);
+// The list's columns, in their order.
+enum RowColumn { kPathColumn = 0, kTargetColumn = 1, kStateColumn = 2, kColumnCount = 3 };
+
+// One row of the list as the dialog keeps it.
+struct JunctionRow {
+    std::wstring path;
+    std::wstring target;
+    LinkHealth health = LinkHealth::Ok;
+};
+
+// Orders two rows by `column` (texts ignoring case, as the list shows them),
+// then by path; negative, zero or positive.
+int CompareRows(const JunctionRow& left, const JunctionRow& right, int column);
+
+// The rows as the clipboard gets them: a header line, then one line a row, the
+// columns separated by tabs, lines ended by CR LF.
+std::wstring RowsAsText(const std::vector<JunctionRow>& rows);
+
+// `target` with its drive letter replaced by `letter` ("D:\Games" and 'E' give
+// "E:\Games"); empty when `target` does not start with a drive letter.
+std::wstring WithDriveLetter(const std::wstring& target, wchar_t letter);
+
+// The one question asked before several rows are acted on: `lead` followed by
+// every path, one a line. No path is cut; beyond `shownAtMost` paths the rest
+// are counted ("... and 12 more").
+std::wstring FormatSeveralQuestion(const std::wstring& lead, const std::vector<std::wstring>& paths,
+                                   std::size_t shownAtMost = 20);
+
+// What a drive-letter change did: the junctions pointed elsewhere (path and new
+// target), then those left as they were (path and why).
+using PathAndText = std::pair<std::wstring, std::wstring>;
+std::wstring FormatDriveChangeSummary(const std::vector<PathAndText>& changed,
+                                      const std::vector<PathAndText>& unchanged);
+

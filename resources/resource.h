@@ -25,6 +25,21 @@
 #define IDC_SCAN_FOLDER             1022
 #define IDC_BROWSE_SCAN_FOLDER      1023
 #define IDC_MOVE_BACK               1024
+#define IDC_REPOINT                 1025
+#define IDC_CHANGE_DRIVE            1026
+
+// The manager's re-point dialog
+#define IDD_REPOINT                 150
+#define IDC_REPOINT_LINK            1030
+#define IDC_REPOINT_OLD             1031
+#define IDC_REPOINT_NEW             1032
+#define IDC_REPOINT_BROWSE          1033
+
+// The manager's drive-letter dialog
+#define IDD_CHANGE_DRIVE            151
+#define IDC_DRIVE_FROM              1040
+#define IDC_DRIVE_TO                1041
+#define IDC_DRIVE_COUNT             1042
 
 // Created at run time by both dialogs
 #define IDC_STATUS_BAR              4883

@@ -467,7 +467,9 @@ TEST_F(ExecutableResources, ManagerDialogTemplateMatchesItsLayout) {
     EXPECT_EQ(dialog.style, 0x80C808C8u);
     EXPECT_EQ(dialog.exStyle, 0u);
     EXPECT_EQ(dialog.cx, 378);
-    EXPECT_EQ(dialog.cy, 278);
+    // Grown by a row for the link repairs below OK and Cancel; every other
+    // control stands where it always stood.
+    EXPECT_EQ(dialog.cy, 290);
     EXPECT_EQ(dialog.caption, L"Knotwork - List of links");
     EXPECT_EQ(dialog.pointSize, 8);
     EXPECT_EQ(dialog.font, L"MS Shell Dlg");
@@ -491,6 +493,9 @@ TEST_F(ExecutableResources, ManagerDialogTemplateMatchesItsLayout) {
         // Added below the check box, in the free corner beside OK; disabled until
         // one junction is selected.
         {IDC_MOVE_BACK, L"Button", L"Move files &back...", 256, 216, 115, 14,
+         kChild | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
+        {IDC_REPOINT, L"Button", L"&Re-point...", 7, 258, 70, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
+        {IDC_CHANGE_DRIVE, L"Button", L"Change drive &letter...", 81, 258, 95, 14,
          kChild | BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
     });
 }

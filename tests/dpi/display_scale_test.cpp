@@ -17,11 +17,13 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "base/dpi.h"
 #include "manager/junction_manager_dialog.h"
+#include "manager/link_repair.h"
 #include "promptbox/prompt_box.h"
 #include "relocate/relocation_dialog.h"
 #include "resources/resource.h"
@@ -110,8 +112,9 @@ TEST_F(DisplayScale, ManagerDialogShowsEveryTextWholeAndScaledColumns) {
 
     const UINT dpi = DpiForWindow(dialog);
     EXPECT_EQ(dpi, SystemDpi());
-    for (int column = 0; column < 2; ++column) {
-        EXPECT_EQ(::SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0), MulDiv(248, static_cast<int>(dpi), 96))
+    for (int column = 0; column < 3; ++column) {
+        EXPECT_EQ(::SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0),
+                  MulDiv(column == 2 ? 150 : 248, static_cast<int>(dpi), 96))
             << "column " << column;
     }
     ExpectNothingClipped(dialog);
@@ -121,6 +124,33 @@ TEST_F(DisplayScale, ManagerDialogShowsEveryTextWholeAndScaledColumns) {
     Photograph(L"manager");
     PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());
+}
+
+// The manager's two repair dialogs, as the user opens them from a selected row.
+TEST_F(DisplayScale, RepairDialogsShowEveryTextWhole) {
+    const JunctionRow row{L"C:\\Games\\Steam", L"D:\\Games\\Steam", LinkHealth::TargetMissing};
+    const struct {
+        const wchar_t* name;
+        const wchar_t* caption;
+        INT_PTR (*open)(const JunctionRow&);
+    } dialogs[] = {
+        {L"repoint", L"Re-point junction", [](const JunctionRow& r) -> INT_PTR { return RunRepointDialog(nullptr, r); }},
+        {L"change-drive", L"Change drive letter",
+         [](const JunctionRow& r) -> INT_PTR { return RunChangeDriveDialog(nullptr, {r}); }},
+    };
+    for (const auto& d : dialogs) {
+        SCOPED_TRACE(std::string(d.caption, d.caption + std::wcslen(d.caption)));
+        UiThreadCall run([&] { return d.open(row); });
+        HWND dialog = run.WaitForWindow();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(WindowText(dialog), d.caption);
+        EXPECT_EQ(DpiForWindow(dialog), SystemDpi());
+        ExpectNothingClipped(dialog);
+        ExpectInside(dialog);
+        Photograph(d.name);
+        PressButton(dialog, IDCANCEL);
+        ASSERT_TRUE(run.WaitForReturn());
+    }
 }
 
 // ---- the message box ------------------------------------------------------------

@@ -263,4 +263,29 @@ std::wstring SaveScreenshot(const std::wstring& name) {
     return path;
 }
 
+void TypeKeys(std::initializer_list<Key> keys) {
+    std::vector<INPUT> inputs;
+    for (const Key& key : keys) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key.code;
+        input.ki.dwFlags = key.up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    }
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* units = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = units;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
 }  // namespace testing_driver

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -51,5 +52,16 @@ void ListViewSelect(HWND listView, int row, bool selected);
 // Saves the whole screen as a 24-bit BMP under the build's screenshot folder and
 // returns its Windows path (empty on failure). `name` without extension.
 std::wstring SaveScreenshot(const std::wstring& name);
+
+// Types keys through the system's input, as a user does: they go to the focus of
+// the foreground window, in order, and move the key state the program reads.
+struct Key {
+    WORD code;
+    bool up;
+};
+void TypeKeys(std::initializer_list<Key> keys);
+
+// The clipboard's text, or empty.
+std::wstring ClipboardText();
 
 }  // namespace testing_driver

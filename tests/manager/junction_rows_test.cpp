@@ -94,13 +94,51 @@ TEST(ColumnWidthForDpi, TwoHundredFortyEightPixelsAt96DpiScaled) {
     for (const auto& c : cases) EXPECT_EQ(ColumnWidthForDpi(c.first), c.second) << c.first << " DPI";
 }
 
-// One access key (B) whatever the selection; several rows get a text that says
-// why the button is off.
-TEST(MoveBackButtonText, NamesTheActionOrAsksForOneRow) {
-    EXPECT_STREQ(MoveBackButtonText(0), L"Move files &back...");
-    EXPECT_STREQ(MoveBackButtonText(1), L"Move files &back...");
-    EXPECT_STREQ(MoveBackButtonText(2), L"Move &back: select one only");
-    EXPECT_STREQ(MoveBackButtonText(500), L"Move &back: select one only");
+TEST(CompareRows, SortsByTheColumnThenByPathIgnoringCase) {
+    const JunctionRow a{L"N:\\a", L"D:\\zeta", LinkHealth::TargetMissing};
+    const JunctionRow b{L"n:\\B", L"d:\\Alpha", LinkHealth::Ok};
+    const JunctionRow c{L"N:\\c", L"D:\\alpha", LinkHealth::Ok};
+    EXPECT_LT(CompareRows(a, b, kPathColumn), 0);
+    EXPECT_GT(CompareRows(a, b, kTargetColumn), 0);
+    EXPECT_LT(CompareRows(b, c, kTargetColumn), 0) << "equal targets fall back to the path";
+    EXPECT_LT(CompareRows(b, a, kStateColumn), 0) << "\"OK\" before \"Target missing\"";
+    EXPECT_EQ(CompareRows(a, a, kStateColumn), 0);
+}
+
+TEST(RowsAsText, HeaderThenOneTabSeparatedLineARowWholeHoweverLong) {
+    const std::wstring longPath = L"N:\\" + std::wstring(900, L'p');
+    const std::vector<JunctionRow> rows = {{L"N:\\a", L"D:\\a", LinkHealth::Ok},
+                                           {longPath, L"", LinkHealth::NotAJunction},
+                                           {L"N:\\c", L"Q:\\c", LinkHealth::DriveNotThere}};
+    EXPECT_EQ(RowsAsText(rows), L"Virtual folder\tBacking (real) folder\tState\r\n"
+                                L"N:\\a\tD:\\a\tOK\r\n" +
+                                    longPath + L"\t\tNot a junction\r\n"
+                                               L"N:\\c\tQ:\\c\tTarget on a drive that is not there\r\n");
+    EXPECT_EQ(RowsAsText({}), L"Virtual folder\tBacking (real) folder\tState\r\n");
+}
+
+TEST(WithDriveLetter, ReplacesOnlyADriveLetter) {
+    EXPECT_EQ(WithDriveLetter(L"D:\\Games\\x", L'E'), L"E:\\Games\\x");
+    EXPECT_EQ(WithDriveLetter(L"d:\\", L'F'), L"F:\\");
+    EXPECT_EQ(WithDriveLetter(L"UNC\\server\\share", L'E'), L"");
+    EXPECT_EQ(WithDriveLetter(L"Volume{1}\\x", L'E'), L"");
+    EXPECT_EQ(WithDriveLetter(L"", L'E'), L"");
+}
+
+TEST(FormatSeveralQuestion, ListsEveryPathUpToALimitAndCountsTheRest) {
+    EXPECT_EQ(FormatSeveralQuestion(L"Remove these 2?", {L"N:\\a", L"N:\\b"}), L"Remove these 2?\n\nN:\\a\nN:\\b");
+    std::vector<std::wstring> many;
+    for (int i = 0; i < 25; ++i) many.push_back(L"N:\\" + std::to_wstring(i));
+    const std::wstring text = FormatSeveralQuestion(L"Lead", many, 20);
+    EXPECT_NE(text.find(L"\nN:\\19\n... and 5 more"), std::wstring::npos) << text;
+    EXPECT_EQ(text.find(L"N:\\20"), std::wstring::npos);
+}
+
+TEST(FormatDriveChangeSummary, CountsAndNamesBothKinds) {
+    EXPECT_EQ(FormatDriveChangeSummary({{L"N:\\a", L"E:\\a"}}, {{L"N:\\b", L"E:\\b does not exist."}}),
+              L"1 junction now points to the new drive, 1 was left as before.\n\nChanged:\nN:\\a\n  -> E:\\a"
+              L"\n\nNot changed:\nN:\\b\n  E:\\b does not exist.");
+    EXPECT_EQ(FormatDriveChangeSummary({}, {}), L"0 junctions now point to the new drive, 0 were left as before.");
 }
 
 }  // namespace

@@ -90,9 +90,10 @@ TEST_F(ManagerDialog, OpensWithNoFolderSelectedAndItsListPrepared) {
     HWND list = run.list();
     EXPECT_EQ(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x00000C70);
     EXPECT_EQ(::GetWindowLongPtrW(list, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
-    const wchar_t* titles[] = {L"Virtual folder", L"Backing (real) folder"};
-    EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0), 2);
-    for (int column = 0; column < 2; ++column) {
+    const wchar_t* titles[] = {L"Virtual folder", L"Backing (real) folder", L"State"};
+    const int widths[] = {248, 248, 150};
+    EXPECT_EQ(::SendMessageW(reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0), 3);
+    for (int column = 0; column < 3; ++column) {
         wchar_t title[64] = L"";
         LVCOLUMNW info = {};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM | LVCF_ORDER;
@@ -100,7 +101,7 @@ TEST_F(ManagerDialog, OpensWithNoFolderSelectedAndItsListPrepared) {
         info.cchTextMax = 64;
         ASSERT_TRUE(::SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&info)));
         EXPECT_STREQ(title, titles[column]);
-        EXPECT_EQ(info.cx, 248);
+        EXPECT_EQ(info.cx, widths[column]);
         EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
         EXPECT_EQ(info.iSubItem, column);
         EXPECT_EQ(info.iOrder, column);
@@ -590,11 +591,11 @@ TEST_F(ManagerLongScan, AbortAtRandomMomentsLeavesNoThreadOrHandleAndTheDialogAn
 class ManagerRemove : public ManagerDialog {
 protected:
     // Presses OK in the next message box of the dialog's thread and returns its text.
-    std::wstring AnswerBox(const ManagerRun& run) {
+    std::wstring AnswerBox(const ManagerRun& run, int button = IDOK) {
         HWND box = WaitForThreadMessageBox(run.threadId(), run.dialog());
         if (box == nullptr) return L"(no box)";
         const std::wstring text = MessageBoxText(box);
-        PressButton(box, IDOK);
+        PressButton(box, button);
         WaitUntil([&] { return !::IsWindow(box); }, 5000);
         return text;
     }
@@ -642,6 +643,9 @@ TEST_F(ManagerRemove, ThreeRowsWithAStaleMiddleOneGiveOneErrorAndRemoveTheOthers
     DebugLineCapture capture;
     run.SelectRows({0, 1, 2});
     Remove(run);
+    // Several rows: one question that names them all first.
+    EXPECT_EQ(AnswerBox(run, IDYES), L"Remove these junctions? The folders they point to, and their files, stay where "
+                                     L"they are.\n\n" + a + L"\n" + b + L"\n" + c);
     EXPECT_EQ(AnswerBox(run), L"Error removing junction point:\n\n" + b + L"\n ->\n" + targetB);
     EXPECT_TRUE(NoBoxFor(run, 1500)) << "one error box, no success box";
     EXPECT_TRUE(run.WaitForScanEnd(ProgramString(IDS_SCAN_COMPLETE)));

@@ -341,40 +341,8 @@ TEST_F(PromptBoxDialog, ReportCallsTheCallbackAndKeepsTheBoxOpen) {
     EXPECT_EQ(call.result(), IDOK);
 }
 
-// Types keys through the system's input, as a user does: they go to the focus of
-// the foreground window, in order, and move the key state the box reads.
-struct Key {
-    WORD code;
-    bool up;
-};
-
-void TypeKeys(std::initializer_list<Key> keys) {
-    std::vector<INPUT> inputs;
-    for (const Key& key : keys) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key.code;
-        input.ki.dwFlags = key.up ? KEYEVENTF_KEYUP : 0;
-        inputs.push_back(input);
-    }
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
 void WaitForForeground(HWND box) {
     ASSERT_TRUE(WaitUntil([box] { return ::GetForegroundWindow() == box; }, 3000)) << "the box is in front";
-}
-
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!::OpenClipboard(nullptr)) return text;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* units = static_cast<const wchar_t*>(::GlobalLock(data))) {
-            text = units;
-            ::GlobalUnlock(data);
-        }
-    }
-    ::CloseClipboard();
-    return text;
 }
 
 const std::wstring S = L"---------------------------\r\n";
