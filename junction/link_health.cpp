@@ -89,12 +89,24 @@ wchar_t TargetDriveLetter(const std::wstring& target) {
     return static_cast<wchar_t>(std::towupper(target[0]));
 }
 
-LinkHealth CheckLinkHealth(const std::wstring& junction, const std::wstring& target) {
+UINT DriveTypes::Of(wchar_t letter) {
+    const wchar_t root[] = {letter, L':', L'\\', 0};
+    if (letter < L'A' || letter > L'Z') return ::GetDriveTypeW(root);
+    std::atomic<UINT>& known = types_[letter - L'A'];
+    UINT type = known.load(std::memory_order_relaxed);
+    if (type == 0) {
+        type = ::GetDriveTypeW(root);
+        known.store(type, std::memory_order_relaxed);
+    }
+    return type;
+}
+
+LinkHealth CheckLinkHealth(const std::wstring& junction, const std::wstring& target, DriveTypes* drives) {
     if (target.empty()) return LinkHealth::NotAJunction;
     if (IsNetworkTarget(target)) return LinkHealth::OnAnotherComputer;
     if (const wchar_t letter = TargetDriveLetter(target)) {
         const wchar_t root[] = {letter, L':', L'\\', 0};
-        switch (::GetDriveTypeW(root)) {
+        switch (drives != nullptr ? drives->Of(letter) : ::GetDriveTypeW(root)) {
         case DRIVE_REMOTE:
             return LinkHealth::OnAnotherComputer;
         case DRIVE_NO_ROOT_DIR:
@@ -105,13 +117,15 @@ LinkHealth CheckLinkHealth(const std::wstring& junction, const std::wstring& tar
     }
     if (IsSameOrInside(junction, target)) return LinkHealth::PointsIntoItself;
 
+    // One look at the target answers for most links; a link is read further.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
     wchar_t stored[kJunctionPathCapacity] = L"";
     DWORD tag = 0;
-    if (ReadReparsePoint(target.c_str(), stored, tag)) return FollowChain(junction, target);
-
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const bool mayBeLink = attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // (Under Wine a junction whose own target is gone looks missing: read it.)
+    if (mayBeLink && ReadReparsePoint(target.c_str(), stored, tag)) return FollowChain(junction, target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
         // A target that is there but may not be looked at (no rights) is still there.
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
                        error == ERROR_BAD_PATHNAME || error == ERROR_INVALID_DRIVE

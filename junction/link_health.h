@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 enum class LinkHealth {
@@ -33,8 +34,20 @@ bool IsSameOrInside(const std::wstring& path, const std::wstring& folder);
 // The drive letter that `target` starts with ("D:\x" gives 'D'), or 0.
 wchar_t TargetDriveLetter(const std::wstring& target);
 
+// The type of each drive letter (GetDriveTypeW), asked once: a scan classifies
+// many links, and under Wine every question about a drive is a round trip to
+// its mount manager. Safe to use from several threads at once.
+class DriveTypes {
+public:
+    UINT Of(wchar_t letter);
+
+private:
+    std::atomic<UINT> types_[26] = {};  // 0: not asked yet (DRIVE_UNKNOWN is 0 too: asked again)
+};
+
 // The state of the junction `junction` whose stored target is `target` (as
 // listed: without "\??\"; empty for a reparse point that is no junction). A share
 // is never touched: a path on another computer is classified by its name alone,
-// so a scan never waits for the network.
-LinkHealth CheckLinkHealth(const std::wstring& junction, const std::wstring& target);
+// so a scan never waits for the network. `drives` may be shared by the calls of
+// one scan; without it each call asks.
+LinkHealth CheckLinkHealth(const std::wstring& junction, const std::wstring& target, DriveTypes* drives = nullptr);

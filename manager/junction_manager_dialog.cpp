@@ -90,6 +90,8 @@ public:
         node->row = std::move(row);
         ::InterlockedPushEntrySList(&head_, &node->entry);
     }
+    DriveTypes drives;  // asked once per scan, by whichever thread needs one first
+
     // Every row pushed so far, oldest first.
     std::vector<JunctionRow> TakeAll() {
         std::vector<JunctionRow> rows;
@@ -133,6 +135,8 @@ struct ManagerState {
     int pendingClose = 0;        // IDOK or IDCANCEL once closing waits for the worker
     std::wstring latestFound;  // newest junction path not yet shown in the status bar
     std::shared_ptr<FoundRows> found;  // the running scan's rows on their way
+    std::vector<JunctionRow> pending;  // taken from `found`, not listed yet
+    std::size_t pendingListed = 0;     // how many of `pending` are listed
     std::vector<JunctionRow> rows;     // every listed row; each list item's lParam is its index
     int sortColumn = kPathColumn;
     bool sortDescending = false;
@@ -256,6 +260,8 @@ void ListRow(HWND list, const ManagerState& state, int index) {
 void ClearRows(HWND list, ManagerState& state) {
     ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     state.rows.clear();
+    state.pending.clear();
+    state.pendingListed = 0;
 }
 
 void SetRowSelection(HWND list, int row, bool selected) {
@@ -284,21 +290,48 @@ std::vector<JunctionRow> SelectedRows(HWND list, const ManagerState& state) {
     return rows;
 }
 
-// Lists the rows the scan's threads found since the last time, with the list's
-// drawing held meanwhile, and shows the newest junction path.
-void ListFoundRows(HWND dialog, ManagerState& state) {
-    if (!state.found) return;
-    std::vector<JunctionRow> found = state.found->TakeAll();
-    if (found.empty()) return;
+// How long the dialog lists rows at a time before it answers other messages
+// again: a scan can find thousands of rows in a moment.
+constexpr double kListingSliceMs = 40;
+
+double NowMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Lists the rows that the scan's threads found, for at most one slice of time,
+// with the list's drawing held meanwhile, and notes the newest junction path.
+// True once every row found so far is listed.
+bool ListFoundRows(HWND dialog, ManagerState& state) {
+    if (state.found) {
+        std::vector<JunctionRow> found = state.found->TakeAll();
+        if (state.pendingListed == state.pending.size()) {
+            state.pending = std::move(found);
+            state.pendingListed = 0;
+        } else {
+            for (JunctionRow& row : found) state.pending.push_back(std::move(row));
+        }
+    }
+    if (state.pendingListed == state.pending.size()) return true;
+
     HWND list = ListOf(dialog);
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    for (JunctionRow& row : found) {
+    const double until = NowMs() + kListingSliceMs;
+    while (state.pendingListed < state.pending.size() && NowMs() < until) {
+        JunctionRow& row = state.pending[state.pendingListed++];
         state.latestFound = row.path;
         state.rows.push_back(std::move(row));
         ListRow(list, state, static_cast<int>(state.rows.size() - 1));
     }
     ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    if (state.pendingListed < state.pending.size()) return false;
+    state.pending.clear();
+    state.pendingListed = 0;
+    return true;
 }
 
 void RefreshDuringScan(HWND dialog, ManagerState& state) {
@@ -462,8 +495,19 @@ void OnScanFinished(HWND dialog, ManagerState& state, bool stopped) {
     if (!::InSendMessage() && ::WaitForSingleObject(state.scanThread.get(), kWorkerExitWaitMs) != WAIT_OBJECT_0) {
         DebugLine(L"Tresselry.Error: The scan's worker did not end");
     }
+    if (state.pendingClose != 0 || state.rescanPending) {
+        // The list is going or about to be filled anew: the rest is not listed.
+        if (state.found) state.found->TakeAll();
+        state.pending.clear();
+        state.pendingListed = 0;
+    } else if (!ListFoundRows(dialog, state)) {
+        // The last rows, pushed before the worker ended, are listed a slice at a
+        // time, with other messages answered in between; the scan ends after them.
+        if (::PostMessageW(dialog, WM_SCANFINISHED, stopped ? TRUE : FALSE, 0)) return;
+        while (!ListFoundRows(dialog, state)) {
+        }
+    }
     ::KillTimer(dialog, kRefreshTimer);
-    ListFoundRows(dialog, state);  // the last rows, pushed before the worker ended
     state.latestFound.clear();
     SetStatus(dialog, LoadText(stopped ? IDS_SCAN_ABORTED : IDS_SCAN_COMPLETE).c_str());
 
@@ -945,12 +989,20 @@ bool ScanStopRequested() {
 bool OnJunctionFound(std::uintptr_t context, const wchar_t* path, const wchar_t* target, DWORD /*tag*/) {
     // Null paths are the walk's poll before it enters an ordinary folder.
     if (path != nullptr && target != nullptr) {
-        JunctionRow row;
-        row.path = StripNtPrefix(path);
-        row.target = StripNtPrefix(target);
-        // Worked out here, on the scan's threads: the dialog's thread only lists.
-        row.health = CheckLinkHealth(row.path, row.target);
-        reinterpret_cast<FoundRows*>(context)->Push(std::move(row));
+        try {
+            JunctionRow row;
+            row.path = StripNtPrefix(path);
+            row.target = StripNtPrefix(target);
+            // Worked out here, on the scan's threads: the dialog's thread only lists.
+            FoundRows& found = *reinterpret_cast<FoundRows*>(context);
+            row.health = CheckLinkHealth(row.path, row.target, &found.drives);
+            found.Push(std::move(row));
+        } catch (...) {
+            // Out of memory on one of the walk's threads: nothing may unwind into
+            // the walk; the scan stops and says so.
+            DebugLine(L"Tresselry.Error: out of memory in the scan.");
+            return false;
+        }
     }
     return !ScanStopRequested();
 }
