@@ -577,10 +577,13 @@ TEST_F(ManagerLongScan, AbortAtRandomMomentsLeavesNoThreadOrHandleAndTheDialogAn
     std::printf("\nfrom the last folder line to \"Scan aborted!\" (ms):");
     for (double ms : afterLastLine) std::printf(" %.1f", ms);
     std::printf("\n");
-    // Once the listings in progress are done with, every thread ends at once.
-    EXPECT_LT(*std::max_element(afterLastLine.begin(), afterLastLine.end()), 100.0);
+    // Once the listings in progress are done with, every thread ends at once; a
+    // thread that went on walking, or a dialog blocked on the scan, would take
+    // seconds. How quickly they answer (the aim is 100 ms) is the benchmark's
+    // figure: on a loaded machine any one answer may be late.
+    EXPECT_LT(*std::max_element(afterLastLine.begin(), afterLastLine.end()), 1000.0);
     EXPECT_LT(*std::max_element(afterPress.begin(), afterPress.end()), 2000.0) << "the listings are of small folders";
-    EXPECT_LT(probe.worstRoundTrip(), 100.0) << "the dialog was deaf this long";
+    EXPECT_LT(probe.worstRoundTrip(), 1000.0) << "the dialog was deaf this long";
 
     PressButton(dialog, IDCANCEL);
     ASSERT_TRUE(run.WaitForReturn());
