@@ -46,6 +46,14 @@ bool ReadHiddenJunction(const wchar_t* path, wchar_t (&target)[kJunctionPathCapa
 
 }  // namespace
 
+const wchar_t* WithoutNtPrefix(const wchar_t* path) {
+    constexpr wchar_t kPrefix[] = L"\\??\\";
+    for (int i = 0; i < 4; ++i) {
+        if (path[i] != kPrefix[i]) return path;  // also stops at a short path's terminator
+    }
+    return path + 4;
+}
+
 bool VolumeSupportsReparsePoints(const wchar_t* path) {
     // The root is formed from the first character alone; a path without one
     // names no volume.
@@ -179,10 +187,6 @@ bool ReadReparsePoint(const wchar_t* path, wchar_t (&target)[kJunctionPathCapaci
 
 namespace {
 
-const wchar_t* WithoutNtPrefix(const wchar_t* path) {
-    return ::CompareStringOrdinal(path, 4, L"\\??\\", 4, FALSE) == CSTR_EQUAL ? path + 4 : path;
-}
-
 bool SameTarget(const wchar_t* left, const wchar_t* right) {
     return ::CompareStringOrdinal(WithoutNtPrefix(left), -1, WithoutNtPrefix(right), -1, TRUE) == CSTR_EQUAL;
 }
@@ -219,7 +223,15 @@ bool RepointJunctionAt(const wchar_t* linkPath, const wchar_t* expectedTarget, c
             DebugLine(L"TRESSEL.Error: Opening host path.");
             return false;
         }
-        if (!StoresTarget(linkPath, expectedTarget)) {
+        // Read through the held handle: the path cannot be opened again meanwhile.
+        alignas(8) BYTE current[reparse::kReparseBlockSize];
+        DWORD returned = 0;
+        wchar_t stored[kJunctionPathCapacity] = L"";
+        if (!reparse_platform::GetReparseData(link.get(), linkPath, current, sizeof current, returned) ||
+            reparse::ParseReparseData(current, returned > sizeof current ? sizeof current : returned, stored,
+                                      kJunctionPathCapacity)
+                    .kind != reparse::ReparseKind::MountPoint ||
+            !SameTarget(stored, expectedTarget)) {
             DebugLine(L"TRESSEL.Error: Not the junction expected (kept as it is).");
             return false;
         }

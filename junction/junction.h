@@ -10,6 +10,9 @@
 // Size of the walk's path and target buffers, terminator included.
 constexpr int kJunctionPathCapacity = 1024;
 
+// `path` without a leading "\??\" (the NT form in which a junction stores its target).
+const wchar_t* WithoutNtPrefix(const wchar_t* path);
+
 // True when the volume named by the first character of `path` supports reparse points.
 [[nodiscard]] bool VolumeSupportsReparsePoints(const wchar_t* path);
 

@@ -22,12 +22,6 @@ bool StartsWithIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
                CSTR_EQUAL;
 }
 
-std::wstring StoredTargetAsListed(const wchar_t* stored) {
-    std::wstring target = stored;
-    if (target.compare(0, 4, L"\\??\\") == 0) target.erase(0, 4);
-    return target;
-}
-
 // Follows the links from `target` on: PointsIntoItself when they lead back into
 // `junction`, TargetIsLink otherwise.
 LinkHealth FollowChain(const std::wstring& junction, std::wstring target) {
@@ -37,7 +31,7 @@ LinkHealth FollowChain(const std::wstring& junction, std::wstring target) {
         if (!ReadReparsePoint(target.c_str(), stored, tag) || tag != IO_REPARSE_TAG_MOUNT_POINT) {
             return LinkHealth::TargetIsLink;
         }
-        target = StoredTargetAsListed(stored);
+        target = WithoutNtPrefix(stored);
         if (IsSameOrInside(junction, target)) return LinkHealth::PointsIntoItself;
     }
     return LinkHealth::PointsIntoItself;  // round and round among other links

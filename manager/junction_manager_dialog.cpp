@@ -137,6 +137,8 @@ struct ManagerState {
     std::shared_ptr<FoundRows> found;  // the running scan's rows on their way
     std::vector<JunctionRow> pending;  // taken from `found`, not listed yet
     std::size_t pendingListed = 0;     // how many of `pending` are listed
+    bool redrawHeld = false;           // the list's drawing is held while rows go in
+    double lastRedrawMs = 0;
     std::vector<JunctionRow> rows;     // every listed row; each list item's lParam is its index
     int sortColumn = kPathColumn;
     bool sortDescending = false;
@@ -257,7 +259,10 @@ void ListRow(HWND list, const ManagerState& state, int index) {
     ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(inserted), reinterpret_cast<LPARAM>(&cell));
 }
 
+void ReleaseListRedraw(HWND list, ManagerState& state);
+
 void ClearRows(HWND list, ManagerState& state) {
+    ReleaseListRedraw(list, state);
     ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     state.rows.clear();
     state.pending.clear();
@@ -302,6 +307,16 @@ double NowMs() {
     return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+constexpr double kRedrawIntervalMs = 250;
+
+void ReleaseListRedraw(HWND list, ManagerState& state) {
+    if (!state.redrawHeld) return;
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    state.redrawHeld = false;
+    state.lastRedrawMs = NowMs();
+}
+
 // Lists the rows that the scan's threads found, for at most one slice of time,
 // with the list's drawing held meanwhile, and notes the newest junction path.
 // True once every row found so far is listed.
@@ -318,7 +333,10 @@ bool ListFoundRows(HWND dialog, ManagerState& state) {
     if (state.pendingListed == state.pending.size()) return true;
 
     HWND list = ListOf(dialog);
-    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    if (!state.redrawHeld) {
+        ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+        state.redrawHeld = true;
+    }
     const double until = NowMs() + kListingSliceMs;
     while (state.pendingListed < state.pending.size() && NowMs() < until) {
         JunctionRow& row = state.pending[state.pendingListed++];
@@ -326,9 +344,10 @@ bool ListFoundRows(HWND dialog, ManagerState& state) {
         state.rows.push_back(std::move(row));
         ListRow(list, state, static_cast<int>(state.rows.size() - 1));
     }
-    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
-    if (state.pendingListed < state.pending.size()) return false;
+    const bool done = state.pendingListed == state.pending.size();
+    // Drawn again a few times a second while rows keep coming, and once at the end.
+    if (done || NowMs() - state.lastRedrawMs >= kRedrawIntervalMs) ReleaseListRedraw(list, state);
+    if (!done) return false;
     state.pending.clear();
     state.pendingListed = 0;
     return true;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "base/debug_log.h"
+#include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "junction/link_health.h"
 #include "promptbox/prompt_box.h"
@@ -248,15 +249,13 @@ std::wstring NewTargetProblem(const std::wstring& junction, const std::wstring& 
 
 bool FolderLooksEmpty(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
-    const HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return true;
-    bool empty = true;
+    UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!listing) return true;
     do {
         const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") empty = false;
-    } while (empty && ::FindNextFileW(listing, &entry));
-    ::FindClose(listing);
-    return empty;
+        if (name != L"." && name != L"..") return false;
+    } while (::FindNextFileW(listing.get(), &entry));
+    return true;
 }
 
 bool RunRepointDialog(HWND owner, const JunctionRow& row) {
