@@ -87,6 +87,12 @@ protected:
         for (const auto& row : rows) values.push_back(row[column]);
         return values;
     }
+    // A status text no scan writes, so that a wait for "Scan complete" sees the
+    // end of the rescan that the next action starts, not of the scan before.
+    static void MarkStatus(const ManagerRun& run) {
+        ::SendMessageW(::GetDlgItem(run.dialog(), IDC_STATUS_BAR), SB_SETTEXTW, SB_SIMPLEID_PART,
+                       reinterpret_cast<LPARAM>(L"(test) waiting"));
+    }
     void Close(ManagerRun& run) {
         PressButton(run.dialog(), IDCANCEL);
         ASSERT_TRUE(run.WaitForReturn());
@@ -188,6 +194,7 @@ TEST_F(ManagerLinks, RepointRefusesWhatCannotBeATargetAndChangesOnlyTheJunctions
     EXPECT_EQ(ReadNtfsReparseData(link), before);
 
     SetControlText(repoint, IDC_REPOINT_NEW, fresh + L"\\");
+    MarkStatus(run);
     PressButton(repoint, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(repoint); }, 5000));
     EXPECT_EQ(ReadNtfsReparseData(link), MountPointData(NtName(fresh), L"", false));
@@ -226,6 +233,7 @@ TEST_F(ManagerLinks, ADriveLetterChangeMovesEveryJunctionItCanAndSaysWhichItLeft
                                                                          reinterpret_cast<LPARAM>(L"N:"))),
                    0);
     SaveScreenshot(L"manager-change-drive");
+    MarkStatus(run);
     PressButton(change, IDOK);
 
     const std::wstring summary = AnswerBox(run);
@@ -254,6 +262,7 @@ TEST_F(ManagerLinks, SeveralRowsMoveBackAfterOneQuestionAndOneThatCannotIsToldAn
 
     run.SelectRows({0, 1});
     ASSERT_TRUE(WaitUntil([&] { return IsControlEnabled(run.dialog(), IDC_MOVE_BACK); }, 5000));
+    MarkStatus(run);
     PressButton(run.dialog(), IDC_MOVE_BACK);
     EXPECT_EQ(AnswerBox(run, IDYES), L"Move the files of these junctions back into their places? Each one is checked "
                                      L"and moved in turn.\n\n" + a + L"\n" + b);
@@ -317,6 +326,7 @@ TEST_F(ManagerLinks, HeadersSortCtrlACtrlCCopyAndDeleteAsks) {
     const std::wstring question = AnswerBox(run, IDNO);
     EXPECT_EQ(question.rfind(L"Remove these junctions?", 0), 0u) << question;
     EXPECT_EQ(HostTypeOf(z), HostType::Symlink);
+    MarkStatus(run);
     TypeKeys({{VK_DELETE, false}, {VK_DELETE, true}});
     EXPECT_EQ(AnswerBox(run, IDYES).rfind(L"Remove these junctions?", 0), 0u);
     EXPECT_EQ(AnswerBox(run), L"Successfully removed junction point(s)");
