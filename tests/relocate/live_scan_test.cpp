@@ -229,12 +229,22 @@ TEST(LiveScan, CancelAtRandomMomentsLeavesNoThreadOrHandleBehind) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> moment(0, std::max(1.0, wholeScan / 2));
     std::vector<double> untilCancelled;
+    int endedFirst = 0;
     for (int attempt = 0; attempt < 20; ++attempt) {
         SCOPED_TRACE(testing::Message() << "attempt " << attempt << ", seed " << seed);
         session.PressOk();
         ASSERT_TRUE(probe.WaitFor(IsScanProgress, 10000)) << "no progress: " << DialogStatusText(dialog);
         probe.Watch(moment(random));
-        ASSERT_TRUE(IsScanProgress(probe.Status())) << "the scan ended before the stop";
+        if (!IsScanProgress(probe.Status())) {
+            // A scan may run quicker than the first one did, on a machine whose
+            // load changed: it ends in the same refusal, with nothing to stop.
+            ++endedFirst;
+            const std::optional<std::wstring> again = session.Answer(IDOK, 60000);
+            ASSERT_TRUE(again.has_value());
+            ASSERT_EQ(again->rfind(L"The files to move take ", 0), 0u) << ::testing::PrintToString(*again);
+            ASSERT_TRUE(WaitUntil([&] { return IsControlEnabled(dialog, IDOK); }, 5000));
+            continue;
+        }
 
         const double cancelled = NowMs();
         PressButton(dialog, IDCANCEL);
@@ -246,8 +256,10 @@ TEST(LiveScan, CancelAtRandomMomentsLeavesNoThreadOrHandleBehind) {
             << ::testing::PrintToString(census) << " before";
         EXPECT_TRUE(IsControlEnabled(dialog, IDOK));
     }
-    std::printf("whole scan %.0f ms; worst round trip %.1f ms\nfrom Cancel to \"%ls\" (ms):", wholeScan,
-                probe.worst(), kScanCancelledText);
+    EXPECT_GE(untilCancelled.size(), 10u) << endedFirst << " scans ended before their stop";
+    std::printf("whole scan %.0f ms; worst round trip %.1f ms; %d scans ended before their stop\n"
+                "from Cancel to \"%ls\" (ms):",
+                wholeScan, probe.worst(), endedFirst, kScanCancelledText);
     for (double ms : untilCancelled) std::printf(" %.1f", ms);
     std::printf("\n");
     std::fflush(stdout);
