@@ -124,8 +124,6 @@ struct ScanRequest {
     std::shared_ptr<FoundRows> found;
 };
 
-using ListedJunction = JunctionRow;
-
 // Per dialog, touched on the dialog's thread only.
 struct ManagerState {
     UniqueHandle scanThread;  // the running worker; valid exactly while a scan runs
@@ -583,14 +581,14 @@ void OnBrowse(HWND dialog) {
 // True when `listed.path` is still the junction that the row shows. The list may
 // be stale: the folder may have been removed, replaced by an ordinary folder, or
 // pointed elsewhere since the scan.
-bool IsStillListedJunction(const ListedJunction& listed) {
+bool IsStillListedJunction(const JunctionRow& listed) {
     wchar_t target[kJunctionPathCapacity] = L"";
     DWORD tag = 0;
     if (!ReadReparsePoint(listed.path.c_str(), target, tag) || tag != IO_REPARSE_TAG_MOUNT_POINT) return false;
     return ::CompareStringOrdinal(StripNtPrefix(target), -1, listed.target.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-bool RemoveListedJunction(const ListedJunction& listed) {
+bool RemoveListedJunction(const JunctionRow& listed) {
     if (!IsRemovableTarget(listed.target)) return false;
     if (!IsStillListedJunction(listed)) {
         DebugLineF(L"Tresselry.Error: No longer the listed junction: %s", listed.path.c_str());

@@ -1,7 +1,6 @@
 #include "manager/link_repair.h"
 
 #include <shlobj.h>
-#include <windowsx.h>
 
 #include <set>
 
