@@ -266,10 +266,10 @@ void CollectHiddenName(void* context, const wchar_t* name) {
     }
 }
 
-int VisitHiddenJunctions(wchar_t* path, std::size_t length, wchar_t (&target)[kJunctionPathCapacity],
-                         JunctionVisitor visitor, std::uintptr_t context) {
+int VisitHiddenJunctions(const reparse_platform::HiddenLinkFinder& finder, wchar_t* path, std::size_t length,
+                         wchar_t (&target)[kJunctionPathCapacity], JunctionVisitor visitor, std::uintptr_t context) {
     HiddenNames hidden;
-    reparse_platform::ListHiddenLinks(path, CollectHiddenName, &hidden);
+    finder.List(path, CollectHiddenName, &hidden);
     int found = 0;
     for (const std::wstring& name : hidden.names) {
         if (reparse::AppendPathComponent(path, length, kJunctionPathCapacity, name.c_str()) == 0) continue;
@@ -294,6 +294,7 @@ int VisitHiddenJunctions(wchar_t* path, std::size_t length, wchar_t (&target)[kJ
 // level, and the depth is bounded by the path's own capacity: each level adds a
 // backslash and at least one character, so 1023 characters allow at most 511.
 struct WalkState {
+    const reparse_platform::HiddenLinkFinder* finder;
     JunctionVisitor visitor;
     std::uintptr_t context;
     bool recurse;
@@ -340,7 +341,8 @@ int WalkFolder(WalkState& state, std::size_t length) {
         }
         state.path[length] = 0;
     } while (::FindNextFileW(listing.get(), &state.entry));
-    const int hidden = VisitHiddenJunctions(state.path, length, state.target, state.visitor, state.context);
+    const int hidden = VisitHiddenJunctions(*state.finder, state.path, length, state.target, state.visitor,
+                                            state.context);
     return hidden == kStopped ? kStopped : found + hidden;
 }
 
@@ -390,6 +392,8 @@ int FindJunctions(const wchar_t* folder, JunctionVisitor visitor, std::uintptr_t
     int found = 0;
     bool stopped = false;
     if (!StartWalk(folder, visitor, context, state.path, length, found, stopped)) return stopped ? kStopped : 0;
+    const reparse_platform::HiddenLinkFinder finder(state.path);
+    state.finder = &finder;
     const int walked = WalkFolder(state, length);
     return walked == kStopped ? kStopped : found + walked;
 }
@@ -407,8 +411,9 @@ struct WorkerBuffers {
 // sub-folders, polls before each ordinary one and hands those to the pool.
 class PooledWalk {
 public:
-    PooledWalk(WorkPool<std::wstring>& pool, JunctionVisitor visitor, std::uintptr_t context, bool recurse, int threads)
-        : pool_(pool), visitor_(visitor), context_(context), recurse_(recurse),
+    PooledWalk(WorkPool<std::wstring>& pool, const reparse_platform::HiddenLinkFinder& finder, JunctionVisitor visitor,
+               std::uintptr_t context, bool recurse, int threads)
+        : pool_(pool), finder_(finder), visitor_(visitor), context_(context), recurse_(recurse),
           buffers_(std::make_unique<WorkerBuffers[]>(static_cast<std::size_t>(threads))) {}
 
     long Found() const { return found_.load(); }
@@ -442,7 +447,7 @@ public:
             }
             own.path[length] = 0;
         } while (::FindNextFileW(listing.get(), &own.entry));
-        const int hidden = VisitHiddenJunctions(own.path, length, own.target, visitor_, context_);
+        const int hidden = VisitHiddenJunctions(finder_, own.path, length, own.target, visitor_, context_);
         if (hidden == kStopped) {
             pool_.Stop();
             return;
@@ -466,6 +471,7 @@ private:
     }
 
     WorkPool<std::wstring>& pool_;
+    const reparse_platform::HiddenLinkFinder& finder_;
     JunctionVisitor visitor_;
     std::uintptr_t context_;
     bool recurse_;
@@ -488,7 +494,8 @@ int FindJunctionsPooled(const wchar_t* folder, JunctionVisitor visitor, std::uin
         if (!StartWalk(folder, visitor, context, path, length, found, stopped)) return stopped ? kStopped : 0;
 
         WorkPool<std::wstring> pool;
-        PooledWalk walk(pool, visitor, context, recurse, threads);
+        const reparse_platform::HiddenLinkFinder finder(path);
+        PooledWalk walk(pool, finder, visitor, context, recurse, threads);
         pool.Add(std::wstring(path, length));
         switch (pool.Run(threads, walk)) {
         case PoolOutcome::Finished:

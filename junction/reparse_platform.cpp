@@ -206,6 +206,63 @@ void ListHiddenLinks(const wchar_t* folder, HiddenLinkVisitor visitor, void* con
     wine_host::ListSymbolicLinks(unixFolder, VisitIfHidden, const_cast<HiddenLinkListing*>(&listing));
 }
 
+HiddenLinkFinder::HiddenLinkFinder(const wchar_t* root) {
+    if (!wine_host::RunningUnderWine() || root == nullptr) return;
+    const std::size_t length = ::wcsnlen(root, sizeof root_ / sizeof root_[0]);
+    if (length == 0 || length >= sizeof root_ / sizeof root_[0]) return;
+    UnixPath unixRoot;
+    if (!UnixEntryPath(root, unixRoot)) return;
+    // A drive root is walked as "D:", which Wine would read as the drive's
+    // current folder.
+    if (length == 2 && root[1] == L':') {
+        const wchar_t withSlash[] = {root[0], L':', L'\\', 0};
+        if (!UnixEntryPath(withSlash, unixRoot)) return;
+    }
+    std::memcpy(root_, root, length * sizeof(wchar_t));
+    root_[length] = 0;
+    rootLength_ = length;
+    unixRootLength_ = std::strlen(unixRoot);
+    std::memcpy(unixRoot_, unixRoot, unixRootLength_ + 1);
+    usable_ = true;
+}
+
+void HiddenLinkFinder::List(const wchar_t* folder, HiddenLinkVisitor visitor, void* context) const {
+    if (!wine_host::RunningUnderWine()) return;
+    UnixPath unixFolder;
+    bool built = usable_ && std::wcsncmp(folder, root_, rootLength_) == 0 &&
+                 (folder[rootLength_] == 0 || folder[rootLength_] == L'\\');
+    if (built) {
+        // The rest of the path, as UTF-8 after the root's Linux path. A name that
+        // is not valid UTF-16 cannot be built; Wine is asked for it below.
+        std::memcpy(unixFolder, unixRoot_, unixRootLength_ + 1);
+        const wchar_t* rest = folder + rootLength_;
+        const int restLength = static_cast<int>(std::wcslen(rest));
+        const int room = static_cast<int>(kUnixPathCapacity - unixRootLength_ - 1);
+        const int bytes = restLength == 0 ? 0
+                                          : ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, rest, restLength,
+                                                                  unixFolder + unixRootLength_, room, nullptr, nullptr);
+        built = restLength == 0 || bytes > 0;
+        if (built) {
+            char* end = unixFolder + unixRootLength_ + bytes;
+            *end = 0;
+            // No byte of a multi-byte UTF-8 character is a backslash.
+            for (char* c = unixFolder + unixRootLength_; c != end; ++c) {
+                if (*c == '\\') *c = '/';
+            }
+        }
+    }
+    if (built) {
+        const HiddenLinkListing listing{unixFolder, visitor, context};
+        // A folder that is not where its name says (Wine matched it without
+        // regard to case, say) is asked of Wine after all.
+        if (wine_host::ListSymbolicLinks(unixFolder, VisitIfHidden, const_cast<HiddenLinkListing*>(&listing)) !=
+            -wine_host::kErrorNoEntry) {
+            return;
+        }
+    }
+    ListHiddenLinks(folder, visitor, context);
+}
+
 bool ReadHiddenLinkData(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned) {
     returned = 0;
     UnixPath unixPath;

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace reparse_platform {
 
 enum class VolumeSupport {
@@ -45,6 +47,30 @@ bool RemoveReparseFolder(const wchar_t* path);
 // listing shows every link as it is.
 using HiddenLinkVisitor = void (*)(void* context, const wchar_t* name);
 void ListHiddenLinks(const wchar_t* folder, HiddenLinkVisitor visitor, void* context);
+
+// ListHiddenLinks for every folder of one walk: under Wine, each folder's Linux
+// path is built from the walk's start folder instead of being asked of Wine, which
+// costs a lookup of every component. A folder that is not found where its name
+// says (a name that is not valid UTF-16, say) falls back to asking Wine. Costs
+// nothing on Windows.
+class HiddenLinkFinder {
+public:
+    // `root`: the walk's start folder as the walk writes it (no trailing backslash).
+    explicit HiddenLinkFinder(const wchar_t* root);
+    HiddenLinkFinder(const HiddenLinkFinder&) = delete;
+    HiddenLinkFinder& operator=(const HiddenLinkFinder&) = delete;
+
+    // `folder` is the root or a folder the walk reached under it.
+    void List(const wchar_t* folder, HiddenLinkVisitor visitor, void* context) const;
+
+private:
+    static constexpr std::size_t kCapacity = 4096;
+    bool usable_ = false;
+    std::size_t rootLength_ = 0;
+    std::size_t unixRootLength_ = 0;
+    wchar_t root_[1024] = L"";
+    char unixRoot_[kCapacity] = "";
+};
 
 // The reparse data of `path` when it is such a hidden link; false otherwise.
 bool ReadHiddenLinkData(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned);

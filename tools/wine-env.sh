@@ -4,7 +4,9 @@
 dirshift_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export DIRSHIFT_BUILD_DIR="${DIRSHIFT_BUILD_DIR:-$dirshift_root/build}"
 export WINEPREFIX="${DIRSHIFT_WINEPREFIX:-$DIRSHIFT_BUILD_DIR/wine}"
-export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine's own errors stay on: a process that Wine fails to start then says why
+# (its traces and "not implemented" notes stay off; they are noise).
+export WINEDEBUG="${WINEDEBUG:--all,err+all}"
 # No Mono or Gecko installer dialogs on a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64

@@ -1,6 +1,7 @@
 #include "tests/driver/app_process.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "base/srw_lock.h"
 #include "app/startup_warning.h"
@@ -124,6 +125,10 @@ void AppProcess::RunDebugLoop() {
         exePath_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
         workingDirectory_.empty() ? nullptr : workingDirectory_.c_str(), &startup, &info);
     if (!created) {
+        // Said here because a test that never saw its program should say why: under
+        // Wine this is also how a child that died while it started shows itself.
+        std::fwprintf(stderr, L"AppProcess: could not start %ls (error %lu)\n", commandLine_.c_str(),
+                      ::GetLastError());
         startFailed_ = true;
         ::SetEvent(started_);
         return;
@@ -232,7 +237,8 @@ bool AppProcess::WaitForDebugLine(const std::wstring& line, DWORD timeoutMs) con
 }
 
 void AppProcess::Kill() {
-    if (process_ != nullptr && !exited_) ::TerminateProcess(process_, 0xDEAD);
+    if (process_ == nullptr) return;  // never started: nothing will end
+    if (!exited_) ::TerminateProcess(process_, 0xDEAD);
     WaitUntil([&] { return exited_.load(); }, 10000);
 }
 

@@ -4,6 +4,7 @@
 // still find it, read it, and be able to remove and re-point it.
 #include "junction/junction.h"
 #include "junction/link_health.h"
+#include "junction/wine_host.h"
 
 #include "tests/driver/host_view.h"
 #include "tests/driver/test_volumes.h"
@@ -11,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -93,6 +96,54 @@ TEST_F(LinkStates, EveryJunctionIsFoundWithItsTargetAndState) {
             EXPECT_STREQ(LinkHealthText(CheckLinkHealth(link, listed)), LinkHealthText(e.health)) << link;
         }
         EXPECT_EQ(found.size(), expected_.size());
+    }
+}
+
+// Under Wine the walk finds a hidden junction through Linux, in the Linux folder
+// it works out from the walk's start: that must hold for folders with names only
+// Linux allows, with letters beyond ASCII and beyond 16 bits, in mixed case, and
+// for a start folder typed in another case than it has on disk.
+TEST_F(LinkStates, DanglingJunctionsAreFoundInFoldersWithAnyName) {
+    const std::string unixFolder = testing_driver::UnixPathOf(folder_);
+    ASSERT_FALSE(unixFolder.empty());
+    const char* linuxNames[] = {"with:colon", "Spiele \xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xAE", "MiXeD Case"};
+    std::vector<std::wstring> links;
+    for (const char* name : linuxNames) {
+        ASSERT_EQ(wine_host::MakeDirectory((unixFolder + "/" + name).c_str(), 0755), 0) << name;
+    }
+    // The Windows names of those folders, as Wine lists them.
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = ::FindFirstFileW((folder_ + L"\\*").c_str(), &entry);
+    ASSERT_NE(listing, INVALID_HANDLE_VALUE);
+    do {
+        const std::wstring name = entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." || name == L".." ||
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            continue;
+        }
+        links.push_back(LinuxJunction(folder_ + L"\\" + name, L"gone", NtName(folder_ + L"\\nowhere")));
+    } while (::FindNextFileW(listing, &entry));
+    ::FindClose(listing);
+    ASSERT_EQ(links.size(), std::size(linuxNames));
+
+    std::wstring typed = folder_;
+    for (wchar_t& c : typed) c = static_cast<wchar_t>(::towupper(c));
+    for (const bool pooled : {false, true}) {
+        SCOPED_TRACE(pooled ? "pooled walk" : "walk");
+        std::map<std::wstring, std::wstring> found;
+        const auto context = reinterpret_cast<std::uintptr_t>(&found);
+        if (pooled) {
+            FindJunctionsPooled(typed.c_str(), CollectVisit, context, true, 3);
+        } else {
+            FindJunctions(typed.c_str(), CollectVisit, context, true);
+        }
+        EXPECT_EQ(found.size(), expected_.size() + links.size());
+        for (const std::wstring& link : links) {
+            std::wstring asWalked = typed + link.substr(typed.size());
+            const auto row = found.find(asWalked);
+            ASSERT_NE(row, found.end()) << "not found: " << asWalked;
+            EXPECT_EQ(row->second, NtName(folder_ + L"\\nowhere"));
+        }
     }
 }
 
