@@ -1,0 +1,543 @@
+#include "engine/tree_copy.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+
+#include "base/srw_lock.h"
+#include "base/unique_resource.h"
+#include "base/work_pool.h"
+#include "junction/junction.h"
+
+namespace {
+
+constexpr ULONGLONG kProgressIntervalMs = 100;  // at most ten reports a second
+constexpr DWORD kCompareChunk = 1u << 20;
+constexpr int kDefaultCopyThreads = 4;
+
+// What the originals looked like when they were listed: a copy is only as good as
+// its match with these.
+struct PlannedFile {
+    std::wstring relative;
+    std::uint64_t size = 0;
+    FILETIME creation = {};
+    FILETIME lastWrite = {};
+    DWORD attributes = 0;
+};
+
+struct PlannedFolder {
+    std::wstring relative;
+    FILETIME creation = {};
+    FILETIME lastWrite = {};
+    DWORD attributes = 0;
+};
+
+// Attributes that travel with a copy and must match after it.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+std::uint64_t SizeOf(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+std::wstring Join(const std::wstring& folder, const std::wstring& relative) {
+    if (relative.empty()) return folder;
+    if (!folder.empty() && folder.back() == L'\\') return folder + relative;
+    return folder + L"\\" + relative;
+}
+
+bool IsDotName(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// Shared by the copy's threads: the first fault stops the rest, and progress is
+// reported by whichever thread finds the interval over.
+class CopyRun {
+public:
+    explicit CopyRun(const TreeCopyRequest& request) : request_(request) {}
+
+    bool Cancelled() const { return request_.cancel != nullptr && request_.cancel->load(); }
+    bool Stopping() const { return Cancelled() || failed_.load(); }
+
+    void Fail(TreeCopyFault fault, const std::wstring& path, DWORD error) {
+        SrwExclusiveGuard guard(faultLock_);
+        if (failed_.load()) return;
+        fault_ = fault;
+        faultPath_ = path;
+        faultError_ = error;
+        failed_.store(true);
+    }
+
+    bool failed() const { return failed_.load(); }
+    TreeCopyFault fault() const { return fault_; }
+    const std::wstring& faultPath() const { return faultPath_; }
+    DWORD faultError() const { return faultError_; }
+
+    void SetTotals(std::uint64_t bytes, std::uint32_t files) {
+        bytesTotal_ = bytes;
+        filesTotal_ = files;
+    }
+    void StartStage(bool verifying) {
+        verifying_.store(verifying);
+        bytesDone_.store(0);
+        filesDone_.store(0);
+        Report(true);
+    }
+    void AddBytes(std::uint64_t bytes) {
+        bytesDone_ += bytes;
+        Report(false);
+    }
+    void FileDone() {
+        ++filesDone_;
+        Report(false);
+    }
+
+    TreeCopyProgress Snapshot() const {
+        TreeCopyProgress progress;
+        progress.bytesDone = bytesDone_.load();
+        progress.bytesTotal = bytesTotal_;
+        progress.filesDone = filesDone_.load();
+        progress.filesTotal = filesTotal_;
+        progress.verifying = verifying_.load();
+        return progress;
+    }
+
+    // A report that finds another being made is simply skipped: the next one
+    // carries the figures on.
+    void Report(bool force) {
+        if (!request_.progress) return;
+        if (!::TryAcquireSRWLockExclusive(&reportLock_)) return;
+        const ULONGLONG now = ::GetTickCount64();
+        if (force || now - lastReport_ >= kProgressIntervalMs) {
+            lastReport_ = now;
+            try {
+                request_.progress(Snapshot());
+            } catch (...) {
+                // A report that could not be shown stops nothing.
+            }
+        }
+        ::ReleaseSRWLockExclusive(&reportLock_);
+    }
+
+private:
+    const TreeCopyRequest& request_;
+    std::atomic<bool> failed_{false};
+    SRWLOCK faultLock_ = SRWLOCK_INIT;
+    TreeCopyFault fault_ = TreeCopyFault::None;
+    std::wstring faultPath_;
+    DWORD faultError_ = ERROR_SUCCESS;
+    std::uint64_t bytesTotal_ = 0;
+    std::uint32_t filesTotal_ = 0;
+    std::atomic<std::uint64_t> bytesDone_{0};
+    std::atomic<std::uint32_t> filesDone_{0};
+    std::atomic<bool> verifying_{false};
+    SRWLOCK reportLock_ = SRWLOCK_INIT;
+    ULONGLONG lastReport_ = 0;
+};
+
+// Lists `request.names` and everything below them, folders before what they
+// hold. False (with the run's fault set) on a link or an unreadable folder.
+bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRun& run,
+              std::vector<PlannedFolder>& folders, std::vector<PlannedFile>& files) {
+    std::unordered_set<std::wstring> wanted(request.names.begin(), request.names.end());
+    std::vector<std::wstring> pending{std::wstring()};
+    bool top = true;
+    while (!pending.empty()) {
+        if (run.Cancelled()) return false;
+        const std::wstring relative = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing(::FindFirstFileExW(Join(source, relative + (relative.empty() ? L"*" : L"\\*")).c_str(),
+                                                    FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                                    FIND_FIRST_EX_LARGE_FETCH));
+        if (!listing) {
+            run.Fail(TreeCopyFault::SourceUnreadable, Join(request.source, relative), ::GetLastError());
+            return false;
+        }
+        do {
+            if (IsDotName(entry.cFileName)) continue;
+            const std::wstring child = relative.empty() ? std::wstring(entry.cFileName)
+                                                        : relative + L"\\" + entry.cFileName;
+            if (top && wanted.count(entry.cFileName) == 0) continue;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                run.Fail(TreeCopyFault::LinkInside, Join(request.source, child), ERROR_SUCCESS);
+                return false;
+            }
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                folders.push_back({child, entry.ftCreationTime, entry.ftLastWriteTime, entry.dwFileAttributes});
+                pending.push_back(child);
+            } else {
+                files.push_back({child, SizeOf(entry.nFileSizeHigh, entry.nFileSizeLow), entry.ftCreationTime,
+                                 entry.ftLastWriteTime, entry.dwFileAttributes});
+            }
+        } while (::FindNextFileW(listing.get(), &entry));
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_NO_MORE_FILES) {
+            run.Fail(TreeCopyFault::SourceUnreadable, Join(request.source, relative), error);
+            return false;
+        }
+        top = false;
+    }
+    // Every name asked for must have been there: one that vanished is not copied.
+    std::size_t seen = 0;
+    for (const PlannedFolder& folder : folders) seen += folder.relative.find(L'\\') == std::wstring::npos ? 1 : 0;
+    for (const PlannedFile& file : files) seen += file.relative.find(L'\\') == std::wstring::npos ? 1 : 0;
+    if (seen != wanted.size()) {
+        run.Fail(TreeCopyFault::SourceUnreadable, request.source, ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+bool MakeFolders(const std::wstring& target, const std::wstring& shownTarget, const std::vector<PlannedFolder>& folders,
+                 CopyRun& run) {
+    for (const PlannedFolder& folder : folders) {
+        if (run.Cancelled()) return false;
+        if (!::CreateDirectoryW(Join(target, folder.relative).c_str(), nullptr)) {
+            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, folder.relative), ::GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Folder times and attributes last: every file written into a folder changes its
+// last-write time, and a read-only folder would refuse nothing but is set last all
+// the same, as the originals are.
+bool FinishFolders(const std::wstring& target, const std::wstring& shownTarget,
+                   const std::vector<PlannedFolder>& folders, CopyRun& run) {
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        const std::wstring path = Join(target, folder->relative);
+        UniqueFileHandle handle(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+        if (!handle || !::SetFileTime(handle.get(), &folder->creation, nullptr, &folder->lastWrite) ||
+            !::SetFileAttributesW(path.c_str(), folder->attributes & kKeptAttributes)) {
+            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, folder->relative), ::GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+struct CopyContext {
+    CopyRun* run;
+    std::uint64_t reported;
+};
+
+DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER /*total*/, LARGE_INTEGER transferred, LARGE_INTEGER /*streamSize*/,
+                                   LARGE_INTEGER /*streamTransferred*/, DWORD /*stream*/, DWORD /*reason*/,
+                                   HANDLE /*source*/, HANDLE /*destination*/, LPVOID data) {
+    auto* context = static_cast<CopyContext*>(data);
+    const auto done = static_cast<std::uint64_t>(transferred.QuadPart);
+    if (done > context->reported) {
+        context->run->AddBytes(done - context->reported);
+        context->reported = done;
+    }
+    return context->run->Stopping() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+// Opens a copied file for writing, even when it is read-only (the attribute is
+// taken off for the moment and put back by the caller's next step).
+UniqueFileHandle OpenCopyForWriting(const std::wstring& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return UniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Copies one file, then gives it the original's creation time (which a copy does
+// not carry) and flushes it to the disk when `flush`.
+void CopyOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
+                 const std::wstring& shownTarget, const PlannedFile& file, bool flush, CopyRun& run) {
+    if (run.Stopping()) return;
+    const std::wstring from = Join(source, file.relative);
+    const std::wstring to = Join(target, file.relative);
+    CopyContext context{&run, 0};
+    if (!::CopyFileExW(from.c_str(), to.c_str(), CopyProgressRoutine, &context, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+        const DWORD error = ::GetLastError();
+        if (run.Stopping()) return;
+        // Which side failed decides what the user is told: a full or missing
+        // destination is not a damaged original.
+        const bool sourceReadable = ::GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES;
+        run.Fail(sourceReadable ? TreeCopyFault::TargetWrite : TreeCopyFault::SourceUnreadable,
+                 sourceReadable ? Join(shownTarget, file.relative) : Join(shownSource, file.relative), error);
+        return;
+    }
+    if (file.size > context.reported) run.AddBytes(file.size - context.reported);
+    {
+        UniqueFileHandle handle = OpenCopyForWriting(to, file.attributes);
+        bool written = static_cast<bool>(handle) && ::SetFileTime(handle.get(), &file.creation, nullptr, &file.lastWrite);
+        if (written && flush) written = ::FlushFileBuffers(handle.get()) != FALSE;
+        const DWORD error = ::GetLastError();
+        handle.reset();
+        if ((file.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            ::SetFileAttributesW(to.c_str(), file.attributes & kKeptAttributes);
+        }
+        if (!written) {
+            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, file.relative), error);
+            return;
+        }
+    }
+    run.FileDone();
+}
+
+bool ReadWhole(HANDLE file, BYTE* buffer, DWORD wanted, DWORD& got) {
+    got = 0;
+    while (got < wanted) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer + got, wanted - got, &read, nullptr)) return false;
+        if (read == 0) break;
+        got += read;
+    }
+    return true;
+}
+
+struct CompareBuffers {
+    std::unique_ptr<BYTE[]> original{new BYTE[kCompareChunk]};
+    std::unique_ptr<BYTE[]> copy{new BYTE[kCompareChunk]};
+};
+
+// Every byte of the copy against the original. A read that fails is a fault of
+// the side it failed on.
+void CompareContents(const std::wstring& from, const std::wstring& to, const std::wstring& shownFrom,
+                     const std::wstring& shownTo, CompareBuffers& buffers, CopyRun& run) {
+    UniqueFileHandle original(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+    if (!original) {
+        run.Fail(TreeCopyFault::SourceUnreadable, shownFrom, ::GetLastError());
+        return;
+    }
+    UniqueFileHandle copy(::CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!copy) {
+        run.Fail(TreeCopyFault::CopyDiffers, shownTo, ::GetLastError());
+        return;
+    }
+    for (;;) {
+        if (run.Stopping()) return;
+        DWORD originalRead = 0;
+        DWORD copyRead = 0;
+        if (!ReadWhole(original.get(), buffers.original.get(), kCompareChunk, originalRead)) {
+            run.Fail(TreeCopyFault::SourceUnreadable, shownFrom, ::GetLastError());
+            return;
+        }
+        if (!ReadWhole(copy.get(), buffers.copy.get(), kCompareChunk, copyRead)) {
+            run.Fail(TreeCopyFault::CopyDiffers, shownTo, ::GetLastError());
+            return;
+        }
+        if (originalRead != copyRead ||
+            std::memcmp(buffers.original.get(), buffers.copy.get(), originalRead) != 0) {
+            run.Fail(TreeCopyFault::CopyDiffers, shownTo, ERROR_SUCCESS);
+            return;
+        }
+        if (originalRead == 0) return;
+        run.AddBytes(originalRead);
+    }
+}
+
+// The original must still be what was copied, and the copy must match it.
+void VerifyOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
+                   const std::wstring& shownTarget, const PlannedFile& file, bool compareContents,
+                   CompareBuffers* buffers, CopyRun& run) {
+    if (run.Stopping()) return;
+    const std::wstring from = Join(source, file.relative);
+    const std::wstring to = Join(target, file.relative);
+    WIN32_FILE_ATTRIBUTE_DATA original;
+    if (!::GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &original)) {
+        run.Fail(TreeCopyFault::SourceChanged, Join(shownSource, file.relative), ::GetLastError());
+        return;
+    }
+    if (SizeOf(original.nFileSizeHigh, original.nFileSizeLow) != file.size ||
+        !SameTime(original.ftLastWriteTime, file.lastWrite)) {
+        run.Fail(TreeCopyFault::SourceChanged, Join(shownSource, file.relative), ERROR_SUCCESS);
+        return;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA copied;
+    if (!::GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &copied) ||
+        SizeOf(copied.nFileSizeHigh, copied.nFileSizeLow) != file.size ||
+        !SameTime(copied.ftLastWriteTime, file.lastWrite) ||
+        (copied.dwFileAttributes & (kKeptAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            (file.attributes & kKeptAttributes)) {
+        run.Fail(TreeCopyFault::CopyDiffers, Join(shownTarget, file.relative), ERROR_SUCCESS);
+        return;
+    }
+    if (compareContents && buffers != nullptr) {
+        CompareContents(from, to, Join(shownSource, file.relative), Join(shownTarget, file.relative), *buffers, run);
+        if (run.Stopping()) return;
+    } else {
+        run.AddBytes(file.size);
+    }
+    run.FileDone();
+}
+
+// Flushes the whole target volume at once where the system allows it (an
+// administrator's handle on the volume); false when each file must be flushed.
+bool FlushVolumeOf(const std::wstring& fullTarget) {
+    wchar_t volume[MAX_PATH];
+    if (!::GetVolumePathNameW(fullTarget.c_str(), volume, MAX_PATH)) return false;
+    std::wstring device = volume;
+    if (device.size() != 3 || device[1] != L':') return false;  // a mounted folder: file by file
+    device = L"\\\\.\\" + device.substr(0, 2);
+    UniqueFileHandle handle(::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return handle && ::FlushFileBuffers(handle.get());
+}
+
+int CopyThreads(int asked) {
+    if (asked > 0) return std::min(asked, kMaxPoolThreads);
+    return kDefaultCopyThreads;
+}
+
+}  // namespace
+
+std::wstring ExtendedLengthPath(const std::wstring& fullPath) {
+    if (fullPath.compare(0, 4, L"\\\\?\\") == 0) return fullPath;
+    if (fullPath.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
+    std::wstring path = fullPath;
+    // "C:" alone would name the drive's current folder; its root is meant.
+    if (path.size() == 2 && path[1] == L':') path += L'\\';
+    return L"\\\\?\\" + path;
+}
+
+TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
+    TreeCopyOutcome outcome;
+    CopyRun run(request);
+    try {
+        const std::wstring source = ExtendedLengthPath(request.source);
+        const std::wstring target = ExtendedLengthPath(request.target);
+        std::vector<PlannedFolder> folders;
+        std::vector<PlannedFile> files;
+        std::uint64_t bytes = 0;
+        bool planned = PlanTree(request, source, run, folders, files);
+        if (planned) {
+            for (const PlannedFile& file : files) bytes += file.size;
+            run.SetTotals(bytes, static_cast<std::uint32_t>(files.size()));
+            run.StartStage(false);
+            planned = MakeFolders(target, request.target, folders, run);
+        }
+        const bool flushEach = planned && !FlushVolumeOf(request.target);
+        if (planned) {
+            // Large files first: the small ones then fill the threads' last gaps.
+            std::vector<std::size_t> order(files.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return files[a].size > files[b].size; });
+            WorkPool<std::size_t> pool;
+            for (auto i = order.rbegin(); i != order.rend(); ++i) pool.Add(*i);  // taken from the back
+            auto copyOne = [&](std::size_t index, int /*worker*/) {
+                CopyOneFile(source, target, request.source, request.target, files[index], flushEach, run);
+                if (run.Stopping()) pool.Stop();
+            };
+            if (pool.Run(CopyThreads(request.threads), copyOne) == PoolOutcome::Failed && !run.failed()) {
+                run.Fail(TreeCopyFault::TargetWrite, request.target, ERROR_NOT_ENOUGH_MEMORY);
+            }
+        }
+        if (planned && !run.Stopping()) {
+            // Written through the volume's cache so far: on the disk before anything
+            // relies on the copy.
+            if (!flushEach && !FlushVolumeOf(request.target)) {
+                run.Fail(TreeCopyFault::TargetWrite, request.target, ::GetLastError());
+            }
+        }
+        if (planned && !run.Stopping()) FinishFolders(target, request.target, folders, run);
+        if (planned && !run.Stopping()) {
+            run.SetTotals(bytes, static_cast<std::uint32_t>(files.size()));
+            run.StartStage(true);
+            const int threads = CopyThreads(request.threads);
+            std::vector<std::unique_ptr<CompareBuffers>> buffers(static_cast<std::size_t>(threads));
+            if (request.compareContents) {
+                for (auto& b : buffers) b = std::make_unique<CompareBuffers>();
+            }
+            WorkPool<std::size_t> pool;
+            for (std::size_t i = files.size(); i-- > 0;) pool.Add(i);
+            auto verifyOne = [&](std::size_t index, int worker) {
+                VerifyOneFile(source, target, request.source, request.target, files[index], request.compareContents,
+                              buffers[static_cast<std::size_t>(worker)].get(), run);
+                if (run.Stopping()) pool.Stop();
+            };
+            if (pool.Run(threads, verifyOne) == PoolOutcome::Failed && !run.failed()) {
+                run.Fail(TreeCopyFault::CopyDiffers, request.target, ERROR_NOT_ENOUGH_MEMORY);
+            }
+        }
+        run.Report(true);
+    } catch (...) {
+        run.Fail(TreeCopyFault::TargetWrite, request.target, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    outcome.totals = run.Snapshot();
+    if (run.failed()) {
+        outcome.result = TreeCopyResult::Failed;
+        outcome.fault = run.fault();
+        outcome.path = run.faultPath();
+        outcome.error = run.faultError();
+    } else if (run.Cancelled()) {
+        outcome.result = TreeCopyResult::Cancelled;
+    } else {
+        outcome.result = TreeCopyResult::Copied;
+    }
+    return outcome;
+}
+
+namespace {
+
+// Removes `path` and what is below it. A reparse point is removed itself, never
+// entered. Read-only entries lose the attribute first.
+bool RemoveEntry(const std::wstring& path, std::wstring& left, const std::wstring& shown) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+        left = shown;
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        bool whole = true;
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (listing) {
+            do {
+                if (IsDotName(entry.cFileName)) continue;
+                if (!RemoveEntry(path + L"\\" + entry.cFileName, left, shown + L"\\" + entry.cFileName)) whole = false;
+            } while (::FindNextFileW(listing.get(), &entry));
+        }
+        if (!whole) return false;
+    }
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    bool removed = false;
+    if (folder && link) {
+        // The link alone, by the junction library, which also knows the links that
+        // only show as such on some hosts.
+        removed = RemoveJunction(shown.size() < MAX_PATH ? shown.c_str() : path.c_str()) ||
+                  ::RemoveDirectoryW(path.c_str());
+    } else {
+        removed = folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+    }
+    if (!removed) {
+        if (left.empty()) left = shown;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool RemoveCopiedEntries(const std::wstring& folder, const std::vector<std::wstring>& names, std::wstring& left) {
+    left.clear();
+    const std::wstring base = ExtendedLengthPath(folder);
+    bool whole = true;
+    for (const std::wstring& name : names) {
+        if (!RemoveEntry(Join(base, name), left, Join(folder, name))) whole = false;
+    }
+    return whole;
+}
