@@ -486,48 +486,64 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
 
 namespace {
 
-// Removes `path` and what is below it. A reparse point is removed itself, never
-// entered. Read-only entries lose the attribute first.
-bool RemoveEntry(const std::wstring& path, std::wstring& left, const std::wstring& shown) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-        left = shown;
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        bool whole = true;
-        WIN32_FIND_DATAW entry;
-        UniqueFindHandle listing(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-        if (listing) {
-            do {
-                if (IsDotName(entry.cFileName)) continue;
-                if (!RemoveEntry(path + L"\\" + entry.cFileName, left, shown + L"\\" + entry.cFileName)) whole = false;
-            } while (::FindNextFileW(listing.get(), &entry));
+// Removes one entry that is not a plain folder: a file, or a link of any kind,
+// which goes itself without its target being entered.
+bool RemoveLeaf(const std::wstring& path, const std::wstring& shown, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ::DeleteFileW(path.c_str()) != FALSE;
+    // The junction library also knows the links that only show as such on some hosts.
+    return RemoveJunction(shown.size() < MAX_PATH ? shown.c_str() : path.c_str()) ||
+           ::RemoveDirectoryW(path.c_str());
+}
+
+// Removes `path` and what is below it, deepest first, without recursion: a tree
+// made on another system may be deeper than any stack. Read-only entries lose the
+// attribute first. `left` receives the first entry that stayed.
+bool RemoveEntry(const std::wstring& path, const std::wstring& shown, std::wstring& left) {
+    struct Pending {
+        std::wstring path;
+        std::wstring shown;
+        bool listed;
+    };
+    std::vector<Pending> pending{{path, shown, false}};
+    bool whole = true;
+    const auto stayed = [&](const std::wstring& name) {
+        if (left.empty()) left = name;
+        whole = false;
+    };
+    while (!pending.empty()) {
+        if (pending.back().listed) {
+            // Everything below has been dealt with: the folder goes if it is empty.
+            if (!::RemoveDirectoryW(pending.back().path.c_str())) stayed(pending.back().shown);
+            pending.pop_back();
+            continue;
         }
-        if (!whole) return false;
+        const Pending entry = pending.back();
+        const DWORD attributes = ::GetFileAttributesW(entry.path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) stayed(entry.shown);
+            pending.pop_back();
+            continue;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            ::SetFileAttributesW(entry.path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            if (!RemoveLeaf(entry.path, entry.shown, attributes)) stayed(entry.shown);
+            pending.pop_back();
+            continue;
+        }
+        pending.back().listed = true;
+        WIN32_FIND_DATAW found;
+        UniqueFindHandle listing(::FindFirstFileExW((entry.path + L"\\*").c_str(), FindExInfoBasic, &found,
+                                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!listing) continue;  // the folder's removal will tell
+        do {
+            if (IsDotName(found.cFileName)) continue;
+            pending.push_back({entry.path + L"\\" + found.cFileName, entry.shown + L"\\" + found.cFileName, false});
+        } while (::FindNextFileW(listing.get(), &found));
     }
-    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    bool removed = false;
-    if (folder && link) {
-        // The link alone, by the junction library, which also knows the links that
-        // only show as such on some hosts.
-        removed = RemoveJunction(shown.size() < MAX_PATH ? shown.c_str() : path.c_str()) ||
-                  ::RemoveDirectoryW(path.c_str());
-    } else {
-        removed = folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
-    }
-    if (!removed) {
-        if (left.empty()) left = shown;
-        return false;
-    }
-    return true;
+    return whole;
 }
 
 }  // namespace
@@ -537,7 +553,7 @@ bool RemoveCopiedEntries(const std::wstring& folder, const std::vector<std::wstr
     const std::wstring base = ExtendedLengthPath(folder);
     bool whole = true;
     for (const std::wstring& name : names) {
-        if (!RemoveEntry(Join(base, name), left, Join(folder, name))) whole = false;
+        if (!RemoveEntry(Join(base, name), Join(folder, name), left)) whole = false;
     }
     return whole;
 }
