@@ -210,14 +210,12 @@ HiddenLinkFinder::HiddenLinkFinder(const wchar_t* root) {
     if (!wine_host::RunningUnderWine() || root == nullptr) return;
     const std::size_t length = ::wcsnlen(root, sizeof root_ / sizeof root_[0]);
     if (length == 0 || length >= sizeof root_ / sizeof root_[0]) return;
-    UnixPath unixRoot;
-    if (!UnixEntryPath(root, unixRoot)) return;
     // A drive root is walked as "D:", which Wine would read as the drive's
     // current folder.
-    if (length == 2 && root[1] == L':') {
-        const wchar_t withSlash[] = {root[0], L':', L'\\', 0};
-        if (!UnixEntryPath(withSlash, unixRoot)) return;
-    }
+    const wchar_t driveRoot[] = {root[0], L':', L'\\', 0};
+    const bool drive = length == 2 && root[1] == L':';
+    UnixPath unixRoot;
+    if (!UnixEntryPath(drive ? driveRoot : root, unixRoot)) return;
     std::memcpy(root_, root, length * sizeof(wchar_t));
     root_[length] = 0;
     rootLength_ = length;
