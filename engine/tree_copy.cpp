@@ -33,9 +33,11 @@ struct PlannedFolder {
     DWORD attributes = 0;
 };
 
-// Attributes that travel with a copy and must match after it.
+// Attributes that travel with a copy; of these, the ones that change how programs
+// treat a file must match after it (the archive bit is the system's to set).
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kVerifiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 std::uint64_t SizeOf(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
@@ -363,8 +365,8 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
     if (!::GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &copied) ||
         SizeOf(copied.nFileSizeHigh, copied.nFileSizeLow) != file.size ||
         !SameTime(copied.ftLastWriteTime, file.lastWrite) ||
-        (copied.dwFileAttributes & (kKeptAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-            (file.attributes & kKeptAttributes)) {
+        (copied.dwFileAttributes & (kVerifiedAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            (file.attributes & kVerifiedAttributes)) {
         run.Fail(TreeCopyFault::CopyDiffers, Join(shownTarget, file.relative), ERROR_SUCCESS);
         return;
     }

@@ -197,6 +197,14 @@ TEST_F(TreeCopy, EachFaultIsReportedAndTheOriginalsStay) {
              };
          },
          TreeCopyFault::CopyDiffers, L"\\docs\\deep\\report.xls"},
+        {"a copy that lost its hidden attribute",
+         [](TreeCopyRequest& r) {
+             const std::wstring copy = r.target + L"\\hidden.dat";
+             r.progress = [copy](const TreeCopyProgress& p) {
+                 if (p.verifying) ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+             };
+         },
+         TreeCopyFault::CopyDiffers, L"\\hidden.dat"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
