@@ -41,7 +41,7 @@ prepare_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: creating the Wine prefix in $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    "${dirshift_wine_launcher[@]}" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
   # Caption buttons are drawn with Marlett, which Wine 8 only finds in the prefix.
@@ -65,7 +65,7 @@ prepare_test_user() {
     mkdir -p "$prefix" && chown "$user:" "$prefix"
     runuser -u "$user" -- env HOME="$(getent passwd "$user" | cut -d: -f6)" WINEPREFIX="$prefix" \
       WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-      sh -c 'wineboot -i >/dev/null 2>&1; wineserver -w' </dev/null || true
+      "${dirshift_wine_launcher[@]}" sh -c 'wineboot -i >/dev/null 2>&1; wineserver -w' </dev/null || true
   fi
 }
 

@@ -7,6 +7,24 @@ export WINEPREFIX="${DIRSHIFT_WINEPREFIX:-$DIRSHIFT_BUILD_DIR/wine}"
 # Wine's own errors stay on: a process that Wine fails to start then says why
 # (its traces and "not implemented" notes stay off; they are noise).
 export WINEDEBUG="${WINEDEBUG:--all,err+all}"
+# Wine 8 maps the page that every Windows process shares with the system at a
+# fixed address (0x7ffe0000). Debian's wine64 has no preloader to keep that address
+# free, and Linux puts a program's heap anywhere in the gigabyte above wine64 (at
+# 0x7d000000): now and then the heap lies there, and the new process dies before
+# its first line ("failed to map the shared user data: c0000018"; a test program
+# then ends with status 1 and no output, or its CreateProcess fails). Without
+# address randomization the heap starts right after wine64, far below. Where the
+# system refuses that (some containers), Wine runs as it is. Processes started by a
+# Wine program inherit the setting.
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+  dirshift_wine_launcher=(setarch "$(uname -m)" -R)
+else
+  dirshift_wine_launcher=()
+fi
+wine() {
+  if [ "${#dirshift_wine_launcher[@]}" -gt 0 ]; then "${dirshift_wine_launcher[@]}" wine "$@"; else command wine "$@"; fi
+}
+
 # No Mono or Gecko installer dialogs on a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
@@ -56,7 +74,7 @@ dirshift_keep_desktop() {
   ready=$(dirshift_keeper_ready_file)
   rm -f "$ready"
   # Wine's drive Z: is the Linux root.
-  "$@" wine "$keeper" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 8>&- 9>&- &
+  "$@" "${dirshift_wine_launcher[@]}" wine "$keeper" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 8>&- 9>&- &
   pid=$!
   echo "$pid" >"$(dirshift_keeper_pid_file)"
   for _ in $(seq 600); do
