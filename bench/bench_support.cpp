@@ -20,7 +20,7 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-long BareWalk(wchar_t* path, std::size_t length) {
+long BareWalk(wchar_t* path, std::size_t length, FolderStep afterFolder, const void* context) {
     if (length + 5 > 1024) return 0;
     std::wcscpy(path + length, L"\\*.*");
     WIN32_FIND_DATAW entry;
@@ -40,10 +40,11 @@ long BareWalk(wchar_t* path, std::size_t length) {
         if (length + 1 + nameLength + 1 > 1024) continue;
         path[length] = L'\\';
         std::wcscpy(path + length + 1, entry.cFileName);
-        folders += BareWalk(path, length + 1 + nameLength);
+        folders += BareWalk(path, length + 1 + nameLength, afterFolder, context);
         path[length] = 0;
     } while (::FindNextFileW(listing, &entry));
     ::FindClose(listing);
+    if (afterFolder != nullptr) afterFolder(path, context);
     return folders;
 }
 

@@ -113,32 +113,8 @@ void IgnoreName(void*, const wchar_t*) {}
 // The bare walk plus what the scan must also do under Wine to see every link that
 // Windows would list: list each folder through Linux (Wine leaves dangling
 // junctions out). On Windows this is the bare walk itself.
-long SeeingWalk(wchar_t* path, std::size_t length, const reparse_platform::HiddenLinkFinder& finder) {
-    if (length + 5 > 1024) return 0;
-    std::wcscpy(path + length, L"\\*.*");
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = ::FindFirstFileW(path, &entry);
-    path[length] = 0;
-    if (listing == INVALID_HANDLE_VALUE) return 0;
-    long folders = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-        if (entry.cFileName[0] == L'.' &&
-            (entry.cFileName[1] == 0 || (entry.cFileName[1] == L'.' && entry.cFileName[2] == 0))) {
-            continue;
-        }
-        ++folders;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        const std::size_t nameLength = std::wcslen(entry.cFileName);
-        if (length + 1 + nameLength + 1 > 1024) continue;
-        path[length] = L'\\';
-        std::wcscpy(path + length + 1, entry.cFileName);
-        folders += SeeingWalk(path, length + 1 + nameLength, finder);
-        path[length] = 0;
-    } while (::FindNextFileW(listing, &entry));
-    ::FindClose(listing);
-    finder.List(path, IgnoreName, nullptr);
-    return folders;
+void ListThroughLinux(const wchar_t* folder, const void* finder) {
+    static_cast<const reparse_platform::HiddenLinkFinder*>(finder)->List(folder, IgnoreName, nullptr);
 }
 
 double TimeSeeingWalk(const std::wstring& root) {
@@ -146,7 +122,7 @@ double TimeSeeingWalk(const std::wstring& root) {
     std::wcscpy(path, root.c_str());
     const double start = Now();
     const reparse_platform::HiddenLinkFinder finder(path);
-    SeeingWalk(path, std::wcslen(path), finder);
+    bench::BareWalk(path, std::wcslen(path), ListThroughLinux, &finder);
     return Now() - start;
 }
 

@@ -6,8 +6,10 @@
 #include <unordered_set>
 
 #include "base/srw_lock.h"
+#include "base/text.h"
 #include "base/unique_resource.h"
 #include "base/work_pool.h"
+#include "engine/relocation_paths.h"
 #include "junction/junction.h"
 
 namespace {
@@ -43,16 +45,6 @@ std::uint64_t SizeOf(DWORD high, DWORD low) { return (static_cast<std::uint64_t>
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
-std::wstring Join(const std::wstring& folder, const std::wstring& relative) {
-    if (relative.empty()) return folder;
-    if (!folder.empty() && folder.back() == L'\\') return folder + relative;
-    return folder + L"\\" + relative;
-}
-
-bool IsDotName(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
 // Shared by the copy's threads: the first fault stops the rest, and progress is
@@ -152,20 +144,20 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
         const std::wstring relative = std::move(pending.back());
         pending.pop_back();
         WIN32_FIND_DATAW entry;
-        UniqueFindHandle listing(::FindFirstFileExW(Join(source, relative + (relative.empty() ? L"*" : L"\\*")).c_str(),
+        UniqueFindHandle listing(::FindFirstFileExW(JoinPath(source, relative + (relative.empty() ? L"*" : L"\\*")).c_str(),
                                                     FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
                                                     FIND_FIRST_EX_LARGE_FETCH));
         if (!listing) {
-            run.Fail(TreeCopyFault::SourceUnreadable, Join(request.source, relative), ::GetLastError());
+            run.Fail(TreeCopyFault::SourceUnreadable, relative.empty() ? request.source : JoinPath(request.source, relative), ::GetLastError());
             return false;
         }
         do {
-            if (IsDotName(entry.cFileName)) continue;
+            if (IsDotEntry(entry.cFileName)) continue;
             const std::wstring child = relative.empty() ? std::wstring(entry.cFileName)
                                                         : relative + L"\\" + entry.cFileName;
             if (top && wanted.count(entry.cFileName) == 0) continue;
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                run.Fail(TreeCopyFault::LinkInside, Join(request.source, child), ERROR_SUCCESS);
+                run.Fail(TreeCopyFault::LinkInside, JoinPath(request.source, child), ERROR_SUCCESS);
                 return false;
             }
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -178,7 +170,8 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
         } while (::FindNextFileW(listing.get(), &entry));
         const DWORD error = ::GetLastError();
         if (error != ERROR_NO_MORE_FILES) {
-            run.Fail(TreeCopyFault::SourceUnreadable, Join(request.source, relative), error);
+            run.Fail(TreeCopyFault::SourceUnreadable, relative.empty() ? request.source : JoinPath(request.source, relative),
+                     error);
             return false;
         }
         top = false;
@@ -198,8 +191,8 @@ bool MakeFolders(const std::wstring& target, const std::wstring& shownTarget, co
                  CopyRun& run) {
     for (const PlannedFolder& folder : folders) {
         if (run.Cancelled()) return false;
-        if (!::CreateDirectoryW(Join(target, folder.relative).c_str(), nullptr)) {
-            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, folder.relative), ::GetLastError());
+        if (!::CreateDirectoryW(JoinPath(target, folder.relative).c_str(), nullptr)) {
+            run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, folder.relative), ::GetLastError());
             return false;
         }
     }
@@ -212,14 +205,14 @@ bool MakeFolders(const std::wstring& target, const std::wstring& shownTarget, co
 bool FinishFolders(const std::wstring& target, const std::wstring& shownTarget,
                    const std::vector<PlannedFolder>& folders, CopyRun& run) {
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-        const std::wstring path = Join(target, folder->relative);
+        const std::wstring path = JoinPath(target, folder->relative);
         UniqueFileHandle handle(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (!handle || !::SetFileTime(handle.get(), &folder->creation, nullptr, &folder->lastWrite) ||
             !::SetFileAttributesW(path.c_str(), folder->attributes & kKeptAttributes)) {
-            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, folder->relative), ::GetLastError());
+            run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, folder->relative), ::GetLastError());
             return false;
         }
     }
@@ -258,8 +251,8 @@ UniqueFileHandle OpenCopyForWriting(const std::wstring& path, DWORD attributes) 
 void CopyOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
                  const std::wstring& shownTarget, const PlannedFile& file, bool flush, CopyRun& run) {
     if (run.Stopping()) return;
-    const std::wstring from = Join(source, file.relative);
-    const std::wstring to = Join(target, file.relative);
+    const std::wstring from = JoinPath(source, file.relative);
+    const std::wstring to = JoinPath(target, file.relative);
     CopyContext context{&run, 0};
     if (!::CopyFileExW(from.c_str(), to.c_str(), CopyProgressRoutine, &context, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
         const DWORD error = ::GetLastError();
@@ -268,7 +261,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& target, const s
         // destination is not a damaged original.
         const bool sourceReadable = ::GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES;
         run.Fail(sourceReadable ? TreeCopyFault::TargetWrite : TreeCopyFault::SourceUnreadable,
-                 sourceReadable ? Join(shownTarget, file.relative) : Join(shownSource, file.relative), error);
+                 sourceReadable ? JoinPath(shownTarget, file.relative) : JoinPath(shownSource, file.relative), error);
         return;
     }
     if (file.size > context.reported) run.AddBytes(file.size - context.reported);
@@ -282,7 +275,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& target, const s
             ::SetFileAttributesW(to.c_str(), file.attributes & kKeptAttributes);
         }
         if (!written) {
-            run.Fail(TreeCopyFault::TargetWrite, Join(shownTarget, file.relative), error);
+            run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, file.relative), error);
             return;
         }
     }
@@ -349,16 +342,16 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
                    const std::wstring& shownTarget, const PlannedFile& file, bool compareContents,
                    CompareBuffers* buffers, CopyRun& run) {
     if (run.Stopping()) return;
-    const std::wstring from = Join(source, file.relative);
-    const std::wstring to = Join(target, file.relative);
+    const std::wstring from = JoinPath(source, file.relative);
+    const std::wstring to = JoinPath(target, file.relative);
     WIN32_FILE_ATTRIBUTE_DATA original;
     if (!::GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &original)) {
-        run.Fail(TreeCopyFault::SourceChanged, Join(shownSource, file.relative), ::GetLastError());
+        run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ::GetLastError());
         return;
     }
     if (SizeOf(original.nFileSizeHigh, original.nFileSizeLow) != file.size ||
         !SameTime(original.ftLastWriteTime, file.lastWrite)) {
-        run.Fail(TreeCopyFault::SourceChanged, Join(shownSource, file.relative), ERROR_SUCCESS);
+        run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ERROR_SUCCESS);
         return;
     }
     WIN32_FILE_ATTRIBUTE_DATA copied;
@@ -367,11 +360,11 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
         !SameTime(copied.ftLastWriteTime, file.lastWrite) ||
         (copied.dwFileAttributes & (kVerifiedAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
             (file.attributes & kVerifiedAttributes)) {
-        run.Fail(TreeCopyFault::CopyDiffers, Join(shownTarget, file.relative), ERROR_SUCCESS);
+        run.Fail(TreeCopyFault::CopyDiffers, JoinPath(shownTarget, file.relative), ERROR_SUCCESS);
         return;
     }
     if (compareContents && buffers != nullptr) {
-        CompareContents(from, to, Join(shownSource, file.relative), Join(shownTarget, file.relative), *buffers, run);
+        CompareContents(from, to, JoinPath(shownSource, file.relative), JoinPath(shownTarget, file.relative), *buffers, run);
         if (run.Stopping()) return;
     } else {
         run.AddBytes(file.size);
@@ -379,17 +372,19 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
     run.FileDone();
 }
 
-// Flushes the whole target volume at once where the system allows it (an
-// administrator's handle on the volume); false when each file must be flushed.
-bool FlushVolumeOf(const std::wstring& fullTarget) {
+// A handle on the target's whole volume that can be flushed (an administrator's,
+// on a drive with a letter), tried once with a flush; empty when each file must be
+// flushed instead.
+UniqueFileHandle FlushableVolumeOf(const std::wstring& fullTarget) {
     wchar_t volume[MAX_PATH];
-    if (!::GetVolumePathNameW(fullTarget.c_str(), volume, MAX_PATH)) return false;
-    std::wstring device = volume;
-    if (device.size() != 3 || device[1] != L':') return false;  // a mounted folder: file by file
-    device = L"\\\\.\\" + device.substr(0, 2);
+    if (!::GetVolumePathNameW(fullTarget.c_str(), volume, MAX_PATH)) return UniqueFileHandle();
+    const std::wstring root = volume;
+    if (root.size() != 3 || root[1] != L':') return UniqueFileHandle();  // a mounted folder: file by file
+    const std::wstring device = L"\\\\.\\" + root.substr(0, 2);
     UniqueFileHandle handle(::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    return handle && ::FlushFileBuffers(handle.get());
+    if (handle && !::FlushFileBuffers(handle.get())) handle.reset();
+    return handle;
 }
 
 int CopyThreads(int asked) {
@@ -424,7 +419,9 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
             run.StartStage(false);
             planned = MakeFolders(target, request.target, folders, run);
         }
-        const bool flushEach = planned && !FlushVolumeOf(request.target);
+        UniqueFileHandle volume;
+        if (planned) volume = FlushableVolumeOf(request.target);
+        const bool flushEach = !volume;
         if (planned) {
             // Large files first: the small ones then fill the threads' last gaps.
             std::vector<std::size_t> order(files.size());
@@ -444,7 +441,7 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
         if (planned && !run.Stopping()) {
             // Written through the volume's cache so far: on the disk before anything
             // relies on the copy.
-            if (!flushEach && !FlushVolumeOf(request.target)) {
+            if (!flushEach && !::FlushFileBuffers(volume.get())) {
                 run.Fail(TreeCopyFault::TargetWrite, request.target, ::GetLastError());
             }
         }
@@ -541,7 +538,7 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& shown, std::wstri
                                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
         if (!listing) continue;  // the folder's removal will tell
         do {
-            if (IsDotName(found.cFileName)) continue;
+            if (IsDotEntry(found.cFileName)) continue;
             pending.push_back({entry.path + L"\\" + found.cFileName, entry.shown + L"\\" + found.cFileName, false});
         } while (::FindNextFileW(listing.get(), &found));
     }
@@ -555,7 +552,7 @@ bool RemoveCopiedEntries(const std::wstring& folder, const std::vector<std::wstr
     const std::wstring base = ExtendedLengthPath(folder);
     bool whole = true;
     for (const std::wstring& name : names) {
-        if (!RemoveEntry(Join(base, name), Join(folder, name), left)) whole = false;
+        if (!RemoveEntry(JoinPath(base, name), JoinPath(folder, name), left)) whole = false;
     }
     return whole;
 }
