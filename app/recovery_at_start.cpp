@@ -100,9 +100,13 @@ void OfferRecoveryAtStart(const JournalStore& store) {
     const bool moveBack = journal.kind == JournalKind::MoveBack;
     int choice;
     {
-        CustomButtons buttons(moveBack ? kMoveBackRecoveryChoiceLabels : kRecoveryChoiceLabels);
+        CustomButtons buttons(assessment.finishOnly ? kFinishOnlyChoiceLabels
+                              : moveBack            ? kMoveBackRecoveryChoiceLabels
+                                                    : kRecoveryChoiceLabels);
         choice = Ask(assessment.message, facts);
     }
+    // With no way back, the second button is "decide later".
+    if (assessment.finishOnly && choice != PB_IDCUSTOM1) return;
     DialogRelocationReporter reporter(nullptr);
     const bool toTarget = (choice == PB_IDCUSTOM1 && !moveBack) || (choice == PB_IDCUSTOM2 && moveBack);
     const bool toSource = (choice == PB_IDCUSTOM2 && !moveBack) || (choice == PB_IDCUSTOM1 && moveBack);

@@ -17,6 +17,7 @@
 #include "engine/folder_identity.h"
 #include "engine/folder_security.h"
 #include "engine/operation_lock.h"
+#include "engine/copy_across.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ public:
         // the next start offers to finish it or move it back. A whole one drops it
         // before the user is told, so that no journal outlives the last message.
         MovingFiles moving(observer_);
-        const RelocationResult result = MoveAndLink();
+        const RelocationResult result = byCopy_ ? CopyAndSwap() : MoveAndLink();
         if (result == RelocationResult::Completed) {
             keeper_->Close();
             // What moved is kept for the move back, which then tells anything the
@@ -87,7 +88,7 @@ public:
             if (!store_->WriteMovedRecord({fullSource_, fullTarget_, targetId_, movedNames_})) {
                 DebugLine(L"Tressel.Warning: what the relocation moved could not be recorded.");
             }
-            observer_.Report(RelocationMessage::Completed, facts_);
+            observer_.Report(doneMessage_, facts_);
         } else if (result == RelocationResult::RolledBack) {
             keeper_->Close();
         }
@@ -142,6 +143,36 @@ private:
         return RelocationResult::Completed;
     }
 
+    // Between drives: every original stays untouched until its copy is proven,
+    // then the source is swapped for the junction, and it is deleted last.
+    RelocationResult CopyAndSwap() {
+        CopyAcrossRequest copy;
+        copy.source = fullSource_;
+        copy.target = fullTarget_;
+        copy.names = movedNames_;
+        copy.links = findings_.links;
+        copy.compareContents = request_.compareContents;
+        // The folders are held against swapping until the source must be renamed
+        // (or a destination made here removed again).
+        CopySwapSteps steps(copy, aside_, fullTarget_, *keeper_, observer_, facts_, [&] {
+            sourceHold_.Release();
+            targetHold_.Release();
+        });
+        if (!MakeTargetFolder()) {
+            facts_.name = facts_.target;
+            facts_.error = ::GetLastError();
+            return steps.EndUnchanged(RelocationMessage::CopyTargetFailed);
+        }
+        steps.RemoveTargetWhenEmpty(madeTarget_);
+        if (!StillTheSameFolder(facts_.source, sourceId_) || !StillTheSameFolder(facts_.target, targetId_)) {
+            facts_.name = StillTheSameFolder(facts_.source, sourceId_) ? facts_.target : facts_.source;
+            return steps.EndUnchanged(RelocationMessage::FolderReplaced);
+        }
+        const RelocationResult result = steps.CopyProveAndSwap(sourceId_);
+        doneMessage_ = steps.doneMessage();
+        return result;
+    }
+
     // The journal names what is about to move before anything moves; a relocation
     // that could not be finished or undone after a crash does not start.
     bool JournalStarted() {
@@ -160,7 +191,8 @@ private:
         journal.target = fullTarget_;
         journal.sourceId = sourceId_;
         journal.targetId = targetId_;
-        journal.phase = JournalPhase::Moving;
+        journal.phase = byCopy_ ? JournalPhase::Copying : JournalPhase::Moving;
+        journal.aside = aside_;
         journal.entries = movedNames_;
         for (const LinkRecord& link : findings_.links) journal.links.push_back({link.relativePath, link.folder, link.data});
         // The user's store is found only now: looking up its folders costs the
@@ -192,7 +224,7 @@ private:
             return Refuse(RelocationMessage::JournalInsideFolders);
         }
         RelocationJournal readable;
-        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::Moving)) {
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(journal.phase)) {
             // A write reported as failed may have put the journal there all the same;
             // nothing moves, so none may stay to hold up the next relocation.
             keeper_->Close();
@@ -372,6 +404,8 @@ private:
             !VolumeSerialOf(existing, targetVolume) || sourceVolume == targetVolume) {
             return true;
         }
+        // Between drives the files are copied and proven before the source goes.
+        byCopy_ = true;
         ULARGE_INTEGER available;
         if (!::GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr)) return true;
         if (available.QuadPart >= findings_.totalBytes) return true;
@@ -445,6 +479,13 @@ private:
         case NameCheck::NoneShared:
             break;
         }
+        if (byCopy_) {
+            aside_ = FreeAsidePath(fullSource_);
+            if (aside_.empty()) {
+                facts_.name = fullSource_ + L".moved-by-dirshift";
+                return Refuse(RelocationMessage::AsideNameTaken);
+            }
+        }
         return true;
     }
 
@@ -488,6 +529,7 @@ private:
                 return false;
             }
             (void)targetHold_.Take(facts_.target, targetId_);
+            madeTarget_ = true;
             keeper_->NoteFolders(sourceId_, targetId_);
             return keeper_->Rewrite();
         }
@@ -600,6 +642,10 @@ private:
     FolderId targetId_;
     FolderHold sourceHold_;
     FolderHold targetHold_;
+    bool madeTarget_ = false;  // the destination folder was made by this relocation
+    bool byCopy_ = false;      // between drives: copied, proven, swapped, then deleted
+    std::wstring aside_;   // where the source goes once its copy is proven
+    RelocationMessage doneMessage_ = RelocationMessage::Completed;
 };
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/access_scan.h"
 #include "engine/relocation_journal.h"
+#include "engine/tree_copy.h"
 
 // Everything the user may be told or asked during a relocation.
 enum class RelocationMessage {
@@ -117,9 +119,37 @@ enum class RelocationMessage {
     // The move back's question when the folder holds {limit} entries, such as
     // {name}, that its relocation did not move there.
     MoveBackQuestionHeldBefore,
+    // Between drives the files are copied and proven before the source goes. A
+    // copy that failed at {name} ({error}) was removed again; the source is as it
+    // was.
+    CopyTargetFailed,
+    CopySourceUnreadable,
+    CopySourceChanged,
+    CopyDiffers,
+    // The user's Cancel stopped the copy, and the partial copy is gone.
+    CopyCancelled,
+    // The partial copy could not be removed completely: {name} is left of it.
+    CopyLeft,
+    // The copy is proven, but the source could not be renamed aside ({error}).
+    SourceNotRenamed,
+    // The junction could not be made and the source could not be renamed back
+    // from {name}, where every file still is.
+    SwapStuckAside,
+    // Done, but of the source, renamed aside, {name} could not be deleted.
+    CompletedSourceLeft,
+    // A link could not be made in the copy; the source is as it was.
+    CopyLinkNotMade,
+    // No free name beside the source ({name} and the numbered ones) to rename it
+    // to once its copy is proven.
+    AsideNameTaken,
+    // At the next start, after a relocation between drives that did not end.
+    RecoveryCopyCutShort,      // the source is whole; the copy may not be
+    RecoveryCopySwapCutShort,  // the copy is proven; the source is renamed aside, no junction yet
+    RecoveryDeletingSource,    // the junction stands; the source, renamed aside, is not deleted yet
+    RecoveryCopyDone,          // everything is done but closing the journal
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::MoveBackQuestionHeldBefore;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::RecoveryCopyDone;
 
 // What a message names.
 struct RelocationFacts {
@@ -147,6 +177,16 @@ public:
     // Files are about to move (true), or are where they will stay (false): in
     // between, stopping the program (a log-off) would leave them split.
     virtual void OnFilesMoving(bool /*moving*/) {}
+    // Between drives: the copy's figures, from the copy's threads, at most ten
+    // times a second and never two at once.
+    virtual void OnCopyProgress(const TreeCopyProgress& /*progress*/) {}
+    // Returns once the copy's worker has ended. Setting `cancel` meanwhile (the
+    // user's Cancel) stops the copy, which is then removed. A dialog keeps
+    // answering by pumping its messages.
+    virtual void WaitForCopy(HANDLE worker, std::atomic<bool>& /*cancel*/) { ::WaitForSingleObject(worker, INFINITE); }
+    // The source is being swapped for the junction (true) until that is done
+    // (false): it takes a moment, and nothing can stop it half-way.
+    virtual void OnSwapping(bool /*swapping*/) {}
 };
 
 struct RelocationRequest {
@@ -158,6 +198,9 @@ struct RelocationRequest {
     HWND shellOwner = nullptr;
     // Where the relocation keeps its journal; null: the user's own store.
     const JournalStore* journal = nullptr;
+    // Between drives, every copied byte is compared with its original, not only
+    // each file's size and time.
+    bool compareContents = false;
 };
 
 enum class RelocationResult {

@@ -39,6 +39,10 @@ constexpr PhaseName kPhases[] = {
     {JournalPhase::SourceRemoved, L"source-removed"},
     {JournalPhase::JunctionMade, L"junction-made"},
     {JournalPhase::RollingBack, L"rolling-back"},
+    {JournalPhase::Copying, L"copying"},
+    {JournalPhase::Verified, L"verified"},
+    {JournalPhase::Swapped, L"swapped"},
+    {JournalPhase::DeletingSource, L"deleting-source"},
 };
 
 const wchar_t* NameOf(JournalPhase phase) {
@@ -194,6 +198,19 @@ bool IsJunctionToTarget(const std::vector<BYTE>& data, const std::wstring& targe
     return ::CompareStringOrdinal(stored.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+// Two different names in the same folder, neither of them a drive's root.
+bool SidesInOneParent(const std::wstring& source, const std::wstring& aside) {
+    const size_t sourceSlash = source.find_last_of(L'\\');
+    const size_t asideSlash = aside.find_last_of(L'\\');
+    if (sourceSlash == std::wstring::npos || asideSlash == std::wstring::npos || sourceSlash + 1 >= source.size() ||
+        asideSlash + 1 >= aside.size() || sourceSlash != asideSlash) {
+        return false;
+    }
+    return ::CompareStringOrdinal(source.c_str(), static_cast<int>(sourceSlash), aside.c_str(),
+                                  static_cast<int>(asideSlash), TRUE) == CSTR_EQUAL &&
+           ::CompareStringOrdinal(source.c_str(), -1, aside.c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
 bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJournal& journal, bool& sawPhase) {
     if (key == L"kind") {
         if (value == L"relocation") {
@@ -216,6 +233,10 @@ bool ParseLine(const std::wstring& key, const std::wstring& value, RelocationJou
     }
     if (key == L"target") {
         journal.target = value;
+        return IsFullLocalPath(value);
+    }
+    if (key == L"aside") {
+        journal.aside = value;
         return IsFullLocalPath(value);
     }
     if (key == L"source-id") return ParseFolderId(value, journal.sourceId);
@@ -274,6 +295,7 @@ std::wstring FormatJournal(const RelocationJournal& journal) {
         for (BYTE b : journal.junctionData) text += Hex(b, 2);
         text += L"\n";
     }
+    if (!journal.aside.empty()) text += L"aside=" + journal.aside + L"\n";
     if (journal.sourceId.known()) text += L"source-id=" + FormatFolderId(journal.sourceId) + L"\n";
     if (journal.targetId.known()) text += L"target-id=" + FormatFolderId(journal.targetId) + L"\n";
     for (const auto& entry : journal.entries) text += L"entry=" + entry + L"\n";
@@ -300,7 +322,17 @@ bool ParseJournal(const std::wstring& text, RelocationJournal& journal) {
     const bool junctionKnown = journal.kind == JournalKind::Relocation
                                    ? journal.junctionData.empty()
                                    : IsJunctionToTarget(journal.junctionData, journal.target);
-    return sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown;
+    // The source goes aside in its own parent only, by a rename there: an aside
+    // anywhere else is no journal of this program's.
+    const bool asideKnown = IsCopyPhase(journal.phase)
+                                ? journal.kind == JournalKind::Relocation && SidesInOneParent(journal.source, journal.aside)
+                                : journal.aside.empty();
+    return sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown && asideKnown;
+}
+
+bool IsCopyPhase(JournalPhase phase) {
+    return phase == JournalPhase::Copying || phase == JournalPhase::Verified || phase == JournalPhase::Swapped ||
+           phase == JournalPhase::DeletingSource;
 }
 
 namespace {

@@ -18,7 +18,17 @@ enum class JournalPhase {
     SourceRemoved,  // the emptied source folder is gone; the junction comes next
     JunctionMade,   // the junction stands; links inside are being put back
     RollingBack,    // entries are being moved back into the source
+    // Between drives the entries are copied, and the source only goes once its
+    // copy has been proven: it is renamed aside, the junction takes its place, and
+    // the renamed folder is deleted last.
+    Copying,         // entries are being copied into the destination; the source is untouched
+    Verified,        // every copy matched its original; the source is renamed aside next
+    Swapped,         // the junction stands; the source, renamed aside, is to be deleted
+    DeletingSource,  // the source, renamed aside, is being deleted
 };
+
+// True for the phases of a move between drives by copy.
+bool IsCopyPhase(JournalPhase phase);
 
 // A link inside the moved folder, taken out of the move as a link.
 struct JournalLink {
@@ -48,6 +58,9 @@ struct RelocationJournal {
     // A move back's junction, byte for byte, so that undoing it makes the very same
     // junction again. Empty for a relocation.
     std::vector<BYTE> junctionData;
+    // In the copy phases: the name the source takes beside itself, in its own
+    // parent, once its copy is proven.
+    std::wstring aside;
     // Which plain folder stood at each path when the journal last said so; not
     // known while none stands there. A folder found there that is another one is
     // not acted on: it is not the folder the journal speaks of.
@@ -56,7 +69,7 @@ struct RelocationJournal {
     bool operator==(const RelocationJournal& other) const {
         return kind == other.kind && source == other.source && target == other.target && phase == other.phase &&
                entries == other.entries && links == other.links && junctionData == other.junctionData &&
-               sourceId == other.sourceId && targetId == other.targetId;
+               aside == other.aside && sourceId == other.sourceId && targetId == other.targetId;
     }
 };
 
@@ -72,7 +85,8 @@ std::wstring SealJournalText(const std::wstring& body);
 // program: a wrong header or checksum, an unknown phase, kind or key, a path that
 // is not a full local path, an entry name that is not a plain name, a move back
 // without its junction's data or with data that is not a junction to its own
-// target, a link whose data is not a junction or symbolic link. A journal without a kind is a relocation's (as
+// target, a link whose data is not a junction or symbolic link, a copy phase without
+// a place aside in the source's own parent. A journal without a kind is a relocation's (as
 // every journal written before moves back were journalled).
 [[nodiscard]] bool ParseJournal(const std::wstring& text, RelocationJournal& journal);
 

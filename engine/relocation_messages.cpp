@@ -8,6 +8,7 @@ namespace {
 using M = RelocationMessage;
 constexpr MessageBoxKind kSystem = MessageBoxKind::System;
 constexpr MessageBoxKind kPrompt = MessageBoxKind::Prompt;
+constexpr MessageBoxKind kStatus = MessageBoxKind::Status;
 constexpr bool kDialog = true;
 
 // The question about SYSTEM files names the program in its caption as a constant.
@@ -16,6 +17,8 @@ constexpr wchar_t kSystemFilesCaption[] = L"Dirshift";
 #define RECOVERY_QUESTION                                                                                   \
     L"Finish the relocation (move what is left and make the junction), move everything back to the source " \
     L"folder, or decide later?"
+
+#define SOURCE_UNCHANGED L"\n\nYour files in\n{source}\nare unchanged."
 
 #define MOVE_BACK_RECOVERY_HEAD \
     L"A move back did not end: Dirshift was stopped while it moved the files of\n{target}\nback to\n{source}\n\n"
@@ -365,6 +368,71 @@ const RelocationMessageStyle kMessages[] = {
      L"That folder also holds {limit} item(s) that were not moved there from\n{source}\nsuch as\n{name}\nThey "
      L"move to\n{source}\ntoo.",
      MB_YESNO | MB_ICONWARNING, kDialog, kSystem, nullptr},
+    {M::CopyTargetFailed,
+     L"Copying the files to\n{target}\nfailed at\n{name}\n(error {error}). Perhaps its drive is full, was "
+     L"disconnected or refuses to be written." SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::CopySourceUnreadable,
+     L"The file or folder\n{name}\ncould not be read for copying (error {error})." SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::CopySourceChanged,
+     L"The file\n{name}\nchanged while it was copied: a program may be writing to it. Please close the programs "
+     L"that use the folder and try again." SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::CopyDiffers,
+     L"The copy\n{name}\ndoes not match its original after it was written: the drive of the destination may be "
+     L"failing." SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::CopyCancelled, L"Copy cancelled: nothing was changed.", 0, kDialog, kStatus, nullptr},
+    {M::CopyLeft,
+     L"What was copied to\n{target}\ncould not all be removed again:\n{name}\nis left there, and you may delete "
+     L"it. Your files in\n{source}\nare unchanged.",
+     MB_ICONWARNING, kDialog, kSystem, nullptr},
+    {M::SourceNotRenamed,
+     L"Every file was copied to\n{target}\nbut\n{source}\ncould not be renamed to make room for the junction "
+     L"(error {error}). Perhaps a file in it is in use?" SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::SwapStuckAside,
+     L"Every file was copied to\n{target}\nbut no junction could be made at\n{source}\nand the original folder "
+     L"could not be renamed back from\n{name}\nEvery file is still in it: please rename it back to\n{source}\n"
+     L"yourself. Nothing was deleted.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::CompletedSourceLeft,
+     L"{string:107}\n\n{source}\n ->\n{target}\n\nThe original folder, renamed to\n{name}\ncould not be deleted "
+     L"completely: what is left of it was not copied or is in use. Every copied file is in the new place; please "
+     L"look at what is left before you delete it.",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::CopyLinkNotMade,
+     L"The link\n{name}\ncould not be made in the destination." SOURCE_UNCHANGED,
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::AsideNameTaken,
+     L"Once the files are copied, Dirshift renames the source folder to\n{name}\nto make room for the junction, "
+     L"then deletes it; but that name, and the numbered ones after it, are all taken. Please rename or remove them "
+     L"first. No changes were made.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::RecoveryCopyCutShort,
+     L"A relocation did not end: Dirshift was stopped while it copied\n{source}\n ->\n{target}\n\nEvery file is "
+     L"still in the source folder; the destination holds a copy that may not be whole.\n\nFinish the relocation "
+     L"(copy again, check the copy and make the junction), move back (remove the copy; the source folder stays as "
+     L"it is), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryCopySwapCutShort,
+     L"A relocation did not end: Dirshift was stopped just after it copied\n{source}\n ->\n{target}\n\nEvery "
+     L"file was copied and checked, and the source folder was renamed to\n{name}\nbut no junction stands at the old "
+     L"path yet, so programs that use it do not find their files.\n\nFinish the relocation (make the junction, then "
+     L"delete the renamed folder), move back (rename the folder back and remove the copy), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryDeletingSource,
+     L"A relocation did not end: Dirshift was stopped while it deleted the original of\n{source}\n ->\n{target}"
+     L"\n\nEvery file is in the destination folder and the junction stands at the old path; the original folder, "
+     L"renamed to\n{name}\nis not deleted yet.\n\nFinish (delete what is left of it whose copy is in the "
+     L"destination), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryCopyDone,
+     L"A relocation did not end: Dirshift was stopped just before it finished\n{source}\n ->\n{target}\n\nEvery "
+     L"file is in the destination folder, the junction stands at the old path and the original folder is deleted: "
+     L"only the journal is left.\n\nFinish (discard the journal), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.
@@ -404,6 +472,7 @@ bool PlaceholderValue(const std::wstring& name, const RelocationFacts& facts,
 }
 
 #undef RECOVERY_QUESTION
+#undef SOURCE_UNCHANGED
 #undef MOVE_BACK_RECOVERY_HEAD
 #undef MOVE_BACK_RECOVERY_QUESTION
 
@@ -443,3 +512,4 @@ std::wstring ComposeRelocationText(RelocationMessage message, const RelocationFa
 
 const wchar_t kRecoveryChoiceLabels[] = L"&Finish\nMove &back\nDecide &later";
 const wchar_t kMoveBackRecoveryChoiceLabels[] = L"&Finish\n&Undo\nDecide &later";
+const wchar_t kFinishOnlyChoiceLabels[] = L"&Finish\nDecide &later";

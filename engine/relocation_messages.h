@@ -12,6 +12,7 @@
 enum class MessageBoxKind {
     System,  // the platform's MessageBoxW
     Prompt,  // the program's own PromptBox
+    Status,  // the dialog's status bar only: news that needs no answer
 };
 
 struct RelocationMessageStyle {
@@ -39,3 +40,5 @@ extern const wchar_t kRecoveryChoiceLabels[];
 // The buttons of the question after a move back that did not end: finish moving
 // back, undo it (the junction as it was), decide later.
 extern const wchar_t kMoveBackRecoveryChoiceLabels[];
+// The buttons of a recovery question with no way back: finish, or decide later.
+extern const wchar_t kFinishOnlyChoiceLabels[];

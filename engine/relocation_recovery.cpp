@@ -9,6 +9,7 @@
 #include "engine/moved_links.h"
 #include "engine/folder_identity.h"
 #include "engine/operation_lock.h"
+#include "engine/copy_across.h"
 #include "junction/junction.h"
 
 namespace {
@@ -102,6 +103,7 @@ public:
           facts_(RecoveryFacts(journal)) {}
 
     RelocationResult Finish() {
+        if (IsCopyPhase(journal_.phase)) return FinishCopy();
         if (!Unswapped() || !Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
         const FolderKind source = KindOf(journal_.source, journal_.target, journal_.sourceId);
         if (source != FolderKind::JunctionToTarget) {
@@ -160,6 +162,7 @@ public:
     }
 
     RelocationResult MoveBack() {
+        if (IsCopyPhase(journal_.phase)) return DiscardCopy();
         if (!Unswapped() || !Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
         if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
@@ -169,6 +172,92 @@ public:
     }
 
 private:
+    CopyAcrossRequest CopyOfJournal() const {
+        CopyAcrossRequest copy;
+        copy.source = journal_.source;
+        copy.target = journal_.target;
+        copy.names = journal_.entries;
+        copy.links = links_;
+        return copy;
+    }
+
+    // Between drives, from wherever the relocation stopped: a source still whole
+    // is copied again from the start (what an earlier copy left is removed
+    // first: nobody proved it), a proven copy gets its junction, and a source
+    // renamed aside is deleted.
+    RelocationResult FinishCopy() {
+        if (!Unswapped()) return RelocationResult::NotStarted;
+        const RecoveryDiskView view = LookAtDisk(journal_);
+        const CopyAcrossRequest copy = CopyOfJournal();
+        CopySwapSteps steps(copy, journal_.aside, journal_.target, keeper_, observer_, facts_);
+        RelocationResult result = RelocationResult::NotStarted;
+        if (view.source == FolderKind::PlainFolder) {
+            if (!VolumeSupportsReparsePoints(journal_.source.c_str())) {
+                observer_.Report(M::NoReparseSupport, facts_);
+                return RelocationResult::NotStarted;
+            }
+            std::wstring left;
+            if (!Announce(JournalPhase::Copying)) return RelocationResult::NotStarted;
+            if (!RemoveCopy(copy, left)) {
+                facts_.name = left;
+                observer_.Report(M::CopyLeft, facts_);
+                return RelocationResult::NotRestored;
+            }
+            if (view.target == FolderKind::Missing && !MakeTargetLike(journal_.source)) {
+                facts_.name = journal_.target;
+                facts_.error = ::GetLastError();
+                return steps.EndUnchanged(M::CopyTargetFailed);
+            }
+            result = steps.CopyProveAndSwap(journal_.sourceId);
+        } else if (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder) {
+            if (!Announce(JournalPhase::Verified)) return RelocationResult::NotStarted;
+            result = steps.SwapAndDelete(journal_.sourceId);
+        } else if (view.source == FolderKind::JunctionToTarget) {
+            result = steps.DeleteSource(journal_.sourceId);
+        } else {
+            observer_.Report(M::NotRestored, facts_);
+            return RelocationResult::NotRestored;
+        }
+        if (result == RelocationResult::Completed) {
+            keeper_.Close();
+            observer_.Report(steps.doneMessage(), facts_);
+        }
+        return result;
+    }
+
+    // Between drives, before the swap: the copy goes, and the source, renamed
+    // aside already, gets its name back. After the swap there is no way back:
+    // the source may be half deleted.
+    RelocationResult DiscardCopy() {
+        if (!Unswapped()) return RelocationResult::NotStarted;
+        const RecoveryDiskView view = LookAtDisk(journal_);
+        const CopyAcrossRequest copy = CopyOfJournal();
+        CopySwapSteps steps(copy, journal_.aside, journal_.target, keeper_, observer_, facts_);
+        if (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder) {
+            if (!disk::Move(journal_.aside, journal_.source, 0) || !StillTheSameFolder(journal_.source, journal_.sourceId)) {
+                facts_.name = journal_.aside;
+                observer_.Report(M::SwapStuckAside, facts_);
+                return RelocationResult::NotRestored;
+            }
+        } else if (view.source != FolderKind::PlainFolder) {
+            observer_.Report(M::NotRestored, facts_);
+            return RelocationResult::NotRestored;
+        }
+        return steps.RemoveCopyAndEnd(M::Restored);
+    }
+
+    // A destination made anew gets the permissions of the folder whose files
+    // move in.
+    bool MakeTargetLike(const std::wstring& model) {
+        FolderId made;
+        if (!disk::MakeFolder(journal_.target) || !CopyFolderPermissions(model, journal_.target) ||
+            !ReadPlainFolderId(journal_.target, made)) {
+            return false;
+        }
+        keeper_.NoteFolders(journal_.sourceId, made);
+        return keeper_.Rewrite();
+    }
+
     // A relocation's junction is made new; a move back's is made again from the
     // bytes it had, so that it is exactly the junction the user had before. What
     // stands there decides, not the call's word (a call can fail after its work is
@@ -216,9 +305,13 @@ private:
         RecoveryDiskView view;
         for (int look = 0; look < 2; ++look) {
             view = LookAtDisk(journal_);
-            if (view.source != FolderKind::Other && view.target != FolderKind::Other) return true;
+            if (view.source != FolderKind::Other && view.target != FolderKind::Other && view.aside != FolderKind::Other) {
+                return true;
+            }
         }
-        facts_.name = view.source == FolderKind::Other ? journal_.source : journal_.target;
+        facts_.name = view.source == FolderKind::Other   ? journal_.source
+                      : view.target == FolderKind::Other ? journal_.target
+                                                         : journal_.aside;
         observer_.Report(M::FolderReplaced, facts_);
         return false;
     }
@@ -289,6 +382,7 @@ RecoveryDiskView LookAtDisk(const RelocationJournal& journal) {
     RecoveryDiskView view;
     view.source = KindOf(journal.source, journal.target, journal.sourceId);
     view.target = KindOf(journal.target, std::wstring(), journal.targetId);
+    if (!journal.aside.empty()) view.aside = KindOf(journal.aside, std::wstring(), journal.sourceId);
     const bool sourceHolds = view.source == FolderKind::PlainFolder;
     const bool targetHolds = view.target == FolderKind::PlainFolder;
     for (const auto& name : journal.entries) {
@@ -308,7 +402,20 @@ RecoveryDiskView LookAtDisk(const RelocationJournal& journal) {
 }
 
 RecoveryAssessment AssessRecovery(const RelocationJournal& journal, const RecoveryDiskView& view) {
-    if (view.source == FolderKind::Other || view.target == FolderKind::Other) return {M::RecoveryFoldersChanged, false};
+    if (view.source == FolderKind::Other || view.target == FolderKind::Other || view.aside == FolderKind::Other) {
+        return {M::RecoveryFoldersChanged, false};
+    }
+    if (IsCopyPhase(journal.phase)) {
+        // Where the source folder is decides; the copy is only trusted once proven.
+        if (view.source == FolderKind::PlainFolder) return {M::RecoveryCopyCutShort, true};
+        if (view.source == FolderKind::JunctionToTarget) {
+            return {view.aside == FolderKind::PlainFolder ? M::RecoveryDeletingSource : M::RecoveryCopyDone, true, true};
+        }
+        if (view.aside == FolderKind::PlainFolder && view.target == FolderKind::PlainFolder) {
+            return {M::RecoveryCopySwapCutShort, true};
+        }
+        return {M::RecoveryFoldersGone, false};
+    }
     const int found = view.inSource + view.inTarget + view.inBoth;
     const bool noFolder = view.source == FolderKind::Missing && view.target == FolderKind::Missing;
     if (noFolder || (found == 0 && !journal.entries.empty())) return {M::RecoveryFoldersGone, false};
@@ -364,5 +471,6 @@ RelocationFacts RecoveryFacts(const RelocationJournal& journal) {
     RelocationFacts facts;
     facts.source = journal.source;
     facts.target = journal.target;
+    facts.name = journal.aside;
     return facts;
 }

@@ -25,6 +25,9 @@ struct RecoveryDiskView {
     int inTarget = 0;  // in the destination only
     int inBoth = 0;    // in both (a copy cut short between two drives)
     int nowhere = 0;   // in neither
+    // Between drives: what stands at the name the source goes to once its copy is
+    // proven (a plain folder only when it is the source itself).
+    FolderKind aside = FolderKind::Missing;
 };
 
 // Looks at the journal's two paths and at each of its entries in both.
@@ -33,6 +36,7 @@ RecoveryDiskView LookAtDisk(const RelocationJournal& journal);
 struct RecoveryAssessment {
     RelocationMessage message;  // what the user is told and asked
     bool canAct = false;        // finish and move back are offered; else only discarding
+    bool finishOnly = false;    // with canAct: only finishing is offered (there is no way back)
 };
 
 // What to tell the user about `view`, a pure function of the journal's phase and

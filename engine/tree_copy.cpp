@@ -137,6 +137,8 @@ private:
 bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRun& run,
               std::vector<PlannedFolder>& folders, std::vector<PlannedFile>& files) {
     std::unordered_set<std::wstring> wanted(request.names.begin(), request.names.end());
+    const std::unordered_set<std::wstring> links(request.links.begin(), request.links.end());
+    std::size_t seen = 0;
     std::vector<std::wstring> pending{std::wstring()};
     bool top = true;
     while (!pending.empty()) {
@@ -157,6 +159,10 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
                                                         : relative + L"\\" + entry.cFileName;
             if (top && wanted.count(entry.cFileName) == 0) continue;
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                if (links.count(child) != 0) {
+                    seen += top ? 1 : 0;
+                    continue;
+                }
                 run.Fail(TreeCopyFault::LinkInside, JoinPath(request.source, child), ERROR_SUCCESS);
                 return false;
             }
@@ -177,7 +183,6 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
         top = false;
     }
     // Every name asked for must have been there: one that vanished is not copied.
-    std::size_t seen = 0;
     for (const PlannedFolder& folder : folders) seen += folder.relative.find(L'\\') == std::wstring::npos ? 1 : 0;
     for (const PlannedFile& file : files) seen += file.relative.find(L'\\') == std::wstring::npos ? 1 : 0;
     if (seen != wanted.size()) {

@@ -4,9 +4,9 @@
 // byte when asked). The originals are only ever read.
 //
 // Paths of any length are copied: the copier works in "\\?\" form throughout.
-// Links are not copied: the caller takes them out first, and a reparse point met
-// in the tree fails the copy rather than being followed or copied as a plain
-// folder.
+// Links are not copied: the caller names the ones it makes itself, and any other
+// reparse point met in the tree fails the copy rather than being followed or
+// copied as a plain folder.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +29,9 @@ struct TreeCopyRequest {
     std::wstring source;               // a full path, a folder
     std::wstring target;               // a full path, an existing folder on another drive
     std::vector<std::wstring> names;   // the entries of `source` to copy (files or folders)
+    // Links below `source` ("sub\\link") that are left out: the caller makes them
+    // in the target from their recorded data. Only a reparse point is left out.
+    std::vector<std::wstring> links;
     bool compareContents = false;      // every byte compared, not only size and time
     int threads = 0;                   // 0: a few, by the processor count
     // Set by any thread to stop the copy: it ends as soon as each file being copied

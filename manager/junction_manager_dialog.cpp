@@ -15,7 +15,7 @@
 #include "base/dpi.h"
 #include "base/text.h"
 #include "ui/dialog_support.h"
-#include "manager/settings.h"
+#include "ui/settings.h"
 #include "base/unique_resource.h"
 #include "junction/junction.h"
 #include "manager/junction_rows.h"

@@ -36,6 +36,7 @@ void RelocateFolder(HWND dialog) {
         request.source = ReadWholeControlText(dialog, IDC_SOURCE_PATH);
         request.target = ReadWholeControlText(dialog, IDC_TARGET_PATH);
         request.shellOwner = dialog;
+        request.compareContents = ::IsDlgButtonChecked(dialog, IDC_COMPARE_CONTENTS) == BST_CHECKED;
         DialogRelocationReporter reporter(dialog);
         if (RunRelocation(request, reporter) == RelocationResult::Completed) ::EndDialog(dialog, 0);
     } catch (...) {

@@ -11,7 +11,9 @@
 #include "relocate/relocate_folder.h"
 #include "ui/live_scan.h"
 #include "resources/resource.h"
+#include "ui/live_copy.h"
 #include "ui/relocation_reporter.h"
+#include "ui/settings.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* startupPath) {
     ::SetWindowTextW(dialog, kRelocationCaption);
 
     ::SetDlgItemTextW(dialog, IDC_VERSION_TEXT, LoadResourceString(AppInstance, IDS_VERSION_NOTICE).c_str());
+    ::CheckDlgButton(dialog, IDC_COMPARE_CONTENTS, ReadCompareContentsSetting() ? BST_CHECKED : BST_UNCHECKED);
     return TRUE;  // the source field, the first tab stop, takes the focus
 }
 
@@ -61,6 +64,11 @@ BOOL OnCommand(HWND dialog, WORD id) {
         if (id == IDCANCEL) CancelDialogScan();
         return TRUE;
     }
+    // Likewise while files are copied between drives: Cancel stops the copy.
+    if (DialogCopyRunning()) {
+        if (id == IDCANCEL) CancelDialogCopy();
+        return TRUE;
+    }
     // The relocation's message boxes and the shell's progress window let the
     // dialog's messages through: no second command may start meanwhile, nor may
     // the dialog end under a relocation that is still running.
@@ -78,6 +86,10 @@ BOOL OnCommand(HWND dialog, WORD id) {
         return TRUE;
     case IDC_BROWSE_TARGET:
         OnBrowseTarget(dialog);
+        return TRUE;
+    case IDC_COMPARE_CONTENTS:
+        // Remembered as soon as it changes, like a setting, not only once used.
+        (void)WriteCompareContentsSetting(::IsDlgButtonChecked(dialog, IDC_COMPARE_CONTENTS) == BST_CHECKED);
         return TRUE;
     default:
         return FALSE;

@@ -15,6 +15,7 @@
 #define IDC_SOURCE_PATH             1018
 #define IDC_TARGET_PATH             1020
 #define IDC_RELOCATE                1021
+#define IDC_COMPARE_CONTENTS        1009
 
 // Junction manager dialog
 #define IDD_MANAGER                 139

@@ -148,3 +148,27 @@ std::wstring ReadWholeControlText(HWND dialog, int controlId) {
     text.resize(length > 0 ? static_cast<size_t>(length) : 0);
     return text;
 }
+
+ControlsHeld::ControlsHeld(HWND dialog) : dialog_(dialog), focus_(::GetFocus()) {
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const int id = ::GetDlgCtrlID(child);
+        if (id == IDCANCEL || id == IDC_STATUS_BAR || !::IsWindowEnabled(child)) continue;
+        ::EnableWindow(child, FALSE);
+        disabled_.push_back(child);
+    }
+    HWND cancel = ::GetDlgItem(dialog, IDCANCEL);
+    if (cancel != nullptr) ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
+}
+
+ControlsHeld::~ControlsHeld() {
+    for (HWND child : disabled_) ::EnableWindow(child, TRUE);
+    if (focus_ != nullptr && ::IsWindow(focus_) && ::IsWindowEnabled(focus_)) {
+        ::SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_), TRUE);
+    }
+}
+
+std::wstring GroupedDigits(unsigned long long number) {
+    std::wstring digits = std::to_wstring(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, L',');
+    return digits;
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Sets icon 138 as the dialog's big and small icon, at the sizes the dialog's DPI
 // asks for.
@@ -46,3 +47,22 @@ bool ReadControlText(HWND dialog, int controlId, wchar_t* buffer, int capacity);
 
 // A control's whole text, however long.
 std::wstring ReadWholeControlText(HWND dialog, int controlId);
+
+// Disables every control of the dialog but Cancel and the status bar for one
+// scope (while a worker runs and the dialog keeps answering), and gives back
+// exactly those it disabled, and the focus.
+class ControlsHeld {
+public:
+    explicit ControlsHeld(HWND dialog);
+    ~ControlsHeld();
+    ControlsHeld(const ControlsHeld&) = delete;
+    ControlsHeld& operator=(const ControlsHeld&) = delete;
+
+private:
+    HWND dialog_;
+    HWND focus_;
+    std::vector<HWND> disabled_;
+};
+
+// "1,234,567": a number the user can read at a glance.
+std::wstring GroupedDigits(unsigned long long number);

@@ -14,46 +14,11 @@ constexpr DWORD kRefreshMs = 50;
 std::atomic<bool> ScanWaiting{false};
 std::atomic<bool> CancelRequested{false};
 
-std::wstring Grouped(std::uint64_t number) {
-    std::wstring digits = std::to_wstring(number);
-    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, L',');
-    return digits;
-}
-
-// Disables every control of the dialog but Cancel and the status bar for one
-// scope, and gives back exactly those it disabled, and the focus.
-class ControlsHeld {
-public:
-    explicit ControlsHeld(HWND dialog) : dialog_(dialog), focus_(::GetFocus()) {
-        for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-            const int id = ::GetDlgCtrlID(child);
-            if (id == IDCANCEL || id == IDC_STATUS_BAR || !::IsWindowEnabled(child)) continue;
-            ::EnableWindow(child, FALSE);
-            disabled_.push_back(child);
-        }
-        HWND cancel = ::GetDlgItem(dialog, IDCANCEL);
-        if (cancel != nullptr) ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
-    }
-    ~ControlsHeld() {
-        for (HWND child : disabled_) ::EnableWindow(child, TRUE);
-        if (focus_ != nullptr && ::IsWindow(focus_) && ::IsWindowEnabled(focus_)) {
-            ::SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_), TRUE);
-        }
-    }
-    ControlsHeld(const ControlsHeld&) = delete;
-    ControlsHeld& operator=(const ControlsHeld&) = delete;
-
-private:
-    HWND dialog_;
-    HWND focus_;
-    std::vector<HWND> disabled_;
-};
-
 }  // namespace
 
 std::wstring FormatScanProgress(std::uint64_t files, std::uint64_t bytes, const std::wstring& path) {
-    std::wstring text = L"Scanning: " + Grouped(files) + (files == 1 ? L" file tested (" : L" files tested (") +
-                        Grouped(bytes) + L" bytes)";
+    std::wstring text = L"Scanning: " + GroupedDigits(files) + (files == 1 ? L" file tested (" : L" files tested (") +
+                        GroupedDigits(bytes) + L" bytes)";
     if (!path.empty()) text += L" - " + path;
     return text;
 }

@@ -7,6 +7,8 @@
 #include "ui/scan_status.h"
 #include "engine/relocation_messages.h"
 #include "ui/app_globals.h"
+#include "ui/dialog_support.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -47,6 +49,10 @@ int DialogRelocationReporter::Show(RelocationMessage message, const RelocationFa
     const RelocationMessageStyle& row = StyleOf(message);
     const std::wstring text =
         ComposeRelocationText(message, facts, [](UINT id) { return LoadResourceString(AppInstance, id); });
+    if (row.kind == MessageBoxKind::Status) {
+        if (dialog_ != nullptr) SetStatusText(::GetDlgItem(dialog_, IDC_STATUS_BAR), text.c_str());
+        return IDOK;
+    }
     HWND owner = row.ownedByDialog ? dialog_ : nullptr;
     const wchar_t* caption = row.caption != nullptr ? row.caption : AppCaption;
     if (row.kind == MessageBoxKind::Prompt) return LOWORD(PromptBox(owner, text.c_str(), caption, row.style));

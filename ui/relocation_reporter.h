@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "engine/relocation_engine.h"
+#include "ui/live_copy.h"
 #include "ui/live_scan.h"
 
 class DialogRelocationReporter : public RelocationObserver {
@@ -13,7 +14,7 @@ public:
     // `dialog` owns the boxes that the table gives an owner; it may be null.
     // `scanPassedText` stays on its status bar once every file passed the scan.
     explicit DialogRelocationReporter(HWND dialog, const wchar_t* scanPassedText = kScanPassedMovingText)
-        : dialog_(dialog), progress_(dialog, scanPassedText) {}
+        : dialog_(dialog), progress_(dialog, scanPassedText), copy_(dialog) {}
 
     AccessScanProgress& ScanProgress() override { return progress_; }
     void OnScanEnded() override;
@@ -22,6 +23,10 @@ public:
     // While files move, Windows is asked to hold off a shutdown or log-off, with
     // the reason shown to the user.
     void OnFilesMoving(bool moving) override;
+    // The copy between drives on the status bar, with Cancel.
+    void OnCopyProgress(const TreeCopyProgress& progress) override { copy_.OnProgress(progress); }
+    void WaitForCopy(HANDLE worker, std::atomic<bool>& cancel) override { copy_.Wait(worker, cancel); }
+    void OnSwapping(bool swapping) override { copy_.OnSwapping(swapping); }
 
 private:
     // Shows `message` as the table says; the button that closed the box.
@@ -29,6 +34,7 @@ private:
 
     HWND dialog_;
     LiveScanProgress progress_;
+    LiveCopyProgress copy_;
 };
 
 // True while files are on their way between the two folders (set through

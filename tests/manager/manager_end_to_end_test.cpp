@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/settings.h"
+#include "ui/settings.h"
 #include "junction/junction.h"
 #include "promptbox/remembered_answers.h"
 #include "resources/resource.h"

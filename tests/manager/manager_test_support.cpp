@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "ui/app_globals.h"
-#include "manager/settings.h"
+#include "ui/settings.h"
 #include "manager/junction_manager_dialog.h"
 #include "resources/resource.h"
 #include "tests/driver/dialog_driver.h"

@@ -1,6 +1,6 @@
 // The recurse setting in HKCU\Software\Dirshift: read, written and created as the
 // manager relies on, whatever another program may have left in the value.
-#include "manager/settings.h"
+#include "ui/settings.h"
 
 #include <gtest/gtest.h>
 

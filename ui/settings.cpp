@@ -1,4 +1,4 @@
-#include "manager/settings.h"
+#include "ui/settings.h"
 
 #include "base/debug_log.h"
 #include "base/unique_resource.h"
@@ -44,6 +44,35 @@ bool WriteRecurseSetting(DWORD value) {
         return false;
     }
     if (::RegSetValueExW(key.get(), kRecurseValueName, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&value),
+                         sizeof(value)) != ERROR_SUCCESS) {
+        DebugLine(kRegistryError);
+        return false;
+    }
+    return true;
+}
+
+bool ReadCompareContentsSetting() {
+    UniqueRegKey key;
+    if (!OpenSettingsKey(KEY_READ, key)) return false;
+    DWORD stored = 0;
+    DWORD size = sizeof(stored);
+    DWORD type = 0;
+    if (::RegQueryValueExW(key.get(), kCompareContentsValueName, nullptr, &type, reinterpret_cast<BYTE*>(&stored),
+                           &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(stored)) {
+        return false;
+    }
+    return stored != 0;
+}
+
+bool WriteCompareContentsSetting(bool compare) {
+    UniqueRegKey key;
+    if (!OpenSettingsKey(KEY_WRITE, key)) {
+        DebugLine(kRegistryError);
+        return false;
+    }
+    const DWORD value = compare ? 1 : 0;
+    if (::RegSetValueExW(key.get(), kCompareContentsValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                          sizeof(value)) != ERROR_SUCCESS) {
         DebugLine(kRegistryError);
         return false;

@@ -1,0 +1,256 @@
+#include "engine/copy_across.h"
+
+#include <memory>
+
+#include "base/debug_log.h"
+#include "base/unique_resource.h"
+#include "engine/disk_calls.h"
+#include "engine/folder_move.h"
+#include "engine/moved_links.h"
+#include "engine/relocation_paths.h"
+
+namespace {
+
+constexpr wchar_t kAsideSuffix[] = L".moved-by-dirshift";
+constexpr int kAsideNumbers = 99;
+
+// What the copy's worker needs, and what it leaves behind for the waiting thread.
+struct CopyJob {
+    const CopyAcrossRequest* request = nullptr;
+    RelocationObserver* observer = nullptr;
+    std::atomic<bool> cancel{false};
+    CopyAcrossOutcome outcome;
+};
+
+DWORD WINAPI CopyWorker(void* parameter) {
+    auto* job = static_cast<CopyJob*>(parameter);
+    try {
+        TreeCopyRequest copy;
+        copy.source = job->request->source;
+        copy.target = job->request->target;
+        copy.names = job->request->names;
+        for (const LinkRecord& link : job->request->links) copy.links.push_back(link.relativePath);
+        copy.compareContents = job->request->compareContents;
+        copy.cancel = &job->cancel;
+        RelocationObserver* observer = job->observer;
+        copy.progress = [observer](const TreeCopyProgress& progress) { observer->OnCopyProgress(progress); };
+        job->outcome.copy = CopyTree(copy);
+    } catch (...) {
+        job->outcome.copy.result = TreeCopyResult::Failed;
+        job->outcome.copy.fault = TreeCopyFault::TargetWrite;
+        job->outcome.copy.path = job->request->target;
+        job->outcome.copy.error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // The partial copy goes on this thread too, so that the dialog keeps answering
+    // while a large one is removed.
+    if (job->outcome.copy.result != TreeCopyResult::Copied) {
+        try {
+            job->outcome.removed = RemoveCopy(*job->request, job->outcome.left);
+        } catch (...) {
+            job->outcome.removed = false;
+            job->outcome.left = job->request->target;
+        }
+    }
+    return 0;
+}
+
+bool IsGoneError(DWORD error) { return IsNotFoundError(error); }
+
+}  // namespace
+
+CopyAcrossOutcome CopyAcross(const CopyAcrossRequest& request, RelocationObserver& observer) {
+    auto job = std::make_unique<CopyJob>();
+    job->request = &request;
+    job->observer = &observer;
+    UniqueHandle worker(::CreateThread(nullptr, 0, CopyWorker, job.get(), 0, nullptr));
+    if (!worker) {
+        job->outcome.copy.result = TreeCopyResult::Failed;
+        job->outcome.copy.fault = TreeCopyFault::TargetWrite;
+        job->outcome.copy.path = request.target;
+        job->outcome.copy.error = ::GetLastError();
+        return job->outcome;
+    }
+    observer.WaitForCopy(worker.get(), job->cancel);
+    // Whatever the wait did, the worker must end before its job does.
+    ::WaitForSingleObject(worker.get(), INFINITE);
+    return job->outcome;
+}
+
+bool RemoveCopy(const CopyAcrossRequest& request, std::wstring& left) {
+    // Links first, by their records: some hosts do not list a link whose target is
+    // missing, and its folder would then never be empty.
+    const bool links = RemoveLinksFrom(request.target, request.links, request.source, request.target);
+    const bool entries = RemoveCopiedEntries(request.target, request.names, left);
+    if (!links && left.empty()) left = request.target;
+    return links && entries;
+}
+
+RelocationMessage CopyFaultMessage(TreeCopyFault fault) {
+    switch (fault) {
+    case TreeCopyFault::SourceUnreadable:
+    case TreeCopyFault::LinkInside:
+        return RelocationMessage::CopySourceUnreadable;
+    case TreeCopyFault::SourceChanged:
+        return RelocationMessage::CopySourceChanged;
+    case TreeCopyFault::CopyDiffers:
+        return RelocationMessage::CopyDiffers;
+    case TreeCopyFault::None:
+    case TreeCopyFault::TargetWrite:
+        break;
+    }
+    return RelocationMessage::CopyTargetFailed;
+}
+
+std::wstring FreeAsidePath(const std::wstring& source) {
+    for (int number = 1; number <= kAsideNumbers; ++number) {
+        std::wstring aside = source + kAsideSuffix;
+        if (number > 1) aside += L"-" + std::to_wstring(number);
+        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsGoneError(::GetLastError())) return aside;
+    }
+    return std::wstring();
+}
+
+SwapOutcome SwapSourceForJunction(const std::wstring& source, const std::wstring& aside, const std::wstring& target,
+                                  const FolderId& sourceId, DWORD& error) {
+    error = ERROR_SUCCESS;
+    // A swap cut short by a crash may have renamed the source already.
+    if (!StillTheSameFolder(aside, sourceId)) {
+        if (!StillTheSameFolder(source, sourceId)) return SwapOutcome::Replaced;
+        if (!disk::Move(source, aside, 0)) {
+            error = ::GetLastError();
+            // A rename reported as failed may have happened all the same.
+            if (!StillTheSameFolder(aside, sourceId)) return SwapOutcome::SourceKept;
+        }
+        // Whatever was renamed must be the source: a folder put in its place in
+        // the moment between the look and the rename goes back where it was.
+        if (!StillTheSameFolder(aside, sourceId)) {
+            if (disk::Move(aside, source, 0)) return SwapOutcome::Replaced;
+            DebugLineF(L"Tressel.Error: %s, renamed by mistake, could not be renamed back.", aside.c_str());
+            return SwapOutcome::StuckAside;
+        }
+    }
+    if (disk::MakeJunction(source, target) || IsJunctionTo(source, target)) return SwapOutcome::Swapped;
+    error = ::GetLastError();
+    DebugLineF(L"Tressel.Error: the junction %s could not be made (%lu).", source.c_str(), error);
+    // A junction that was begun leaves an empty folder or a link behind: neither
+    // holds anything of the user's, and the source needs its name back.
+    const DWORD attributes = disk::Attributes(source);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            (void)disk::RemoveJunction(source);
+        } else {
+            (void)disk::RemoveFolder(source);  // only ever removes an empty folder
+        }
+    }
+    if (disk::Move(aside, source, 0) && StillTheSameFolder(source, sourceId)) return SwapOutcome::SourceKept;
+    return StillTheSameFolder(source, sourceId) ? SwapOutcome::SourceKept : SwapOutcome::StuckAside;
+}
+
+TreeDeleteResult DeleteAsideSource(const std::wstring& aside, const FolderId& sourceId, const std::wstring& target,
+                                   const std::vector<LinkRecord>& links, std::wstring& left) {
+    left.clear();
+    if (!StillTheSameFolder(aside, sourceId)) {
+        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsGoneError(::GetLastError())) {
+            return TreeDeleteResult::Deleted;
+        }
+        return TreeDeleteResult::NotTheFolder;
+    }
+    // The links stand in the renamed source as they were read there.
+    (void)RemoveLinksFrom(aside, links);
+    return DeleteCopiedOriginals(aside, sourceId, target, left);
+}
+
+CopySwapSteps::CopySwapSteps(const CopyAcrossRequest& copy, std::wstring aside, std::wstring junctionTarget,
+                             JournalKeeper& keeper, RelocationObserver& observer, RelocationFacts& facts,
+                             std::function<void()> releaseHolds)
+    : copy_(copy),
+      aside_(std::move(aside)),
+      junctionTarget_(std::move(junctionTarget)),
+      keeper_(keeper),
+      observer_(observer),
+      facts_(facts),
+      releaseHolds_(std::move(releaseHolds)) {}
+
+RelocationResult CopySwapSteps::CopyProveAndSwap(const FolderId& sourceId) {
+    const CopyAcrossOutcome copied = CopyAcross(copy_, observer_);
+    if (copied.copy.result != TreeCopyResult::Copied) {
+        RelocationMessage message = RelocationMessage::CopyCancelled;
+        if (copied.copy.result == TreeCopyResult::Failed) {
+            facts_.name = copied.copy.path;
+            facts_.error = copied.copy.error;
+            message = CopyFaultMessage(copied.copy.fault);
+        }
+        return copied.removed ? EndUnchanged(message) : CopyLeftBehind(copied.left, message);
+    }
+    if (!PutLinksIn(copy_.target, copy_.links, copy_.source, junctionTarget_, facts_.name)) {
+        return RemoveCopyAndEnd(RelocationMessage::CopyLinkNotMade);
+    }
+    if (!keeper_.Announce(JournalPhase::Verified)) {
+        facts_.name = keeper_.path();
+        return RemoveCopyAndEnd(RelocationMessage::JournalNotWritten);
+    }
+    return SwapAndDelete(sourceId);
+}
+
+RelocationResult CopySwapSteps::SwapAndDelete(const FolderId& sourceId) {
+    observer_.OnSwapping(true);
+    if (releaseHolds_) releaseHolds_();
+    DWORD error = 0;
+    const SwapOutcome swap = SwapSourceForJunction(copy_.source, aside_, junctionTarget_, sourceId, error);
+    observer_.OnSwapping(false);
+    switch (swap) {
+    case SwapOutcome::Swapped:
+        break;
+    case SwapOutcome::SourceKept:
+        facts_.error = error;
+        return RemoveCopyAndEnd(RelocationMessage::SourceNotRenamed);
+    case SwapOutcome::Replaced:
+        facts_.name = copy_.source;
+        return RemoveCopyAndEnd(RelocationMessage::FolderReplaced);
+    case SwapOutcome::StuckAside:
+        // The journal stays: the next start offers to finish or to undo it.
+        facts_.name = aside_;
+        observer_.Report(RelocationMessage::SwapStuckAside, facts_);
+        return RelocationResult::NotRestored;
+    }
+    // The junction stands: the relocation is done whatever the rest brings, and
+    // only the original is left to delete.
+    (void)keeper_.Announce(JournalPhase::Swapped);
+    return DeleteSource(sourceId);
+}
+
+RelocationResult CopySwapSteps::DeleteSource(const FolderId& sourceId) {
+    (void)keeper_.Announce(JournalPhase::DeletingSource);
+    std::wstring left;
+    if (DeleteAsideSource(aside_, sourceId, copy_.target, copy_.links, left) != TreeDeleteResult::Deleted) {
+        facts_.name = aside_;
+        doneMessage_ = RelocationMessage::CompletedSourceLeft;
+        DebugLineF(L"Tressel.Warning: the original could not be deleted completely; %s is left.", left.c_str());
+    }
+    return RelocationResult::Completed;
+}
+
+RelocationResult CopySwapSteps::EndUnchanged(RelocationMessage message) {
+    if (removeTarget_) {
+        if (releaseHolds_) releaseHolds_();
+        (void)disk::RemoveFolder(copy_.target);  // only ever removes an empty folder
+    }
+    keeper_.Close();
+    observer_.Report(message, facts_);
+    return RelocationResult::RolledBack;
+}
+
+RelocationResult CopySwapSteps::RemoveCopyAndEnd(RelocationMessage message) {
+    std::wstring left;
+    if (RemoveCopy(copy_, left)) return EndUnchanged(message);
+    return CopyLeftBehind(left, message);
+}
+
+RelocationResult CopySwapSteps::CopyLeftBehind(const std::wstring& left, RelocationMessage first) {
+    keeper_.Close();
+    // A cancel needs no box of its own: the one about what is left tells it.
+    if (first != RelocationMessage::CopyCancelled) observer_.Report(first, facts_);
+    facts_.name = left;
+    observer_.Report(RelocationMessage::CopyLeft, facts_);
+    return RelocationResult::RolledBack;
+}
