@@ -13,6 +13,8 @@ namespace {
 
 constexpr wchar_t kAsideSuffix[] = L".moved-by-dirshift";
 constexpr int kAsideNumbers = 99;
+constexpr int kRemovalPasses = 2;
+constexpr DWORD kRemovalPauseMs = 200;
 
 // What the copy's worker needs, and what it leaves behind for the waiting thread.
 struct CopyJob {
@@ -77,12 +79,19 @@ CopyAcrossOutcome CopyAcross(const CopyAcrossRequest& request, RelocationObserve
 }
 
 bool RemoveCopy(const CopyAcrossRequest& request, std::wstring& left) {
-    // Links first, by their records: some hosts do not list a link whose target is
-    // missing, and its folder would then never be empty.
-    const bool links = RemoveLinksFrom(request.target, request.links, request.source, request.target);
-    const bool entries = RemoveCopiedEntries(request.target, request.names, left);
-    if (!links && left.empty()) left = request.target;
-    return links && entries;
+    // A pass that fails is tried once more a moment later: a file held for a
+    // moment (a virus scanner looking at a new file) should not leave a copy.
+    for (int pass = 0; pass < kRemovalPasses; ++pass) {
+        if (pass > 0) ::Sleep(kRemovalPauseMs);
+        left.clear();
+        // Links first, by their records: some hosts do not list a link whose
+        // target is missing, and its folder would then never be empty.
+        const bool links = RemoveLinksFrom(request.target, request.links, request.source, request.target);
+        const bool entries = RemoveCopiedEntries(request.target, request.names, left);
+        if (!links && left.empty()) left = request.target;
+        if (links && entries) return true;
+    }
+    return false;
 }
 
 RelocationMessage CopyFaultMessage(TreeCopyFault fault) {
@@ -142,8 +151,8 @@ SwapOutcome SwapSourceForJunction(const std::wstring& source, const std::wstring
             (void)disk::RemoveFolder(source);  // only ever removes an empty folder
         }
     }
-    if (disk::Move(aside, source, 0) && StillTheSameFolder(source, sourceId)) return SwapOutcome::SourceKept;
-    return StillTheSameFolder(source, sourceId) ? SwapOutcome::SourceKept : SwapOutcome::StuckAside;
+    (void)disk::Move(aside, source, 0);
+    return StillTheSameFolder(source, sourceId) ? SwapOutcome::NoJunction : SwapOutcome::StuckAside;
 }
 
 TreeDeleteResult DeleteAsideSource(const std::wstring& aside, const FolderId& sourceId, const std::wstring& target,
@@ -155,9 +164,14 @@ TreeDeleteResult DeleteAsideSource(const std::wstring& aside, const FolderId& so
         }
         return TreeDeleteResult::NotTheFolder;
     }
-    // The links stand in the renamed source as they were read there.
-    (void)RemoveLinksFrom(aside, links);
-    return DeleteCopiedOriginals(aside, sourceId, target, left);
+    TreeDeleteResult result = TreeDeleteResult::PartlyLeft;
+    for (int pass = 0; pass < kRemovalPasses && result == TreeDeleteResult::PartlyLeft; ++pass) {
+        if (pass > 0) ::Sleep(kRemovalPauseMs);
+        // The links stand in the renamed source as they were read there.
+        (void)RemoveLinksFrom(aside, links);
+        result = DeleteCopiedOriginals(aside, sourceId, target, left);
+    }
+    return result;
 }
 
 CopySwapSteps::CopySwapSteps(const CopyAcrossRequest& copy, std::wstring aside, std::wstring junctionTarget,
@@ -204,6 +218,9 @@ RelocationResult CopySwapSteps::SwapAndDelete(const FolderId& sourceId) {
     case SwapOutcome::SourceKept:
         facts_.error = error;
         return RemoveCopyAndEnd(RelocationMessage::SourceNotRenamed);
+    case SwapOutcome::NoJunction:
+        facts_.error = error;
+        return RemoveCopyAndEnd(RelocationMessage::JunctionFailedRestored);
     case SwapOutcome::Replaced:
         facts_.name = copy_.source;
         return RemoveCopyAndEnd(RelocationMessage::FolderReplaced);

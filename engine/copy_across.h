@@ -53,7 +53,8 @@ std::wstring FreeAsidePath(const std::wstring& source);
 
 enum class SwapOutcome {
     Swapped,     // the junction stands at the source's path; the source is at `aside`
-    SourceKept,  // nothing changed: the source is at its path (`error` says why)
+    SourceKept,  // nothing changed: the source could not be renamed (`error` says why)
+    NoJunction,  // no junction could be made (`error`); the source is back at its path
     Replaced,    // the source was no longer the folder `sourceId`: nothing changed
     StuckAside,  // no junction, and the source could not be renamed back from `aside`
 };

@@ -59,6 +59,7 @@ const wchar_t* DiskCallName(DiskCall call) {
     case DiskCall::SetSecurity: return L"set security";
     case DiskCall::Identify: return L"identify";
     case DiskCall::Hold: return L"hold";
+    case DiskCall::Copy: return L"copy";
     }
     return L"?";
 }
@@ -128,6 +129,55 @@ HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& entry) {
     return Faultable(
         DiskCall::List, pattern, INVALID_HANDLE_VALUE, [&] { return ::FindFirstFileW(pattern.c_str(), &entry); },
         [](HANDLE listing) { ::FindClose(listing); });
+}
+
+HANDLE FindFirstQuick(const std::wstring& pattern, WIN32_FIND_DATAW& entry) {
+    return Faultable(
+        DiskCall::List, pattern, INVALID_HANDLE_VALUE,
+        [&] {
+            return ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                      FIND_FIRST_EX_LARGE_FETCH);
+        },
+        [](HANDLE listing) { ::FindClose(listing); });
+}
+
+bool ReadFileData(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return Faultable(DiskCall::ReadAttributes, path, false,
+                     [&] { return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != FALSE; });
+}
+
+bool Copy(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress, void* context,
+              DWORD flags) {
+    return Faultable(DiskCall::Copy, from, false, [&] {
+        return ::CopyFileExW(from.c_str(), to.c_str(), progress, context, nullptr, flags) != FALSE;
+    });
+}
+
+bool SetTimes(HANDLE file, const FILETIME& creation, const FILETIME& lastWrite) {
+    return Faultable(DiskCall::SetAttributes, std::wstring(), false,
+                     [&] { return ::SetFileTime(file, &creation, nullptr, &lastWrite) != FALSE; });
+}
+
+bool SetAttributesOf(HANDLE file, DWORD attributes) {
+    return Faultable(DiskCall::SetAttributes, std::wstring(), false, [&] {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+        return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+    });
+}
+
+bool DeleteOnClose(HANDLE file) {
+    return Faultable(DiskCall::Delete, std::wstring(), false, [&] {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    });
+}
+
+bool ListOpenFolder(HANDLE folder, bool restart, void* buffer, DWORD size) {
+    return Faultable(DiskCall::List, std::wstring(), false, [&] {
+        return ::GetFileInformationByHandleEx(folder, restart ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
+                                              buffer, size) != FALSE;
+    });
 }
 
 bool FindNext(HANDLE listing, WIN32_FIND_DATAW& entry) {

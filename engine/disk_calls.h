@@ -40,6 +40,7 @@ enum class DiskCall {
     SetSecurity,  // a folder given its owner and access list
     Identify,     // a folder looked at by handle: which one it is, and whether a link
     Hold,         // a folder held open so that nobody can rename or delete it
+    Copy,         // one file copied to another drive
 };
 
 // The call's name, for test reports.
@@ -77,7 +78,24 @@ bool Write(HANDLE file, const void* data, DWORD size, DWORD& written);
 bool Flush(HANDLE file);
 bool Read(HANDLE file, void* data, DWORD size, DWORD& read);
 HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& entry);
+// The same without short names, fetching many entries at a time: for long walks.
+HANDLE FindFirstQuick(const std::wstring& pattern, WIN32_FIND_DATAW& entry);
 bool FindNext(HANDLE listing, WIN32_FIND_DATAW& entry);
+// Size, times and attributes of `path` (a link itself is not followed for them).
+bool ReadFileData(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA& data);
+// CopyFileExW: the file `from` to `to`, reporting to `progress`.
+bool Copy(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress, void* context,
+              DWORD flags);
+// The creation and last-write times of the file open as `file`.
+bool SetTimes(HANDLE file, const FILETIME& creation, const FILETIME& lastWrite);
+// The attributes of the file open as `file` (its times kept).
+bool SetAttributesOf(HANDLE file, DWORD attributes);
+// Marks the file or empty folder open as `file` for deletion when it closes.
+bool DeleteOnClose(HANDLE file);
+// The next entries of the folder open as `folder`, as FILE_ID_BOTH_DIR_INFO
+// records (from the start when `restart`); false with ERROR_NO_MORE_FILES at the end.
+bool ListOpenFolder(HANDLE folder, bool restart, void* buffer, DWORD size);
+
 bool MakeJunction(const std::wstring& link, const std::wstring& target);
 bool RemoveJunction(const std::wstring& link);
 bool MakeLink(const std::wstring& path, bool folder, const ReparseBytes& data);

@@ -9,6 +9,7 @@
 #include "base/debug_log.h"
 #include "base/unique_resource.h"
 #include "junction/junction.h"
+#include "junction/reparse_platform.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
 #include "engine/in_use_probe.h"
@@ -37,16 +38,6 @@ public:
 private:
     RelocationObserver& observer_;
 };
-
-// The volume serial number of the folder `path` (a junction is followed).
-bool VolumeSerialOf(const std::wstring& path, DWORD& serial) {
-    UniqueFileHandle folder(disk::Open(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
-    serial = info.dwVolumeSerialNumber;
-    return true;
-}
 
 // `fullPath` itself or its nearest ancestor that exists; empty when none does.
 std::wstring NearestExistingFolder(std::wstring fullPath) {
@@ -398,10 +389,8 @@ private:
     // cannot be read, the move itself will tell, and is undone.
     bool TargetHasRoom() {
         const std::wstring existing = NearestExistingFolder(fullTarget_);
-        DWORD sourceVolume = 0;
-        DWORD targetVolume = 0;
-        if (existing.empty() || !VolumeSerialOf(facts_.source, sourceVolume) ||
-            !VolumeSerialOf(existing, targetVolume) || sourceVolume == targetVolume) {
+        if (existing.empty() || reparse_platform::CompareVolumes(facts_.source.c_str(), existing.c_str()) !=
+                                    reparse_platform::VolumeMatch::Different) {
             return true;
         }
         // Between drives the files are copied and proven before the source goes.

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "base/unique_resource.h"
 #include "base/work_pool.h"
+#include "engine/disk_calls.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
 
@@ -146,9 +147,7 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
         const std::wstring relative = std::move(pending.back());
         pending.pop_back();
         WIN32_FIND_DATAW entry;
-        UniqueFindHandle listing(::FindFirstFileExW(JoinPath(source, relative + (relative.empty() ? L"*" : L"\\*")).c_str(),
-                                                    FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                                    FIND_FIRST_EX_LARGE_FETCH));
+        UniqueFindHandle listing(disk::FindFirstQuick(JoinPath(source, relative + (relative.empty() ? L"*" : L"\\*")), entry));
         if (!listing) {
             run.Fail(TreeCopyFault::SourceUnreadable, relative.empty() ? request.source : JoinPath(request.source, relative), ::GetLastError());
             return false;
@@ -173,7 +172,7 @@ bool PlanTree(const TreeCopyRequest& request, const std::wstring& source, CopyRu
                 files.push_back({child, SizeOf(entry.nFileSizeHigh, entry.nFileSizeLow), entry.ftCreationTime,
                                  entry.ftLastWriteTime, entry.dwFileAttributes});
             }
-        } while (::FindNextFileW(listing.get(), &entry));
+        } while (disk::FindNext(listing.get(), entry));
         const DWORD error = ::GetLastError();
         if (error != ERROR_NO_MORE_FILES) {
             run.Fail(TreeCopyFault::SourceUnreadable, relative.empty() ? request.source : JoinPath(request.source, relative),
@@ -196,7 +195,7 @@ bool MakeFolders(const std::wstring& target, const std::wstring& shownTarget, co
                  CopyRun& run) {
     for (const PlannedFolder& folder : folders) {
         if (run.Cancelled()) return false;
-        if (!::CreateDirectoryW(JoinPath(target, folder.relative).c_str(), nullptr)) {
+        if (!disk::MakeFolder(JoinPath(target, folder.relative))) {
             run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, folder.relative), ::GetLastError());
             return false;
         }
@@ -211,12 +210,11 @@ bool FinishFolders(const std::wstring& target, const std::wstring& shownTarget,
                    const std::vector<PlannedFolder>& folders, CopyRun& run) {
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         const std::wstring path = JoinPath(target, folder->relative);
-        UniqueFileHandle handle(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                              nullptr));
-        if (!handle || !::SetFileTime(handle.get(), &folder->creation, nullptr, &folder->lastWrite) ||
-            !::SetFileAttributesW(path.c_str(), folder->attributes & kKeptAttributes)) {
+        UniqueFileHandle handle(disk::Open(path, FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+        if (!handle || !disk::SetTimes(handle.get(), folder->creation, folder->lastWrite) ||
+            !disk::SetAttributes(path, folder->attributes & kKeptAttributes)) {
             run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, folder->relative), ::GetLastError());
             return false;
         }
@@ -245,10 +243,9 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER /*total*/, LARGE_INTEGER transf
 // taken off for the moment and put back by the caller's next step).
 UniqueFileHandle OpenCopyForWriting(const std::wstring& path, DWORD attributes) {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        (void)disk::SetAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    return UniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return UniqueFileHandle(disk::Open(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
 // Copies one file, then gives it the original's creation time (which a copy does
@@ -259,7 +256,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& target, const s
     const std::wstring from = JoinPath(source, file.relative);
     const std::wstring to = JoinPath(target, file.relative);
     CopyContext context{&run, 0};
-    if (!::CopyFileExW(from.c_str(), to.c_str(), CopyProgressRoutine, &context, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+    if (!disk::Copy(from, to, CopyProgressRoutine, &context, COPY_FILE_FAIL_IF_EXISTS)) {
         const DWORD error = ::GetLastError();
         if (run.Stopping()) return;
         // Which side failed decides what the user is told: a full or missing
@@ -272,12 +269,14 @@ void CopyOneFile(const std::wstring& source, const std::wstring& target, const s
     if (file.size > context.reported) run.AddBytes(file.size - context.reported);
     {
         UniqueFileHandle handle = OpenCopyForWriting(to, file.attributes);
-        bool written = static_cast<bool>(handle) && ::SetFileTime(handle.get(), &file.creation, nullptr, &file.lastWrite);
-        if (written && flush) written = ::FlushFileBuffers(handle.get()) != FALSE;
+        bool written = static_cast<bool>(handle) && disk::SetTimes(handle.get(), file.creation, file.lastWrite);
+        if (written && flush) written = disk::Flush(handle.get());
         const DWORD error = ::GetLastError();
         handle.reset();
-        if ((file.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            ::SetFileAttributesW(to.c_str(), file.attributes & kKeptAttributes);
+        if ((file.attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            !disk::SetAttributes(to, file.attributes & kKeptAttributes) && written) {
+            run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, file.relative), ::GetLastError());
+            return;
         }
         if (!written) {
             run.Fail(TreeCopyFault::TargetWrite, JoinPath(shownTarget, file.relative), error);
@@ -291,7 +290,7 @@ bool ReadWhole(HANDLE file, BYTE* buffer, DWORD wanted, DWORD& got) {
     got = 0;
     while (got < wanted) {
         DWORD read = 0;
-        if (!::ReadFile(file, buffer + got, wanted - got, &read, nullptr)) return false;
+        if (!disk::Read(file, buffer + got, wanted - got, read)) return false;
         if (read == 0) break;
         got += read;
     }
@@ -307,15 +306,14 @@ struct CompareBuffers {
 // the side it failed on.
 void CompareContents(const std::wstring& from, const std::wstring& to, const std::wstring& shownFrom,
                      const std::wstring& shownTo, CompareBuffers& buffers, CopyRun& run) {
-    UniqueFileHandle original(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                                            nullptr));
+    UniqueFileHandle original(disk::Open(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT));
     if (!original) {
         run.Fail(TreeCopyFault::SourceUnreadable, shownFrom, ::GetLastError());
         return;
     }
-    UniqueFileHandle copy(::CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueFileHandle copy(disk::Open(to, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT));
     if (!copy) {
         run.Fail(TreeCopyFault::CopyDiffers, shownTo, ::GetLastError());
         return;
@@ -350,7 +348,7 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
     const std::wstring from = JoinPath(source, file.relative);
     const std::wstring to = JoinPath(target, file.relative);
     WIN32_FILE_ATTRIBUTE_DATA original;
-    if (!::GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &original)) {
+    if (!disk::ReadFileData(from, original)) {
         run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ::GetLastError());
         return;
     }
@@ -360,7 +358,7 @@ void VerifyOneFile(const std::wstring& source, const std::wstring& target, const
         return;
     }
     WIN32_FILE_ATTRIBUTE_DATA copied;
-    if (!::GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &copied) ||
+    if (!disk::ReadFileData(to, copied) ||
         SizeOf(copied.nFileSizeHigh, copied.nFileSizeLow) != file.size ||
         !SameTime(copied.ftLastWriteTime, file.lastWrite) ||
         (copied.dwFileAttributes & (kVerifiedAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
@@ -446,7 +444,7 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
         if (planned && !run.Stopping()) {
             // Written through the volume's cache so far: on the disk before anything
             // relies on the copy.
-            if (!flushEach && !::FlushFileBuffers(volume.get())) {
+            if (!flushEach && !disk::Flush(volume.get())) {
                 run.Fail(TreeCopyFault::TargetWrite, request.target, ::GetLastError());
             }
         }
@@ -493,10 +491,9 @@ namespace {
 // Removes one entry that is not a plain folder: a file, or a link of any kind,
 // which goes itself without its target being entered.
 bool RemoveLeaf(const std::wstring& path, const std::wstring& shown, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ::DeleteFileW(path.c_str()) != FALSE;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return disk::Delete(path);
     // The junction library also knows the links that only show as such on some hosts.
-    return RemoveJunction(shown.size() < MAX_PATH ? shown.c_str() : path.c_str()) ||
-           ::RemoveDirectoryW(path.c_str());
+    return disk::RemoveJunction(shown.size() < MAX_PATH ? shown : path) || disk::RemoveFolder(path);
 }
 
 // Removes `path` and what is below it, deepest first, without recursion: a tree
@@ -517,12 +514,12 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& shown, std::wstri
     while (!pending.empty()) {
         if (pending.back().listed) {
             // Everything below has been dealt with: the folder goes if it is empty.
-            if (!::RemoveDirectoryW(pending.back().path.c_str())) stayed(pending.back().shown);
+            if (!disk::RemoveFolder(pending.back().path)) stayed(pending.back().shown);
             pending.pop_back();
             continue;
         }
         const Pending entry = pending.back();
-        const DWORD attributes = ::GetFileAttributesW(entry.path.c_str());
+        const DWORD attributes = disk::Attributes(entry.path);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) stayed(entry.shown);
@@ -530,7 +527,7 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& shown, std::wstri
             continue;
         }
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            ::SetFileAttributesW(entry.path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            (void)disk::SetAttributes(entry.path, attributes & ~FILE_ATTRIBUTE_READONLY);
         }
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             if (!RemoveLeaf(entry.path, entry.shown, attributes)) stayed(entry.shown);
@@ -539,13 +536,12 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& shown, std::wstri
         }
         pending.back().listed = true;
         WIN32_FIND_DATAW found;
-        UniqueFindHandle listing(::FindFirstFileExW((entry.path + L"\\*").c_str(), FindExInfoBasic, &found,
-                                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        UniqueFindHandle listing(disk::FindFirstQuick(entry.path + L"\\*", found));
         if (!listing) continue;  // the folder's removal will tell
         do {
             if (IsDotEntry(found.cFileName)) continue;
             pending.push_back({entry.path + L"\\" + found.cFileName, entry.shown + L"\\" + found.cFileName, false});
-        } while (::FindNextFileW(listing.get(), &found));
+        } while (disk::FindNext(listing.get(), found));
     }
     return whole;
 }

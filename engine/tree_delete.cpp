@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "base/unique_resource.h"
+#include "engine/disk_calls.h"
 #include "engine/relocation_paths.h"
 #include "engine/tree_copy.h"
 
@@ -21,31 +22,29 @@ struct Entry {
 // A folder held open without delete sharing: nobody can rename it, delete it or
 // put a link in its place while its entries are deleted by name below it.
 UniqueFileHandle OpenFolderHeld(const std::wstring& path) {
-    return UniqueFileHandle(::CreateFileW(path.c_str(),
-                                          DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                              SYNCHRONIZE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return UniqueFileHandle(
+        disk::Open(path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
 // The entry itself (a link is not followed), opened to be deleted.
 UniqueFileHandle OpenEntry(const std::wstring& path) {
-    return UniqueFileHandle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
+    return UniqueFileHandle(disk::Open(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
 // The names in the folder behind `folder`, listed through that handle, so that
 // they are the held folder's and no other's.
 bool ListHeldFolder(HANDLE folder, std::vector<Entry>& entries) {
     std::unique_ptr<BYTE[]> buffer(new BYTE[kListingBufferBytes]);
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    bool restart = true;
     for (;;) {
-        if (!::GetFileInformationByHandleEx(folder, kind, buffer.get(), kListingBufferBytes)) {
+        if (!disk::ListOpenFolder(folder, restart, buffer.get(), kListingBufferBytes)) {
             return ::GetLastError() == ERROR_NO_MORE_FILES;
         }
-        kind = FileIdBothDirectoryInfo;
+        restart = false;
         std::size_t offset = 0;
         for (;;) {
             if (offset + sizeof(FILE_ID_BOTH_DIR_INFO) > kListingBufferBytes) return false;
@@ -69,20 +68,18 @@ bool Info(HANDLE entry, BY_HANDLE_FILE_INFORMATION& info) { return ::GetFileInfo
 // Marks the entry behind `entry` for deletion as its handle closes; a read-only
 // one loses that attribute first.
 bool DeleteByHandle(HANDLE entry, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        FILE_BASIC_INFO basic = {};
-        basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
-        if (!::SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic))) return false;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !disk::SetAttributesOf(entry, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return false;
     }
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    return disk::DeleteOnClose(entry);
 }
 
 // Whether `copy` holds what the original `info` was: a file of the same size and
 // last-write time, or a link for a link.
 bool CopyStandsFor(const std::wstring& copy, const BY_HANDLE_FILE_INFORMATION& info) {
     WIN32_FILE_ATTRIBUTE_DATA copied;
-    if (!::GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &copied)) return false;
+    if (!disk::ReadFileData(copy, copied)) return false;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return (copied.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
@@ -93,6 +90,11 @@ bool CopyStandsFor(const std::wstring& copy, const BY_HANDLE_FILE_INFORMATION& i
 }
 
 bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Only "not found" says that an entry is gone.
+bool Gone(const std::wstring& path) {
+    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFound(::GetLastError());
+}
 
 // One folder being emptied: its handle, its place, and the entries still to do.
 struct Frame {
@@ -154,7 +156,11 @@ private:
             entry.reset();
             return EnterFolder(path, copy, shown);
         }
-        if (!CopyStandsFor(copy, info) || !DeleteByHandle(entry.get(), info.dwFileAttributes)) Stayed(shown);
+        if (!CopyStandsFor(copy, info)) return Stayed(shown);
+        if (DeleteByHandle(entry.get(), info.dwFileAttributes)) return;
+        // A deletion reported as failed may have happened all the same.
+        entry.reset();
+        if (!Gone(path)) Stayed(shown);
     }
 
     void EnterFolder(const std::wstring& path, const std::wstring& copy, const std::wstring& shown) {
@@ -187,11 +193,10 @@ private:
     void CloseFolder() {
         Frame frame = std::move(frames_.back());
         frames_.pop_back();
-        if (!frame.whole || !DeleteByHandle(frame.handle.get(), frame.attributes)) {
-            Stayed(frame.shown);
-            return;
-        }
+        if (!frame.whole) return Stayed(frame.shown);
+        const bool deleted = DeleteByHandle(frame.handle.get(), frame.attributes);
         frame.handle.reset();
+        if (!deleted && !Gone(frame.path)) Stayed(frame.shown);
     }
 
     std::wstring& left_;
@@ -209,9 +214,17 @@ TreeDeleteResult DeleteCopiedOriginals(const std::wstring& path, const FolderId&
     root.copy = ExtendedLengthPath(copyRoot);
     root.shown = path;
     root.handle = OpenFolderHeld(root.path);
-    if (!root.handle) return IsNotFound(::GetLastError()) ? TreeDeleteResult::Deleted : TreeDeleteResult::NotTheFolder;
+    if (!root.handle) {
+        if (IsNotFound(::GetLastError())) return TreeDeleteResult::Deleted;
+        left = path;
+        return TreeDeleteResult::PartlyLeft;
+    }
     BY_HANDLE_FILE_INFORMATION info;
-    if (!Info(root.handle.get(), info) || IdOf(info) != id ||
+    if (!Info(root.handle.get(), info)) {
+        left = path;
+        return TreeDeleteResult::PartlyLeft;
+    }
+    if (IdOf(info) != id ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY) {
         return TreeDeleteResult::NotTheFolder;
     }

@@ -2,6 +2,8 @@
 
 #include "junction/wine_host.h"
 
+#include "base/unique_resource.h"
+
 #include <winioctl.h>
 
 #include <cstring>
@@ -290,6 +292,40 @@ VolumeSupport QueryVolumeSupport(const wchar_t* root) {
     // Wine 8 never sets the flag; an ntfs-3g mount has real reparse points.
     if (wine_host::RunningUnderWine() && VolumeIsNtfs3g(root)) return VolumeSupport::Supported;
     return VolumeSupport::Unsupported;
+}
+
+namespace {
+
+bool VolumeSerialOf(const wchar_t* path, DWORD& serial) {
+    UniqueFileHandle folder(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return false;
+    serial = info.dwVolumeSerialNumber;
+    return true;
+}
+
+bool LinuxDeviceOf(const wchar_t* path, std::uint64_t& device) {
+    char unixPath[kUnixPathCapacity];
+    wine_host::UnixFileStatus status;
+    if (!wine_host::UnixPathOf(path, unixPath, sizeof unixPath) || wine_host::Stat(unixPath, status) != 0) return false;
+    device = status.device;
+    return true;
+}
+
+}  // namespace
+
+VolumeMatch CompareVolumes(const wchar_t* a, const wchar_t* b) {
+    if (wine_host::RunningUnderWine()) {
+        std::uint64_t first = 0;
+        std::uint64_t second = 0;
+        if (!LinuxDeviceOf(a, first) || !LinuxDeviceOf(b, second)) return VolumeMatch::Unknown;
+        return first == second ? VolumeMatch::Same : VolumeMatch::Different;
+    }
+    DWORD first = 0;
+    DWORD second = 0;
+    if (!VolumeSerialOf(a, first) || !VolumeSerialOf(b, second)) return VolumeMatch::Unknown;
+    return first == second ? VolumeMatch::Same : VolumeMatch::Different;
 }
 
 bool SetReparseData(HANDLE folder, const wchar_t* fullLinkPath, const wchar_t* fullTargetPath, const BYTE* data,

@@ -26,6 +26,13 @@ enum class VolumeSupport {
 // `root` is a volume root such as "E:\".
 VolumeSupport QueryVolumeSupport(const wchar_t* root);
 
+enum class VolumeMatch { Same, Different, Unknown };
+// Whether the existing folders `a` and `b` (links followed) lie on one volume, so
+// that a rename moves from one to the other. Windows tells by the volumes' serial
+// numbers; Wine gives every drive letter a serial of its own, so there the Linux
+// devices that the drives lead to tell.
+VolumeMatch CompareVolumes(const wchar_t* a, const wchar_t* b);
+
 // Sets the reparse data `data` (`size` bytes, a complete REPARSE_DATA_BUFFER) on
 // the folder open as `folder`, whose full path is `fullLinkPath`; `fullTargetPath`
 // is the folder the data points at. False with the system's error on failure.

@@ -82,6 +82,37 @@ TreeSnapshot SnapshotTree(const std::wstring& root) {
     return snapshot;
 }
 
+namespace {
+
+void Details(const std::wstring& root, const std::wstring& relative, TreeDetails& details, int depth) {
+    if (depth > 64) return;
+    const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_DIRECTORY;
+        EntryDetails& found = details[Upper(child)];
+        found.attributes = entry.dwFileAttributes & kKept;
+        found.lastWrite = (static_cast<ULONGLONG>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
+                          entry.ftLastWriteTime.dwLowDateTime;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Details(root, child, details, depth + 1);
+    } while (::FindNextFileW(listing, &entry));
+    ::FindClose(listing);
+}
+
+}  // namespace
+
+TreeDetails DetailsOfTree(const std::wstring& root) {
+    TreeDetails details;
+    Details(root, L"", details, 0);
+    return details;
+}
+
 TreeSnapshot Union(const TreeSnapshot& a, const TreeSnapshot& b, std::vector<std::wstring>* twice) {
     TreeSnapshot all = a;
     for (const auto& [name, sum] : b) {

@@ -27,6 +27,20 @@ void WriteTextFile(const std::wstring& path, const std::string& content);
 // Every file below `root`, found through the Windows API (junctions followed).
 TreeSnapshot SnapshotTree(const std::wstring& root);
 
+// What a copy must keep of each entry besides its content: the attributes that
+// change how programs treat it, and its last-write time.
+struct EntryDetails {
+    DWORD attributes = 0;  // read-only, hidden, system, directory
+    ULONGLONG lastWrite = 0;
+    bool operator==(const EntryDetails& other) const {
+        return attributes == other.attributes && lastWrite == other.lastWrite;
+    }
+};
+using TreeDetails = std::map<std::wstring, EntryDetails>;
+
+// Every file and folder below `root` (upper-case relative path), junctions followed.
+TreeDetails DetailsOfTree(const std::wstring& root);
+
 // Files in `a` and in `b` together; a name present in both is reported in `twice`.
 TreeSnapshot Union(const TreeSnapshot& a, const TreeSnapshot& b, std::vector<std::wstring>* twice = nullptr);
 

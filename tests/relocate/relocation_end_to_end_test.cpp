@@ -28,10 +28,6 @@ constexpr wchar_t kSystemQuestion[] =
 constexpr wchar_t kSourceInUse[] =
     L"ERROR: It appears that there is either a file in use in this folder, or a permission issue exist. This folder "
     L"can not be moved.";
-constexpr wchar_t kMoveFailed[] =
-    L"Moving of files failed. Automatic Dirshift could not be acccomplished Perhaps one or more files are in use or "
-    L"you are messing with system protected folders? Attempting to move files back.";
-constexpr wchar_t kRestored[] = L"Files restored.";
 
 std::wstring CompletedText(const std::wstring& source, const std::wstring& target) {
     return L"Successfully created the virtual folder! Be WARNED that if you delete files from the virtual folder, they "
@@ -195,23 +191,33 @@ TEST_F(RelocationEndToEnd, ReadOnlyFileEndsMovedOrRefusedWithNothingLost) {
 // Between two Unix file systems Wine's shell moves the files, leaves the folders
 // behind and still reports success; the files must all come back, and what the
 // destination held before must stay where it was.
-TEST_F(RelocationEndToEnd, MoveThatLeavesItemsBehindIsRolledBackExactly) {
+// Between file systems the files are copied, checked, and the source deleted
+// last: the destination ends with the source's files beside its own, each with
+// its attributes and time, and nothing is left beside the old path.
+TEST_F(RelocationEndToEnd, MovesBetweenFileSystemsKeepingAttributesAndTimes) {
     ScratchFolder otherVolume(Drive(kPlainDrive));
     const std::wstring target = otherVolume / L"Games moved";
     MakeTree(source_, UserTree());
+    MakeReadOnlyFolder(source_ + L"\\docs\\2024");
     MakeTree(target, {{L"own.txt", "own"}, {L"own folder\\x.txt", "own x"}});
     const TreeSnapshot before = SnapshotTree(source_);
+    const TreeDetails detailsBefore = DetailsOfTree(source_);
     const TreeSnapshot targetBefore = SnapshotTree(target);
 
     RelocationSession session(source_, target);
     ASSERT_TRUE(session.started());
     session.PressOk();
-    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kMoveFailed));
-    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(kRestored));
-    EXPECT_EQ(session.Cancel(), 2u);
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(CompletedText(source_, target)));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
 
-    ExpectUnchanged(source_, before);
-    EXPECT_EQ(SnapshotTree(target), targetBefore);
+    ExpectRelocated(source_, target, Union(before, targetBefore));
+    const TreeDetails detailsAfter = DetailsOfTree(target);
+    for (const auto& [name, details] : detailsBefore) {
+        const auto copied = detailsAfter.find(name);
+        ASSERT_NE(copied, detailsAfter.end()) << std::string(name.begin(), name.end());
+        EXPECT_EQ(copied->second, details) << std::string(name.begin(), name.end());
+    }
+    EXPECT_FALSE(PathExists(source_ + L".moved-by-dirshift")) << "the original is deleted once its copy is proven";
 }
 
 TEST_F(RelocationEndToEnd, FolderThatIsAProcessCurrentDirectoryIsNotMoved) {

@@ -136,25 +136,6 @@ TEST(RelocationEngine, AFileInUseStopsTheScanBeforeAnythingMoves) {
 
 // Between two file systems Wine's shell moves the files but leaves sub-folders
 // behind and still reports success: the engine must see it and bring all back.
-TEST(RelocationEngine, AMoveThatLeavesItemsBehindIsRolledBack) {
-    ScratchFolder scratch(kNtfsDrive);
-    ScratchFolder plain(kPlainDrive);
-    const std::wstring source = scratch / L"across";
-    const std::wstring target = plain / L"across";
-    MakeTree(source, kTree);
-    MakeTree(target, {{L"own.txt", "the destination's own file"}});
-    const TreeSnapshot before = SnapshotTree(source);
-    const TreeSnapshot targetBefore = SnapshotTree(target);
-
-    RecordingObserver observer;
-    EXPECT_EQ(Relocate(source, target, observer), RelocationResult::RolledBack);
-    EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveFailed, M::Restored}));
-    EXPECT_EQ(observer.moving, (std::vector<bool>{true, false}));
-    EXPECT_EQ(SnapshotTree(source), before);
-    EXPECT_EQ(SnapshotTree(target), targetBefore);
-    EXPECT_FALSE(OnDiskJunctionTarget(source).has_value());
-}
-
 // Sets reparse data on the empty folder `path` from Linux, as other tools do, and
 // waits until the kernel shows it as a link (it keeps the plain folder it had
 // cached until a look at it fails).

@@ -154,21 +154,27 @@ TEST_F(RelocationJournalling, TheJournalNamesTheEntriesAndFullPathsBeforeAnythin
     EXPECT_EQ(names, (std::vector<std::wstring>{L"docs", L"empty folder", L"hidden.dat", L"readme.txt"}));
 }
 
-// Between two file systems Wine's shell leaves sub-folders behind: the roll back
-// is journalled as such, and the journal goes once all is back.
+// A move that fails after it moved some entries: the roll back is journalled as
+// such, and the journal goes once all is back.
+DiskFault ShellMoveFailsAfterItsWork(DiskCall call, const wchar_t* /*path*/) {
+    if (call != DiskCall::ShellMove) return {};
+    return {ERROR_ACCESS_DENIED, true};
+}
+
 TEST_F(RelocationJournalling, ARollBackIsAnnouncedAndEndsWithoutAJournal) {
-    ScratchFolder plain(kPlainDrive);
-    const std::wstring target = plain / L"across";
     MakeTree(source_, kTree);
     const TreeSnapshot before = SnapshotTree(source_);
     PhaseWatch watch(store_);
 
     RecordingObserver observer;
-    ASSERT_EQ(Relocate(source_, target, store_, observer), RelocationResult::RolledBack);
+    SetDiskFaultSource(ShellMoveFailsAfterItsWork);
+    const RelocationResult result = Relocate(source_, target_, store_, observer);
+    SetDiskFaultSource(nullptr);
+    ASSERT_EQ(result, RelocationResult::RolledBack);
     EXPECT_EQ(observer.heard, (std::vector<M>{M::MoveFailed, M::Restored}));
     EXPECT_EQ(seenPhases, (std::vector<SeenPhase>{{JournalPhase::Moving, true}, {JournalPhase::RollingBack, true}}));
     EXPECT_FALSE(JournalLeft(store_));
-    ExpectMovedBack(source_, target, before);
+    ExpectMovedBack(source_, target_, before);
 }
 
 TEST_F(RelocationJournalling, AJournalThatCannotBeWrittenStopsTheRelocationBeforeAnythingMoves) {

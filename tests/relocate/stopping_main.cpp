@@ -11,6 +11,15 @@
 //   rolling-back          a failed move is about to be undone
 //   rolling-back-partly   ... and the first half of the entries is back
 //
+// and of one between drives, by copy:
+//
+//   copying                 the journal is written, nothing is copied yet
+//   copying-partly          ... the first half of the entries is copied
+//   verified                every entry is copied and proven, the source untouched
+//   swapped-aside           ... and the source is renamed aside, no junction yet
+//   swapped                 the junction stands, the source aside is whole
+//   deleting-source-partly  ... the first half of the source aside is deleted
+//
 // and of a move back (a junction's files on their way back into its place):
 //
 //   back-junction-stands  the journal is written, the junction still stands
@@ -29,8 +38,9 @@
 // kind (its name as DiskCallName gives it, "move", "make folder", ...);
 // "<call>:<n>:<text>" counts only the calls whose path contains <text>, so that a
 // journal's own renames, say, never take the count. The failed call reports a
-// sharing violation and does nothing; the debug line "Dirshift test: failed <call>
-// #<n> on <path>" tells that it happened.
+// sharing violation and does nothing, or, with "+" after <n>, does its work and
+// then reports it; the debug line "Dirshift test: failed <call> #<n> on <path>"
+// tells that it happened.
 #include <windows.h>
 
 #include <atomic>
@@ -42,6 +52,7 @@
 #include "engine/disk_calls.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
+#include "engine/tree_copy.h"
 #include "junction/junction.h"
 
 namespace {
@@ -73,6 +84,28 @@ void MoveFirstHalf(const RelocationJournal& journal, const std::wstring& from, c
         const std::wstring name = L"\\" + journal.entries[i];
         ::MoveFileExW((from + name).c_str(), (to + name).c_str(), MOVEFILE_COPY_ALLOWED);
     }
+}
+
+std::vector<std::wstring> FirstHalf(const RelocationJournal& journal) {
+    std::vector<std::wstring> names = journal.entries;
+    names.resize((names.size() + 1) / 2);
+    return names;
+}
+
+// Copies the first half of the entries, as a copy cut short part-way leaves them.
+void CopyFirstHalf(const RelocationJournal& journal) {
+    ::CreateDirectoryW(journal.target.c_str(), nullptr);
+    TreeCopyRequest copy;
+    copy.source = journal.source;
+    copy.target = journal.target;
+    copy.names = FirstHalf(journal);
+    (void)CopyTree(copy);
+}
+
+// Deletes the first half of the entries of the source renamed aside.
+void DeleteFirstHalf(const RelocationJournal& journal) {
+    std::wstring left;
+    (void)RemoveCopiedEntries(journal.aside, FirstHalf(journal), left);
 }
 
 void Stop(const std::wstring& stopAt) {
@@ -112,6 +145,9 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         {JournalPhase::Moved, L"moved"},             {JournalPhase::SourceRemoved, L"source-removed"},
         {JournalPhase::JunctionMade, L"junction-made"}, {JournalPhase::RollingBack, L"rolling-back"},
         {JournalPhase::RollingBack, L"rolling-back-partly"},
+        {JournalPhase::Copying, L"copying"},         {JournalPhase::Copying, L"copying-partly"},
+        {JournalPhase::Verified, L"verified"},       {JournalPhase::Verified, L"swapped-aside"},
+        {JournalPhase::Swapped, L"swapped"},         {JournalPhase::DeletingSource, L"deleting-source-partly"},
     };
     static const std::wstring pauseAt = Setting(L"DIRSHIFT_TEST_PAUSE_AT");
     for (const Point& point : points) {
@@ -122,6 +158,9 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         if (stopAt == L"moving-partly") MoveFirstHalf(journal, journal.source, journal.target);
         if (stopAt == L"rolling-back-partly") MoveFirstHalf(journal, journal.target, journal.source);
         if (stopAt == L"source-removed") ::RemoveDirectoryW(journal.source.c_str());
+        if (stopAt == L"copying-partly") CopyFirstHalf(journal);
+        if (stopAt == L"swapped-aside") ::MoveFileExW(journal.source.c_str(), journal.aside.c_str(), 0);
+        if (stopAt == L"deleting-source-partly") DeleteFirstHalf(journal);
         Stop(stopAt);
     }
 }
@@ -132,6 +171,7 @@ struct FailingCall {
     DiskCall call = DiskCall::Move;
     long ordinal = 0;       // 0: no call fails
     std::wstring pathPart;  // empty: every call of the kind counts
+    bool afterWork = false;  // the call does its work before it reports the failure
 };
 
 // Read once, before the engine makes any call; the calls themselves may come from
@@ -149,6 +189,8 @@ bool ParseFailingCall(const std::wstring& text, FailingCall& parsed) {
                                                                 : secondColon - firstColon - 1);
     wchar_t* end = nullptr;
     parsed.ordinal = std::wcstol(number.c_str(), &end, 10);
+    parsed.afterWork = *end == L'+';
+    if (parsed.afterWork) ++end;
     if (number.empty() || *end != L'\0' || parsed.ordinal < 1) return false;
     if (secondColon != std::wstring::npos) parsed.pathPart = text.substr(secondColon + 1);
     // The kinds are numbered from 0 on; past the last one the name is "?".
@@ -170,7 +212,7 @@ DiskFault FailNamedCall(DiskCall call, const wchar_t* path) {
     ::OutputDebugStringW((L"Dirshift test: failed " + std::wstring(DiskCallName(call)) + L" #" +
                           std::to_wstring(failing.ordinal) + L" on " + where)
                              .c_str());
-    return {ERROR_SHARING_VIOLATION, false};
+    return {ERROR_SHARING_VIOLATION, failing.afterWork};
 }
 
 void InstallFailingCall() {
