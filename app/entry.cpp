@@ -10,6 +10,7 @@
 #include "app/startup_warning.h"
 #include "engine/move_back.h"
 #include "ui/relocation_reporter.h"
+#include "ui/settings.h"
 #include "manager/junction_manager_dialog.h"
 #include "relocate/relocation_dialog.h"
 #include "resources/resource.h"
@@ -28,6 +29,7 @@ int RunDirshift(int argc, wchar_t** argv) {
         // dialog behind them.
         MoveBackRequest request;
         request.junction = MoveBackPathFromArguments(argc, argv);
+        request.compareContents = ReadCompareContentsSetting();
         DialogRelocationReporter reporter(nullptr);
         return MoveBackExitCode(RunMoveBack(request, reporter));
     }

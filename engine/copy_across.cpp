@@ -271,3 +271,174 @@ RelocationResult CopySwapSteps::CopyLeftBehind(const std::wstring& left, Relocat
     observer_.Report(RelocationMessage::CopyLeft, facts_);
     return RelocationResult::RolledBack;
 }
+
+namespace {
+
+bool NothingAt(const std::wstring& path) {
+    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+}
+
+bool IsCopyFault(RelocationMessage message) {
+    return message == RelocationMessage::CopyTargetFailed || message == RelocationMessage::CopySourceUnreadable ||
+           message == RelocationMessage::CopySourceChanged || message == RelocationMessage::CopyDiffers;
+}
+
+}  // namespace
+
+CopyBackSteps::CopyBackSteps(CopyBackPlan plan, JournalKeeper& keeper, RelocationObserver& observer,
+                             RelocationFacts& facts, std::function<void()> releaseHolds)
+    : plan_(std::move(plan)), keeper_(keeper), observer_(observer), facts_(facts), releaseHolds_(std::move(releaseHolds)) {}
+
+CopyAcrossRequest CopyBackSteps::CopyRequest() const {
+    CopyAcrossRequest copy;
+    copy.source = plan_.target;
+    copy.target = plan_.copyPlace;
+    copy.names = plan_.names;
+    copy.links = plan_.junctionLinks;
+    copy.compareContents = plan_.compareContents;
+    return copy;
+}
+
+bool CopyBackSteps::JunctionAsItWas() const {
+    ReparseBytes now;
+    DWORD tag = 0;
+    return disk::ReadLink(plan_.junction, true, now, tag) == LinkKind::Junction && now == plan_.junctionData;
+}
+
+bool CopyBackSteps::MakeJunctionAgain() const {
+    return JunctionAsItWas() || (disk::MakeLink(plan_.junction, true, plan_.junctionData) && JunctionAsItWas());
+}
+
+// The copy's folder, with the permissions the files have where they come from;
+// known by its identity from here on.
+bool CopyBackSteps::MakeCopyFolder() {
+    if (!disk::MakeFolder(plan_.copyPlace) || !CopyFolderPermissions(plan_.target, plan_.copyPlace) ||
+        !ReadPlainFolderId(plan_.copyPlace, plan_.copyId)) {
+        return false;
+    }
+    keeper_.NoteFolders(plan_.copyId, plan_.targetId);
+    return keeper_.Rewrite();
+}
+
+RelocationResult CopyBackSteps::CopyProveAndSwap() {
+    const CopyAcrossRequest copy = CopyRequest();
+    std::wstring left;
+    // A copy an earlier try left is nobody's proof: it goes, folder and all.
+    if (!RemoveCopy(copy, left) || (!disk::RemoveFolder(plan_.copyPlace) && !NothingAt(plan_.copyPlace))) {
+        facts_.name = plan_.copyPlace;
+        facts_.error = ::GetLastError();
+        return EndWithoutCopy(RelocationMessage::CopyTargetFailed, true, left.empty() ? plan_.copyPlace : left);
+    }
+    if (!MakeCopyFolder()) {
+        facts_.name = plan_.copyPlace;
+        facts_.error = ::GetLastError();
+        return EndWithoutCopy(RelocationMessage::CopyTargetFailed);
+    }
+    const CopyAcrossOutcome copied = CopyAcross(copy, observer_);
+    if (copied.copy.result != TreeCopyResult::Copied) {
+        cancelled_ = copied.copy.result == TreeCopyResult::Cancelled;
+        RelocationMessage message = RelocationMessage::CopyCancelled;
+        if (!cancelled_) {
+            facts_.name = copied.copy.path;
+            facts_.error = copied.copy.error;
+            message = CopyFaultMessage(copied.copy.fault);
+        }
+        return EndWithoutCopy(message, true, copied.removed ? std::wstring() : copied.left);
+    }
+    if (!PutLinksIn(plan_.copyPlace, plan_.junctionLinks, plan_.junction, plan_.junction, facts_.name)) {
+        return EndWithoutCopy(RelocationMessage::CopyLinkNotMade);
+    }
+    if (!keeper_.Announce(JournalPhase::Verified)) {
+        facts_.name = keeper_.path();
+        return EndWithoutCopy(RelocationMessage::JournalNotWritten);
+    }
+    return PutCopyInPlace();
+}
+
+// The junction goes and the proven copy takes its name; when the copy cannot,
+// the junction is made again from its own bytes and the copy removed.
+RelocationResult CopyBackSteps::PutCopyInPlace() {
+    observer_.OnSwapping(true);
+    if (!JunctionAsItWas() || !StillTheSameFolder(plan_.copyPlace, plan_.copyId)) {
+        observer_.OnSwapping(false);
+        facts_.name = JunctionAsItWas() ? plan_.copyPlace : plan_.junction;
+        return EndWithoutCopy(RelocationMessage::FolderReplaced);
+    }
+    if (!disk::RemoveJunction(plan_.junction) && !NothingAt(plan_.junction)) {
+        observer_.OnSwapping(false);
+        return EndWithoutCopy(RelocationMessage::MoveBackJunctionNotReplaced);
+    }
+    const RelocationResult result = MoveCopyIn();
+    observer_.OnSwapping(false);
+    return result;
+}
+
+RelocationResult CopyBackSteps::MoveCopyIn() {
+    if (disk::Move(plan_.copyPlace, plan_.junction, 0) || StillTheSameFolder(plan_.junction, plan_.copyId)) {
+        if (StillTheSameFolder(plan_.junction, plan_.copyId)) {
+            (void)keeper_.Announce(JournalPhase::Swapped);
+            return DeleteOriginals();
+        }
+    }
+    DebugLineF(L"Tressel.Error: the copy could not take the junction's place at %s.", plan_.junction.c_str());
+    if (StillTheSameFolder(plan_.copyPlace, plan_.copyId) && MakeJunctionAgain()) {
+        return EndWithoutCopy(RelocationMessage::MoveBackFailedRestored);
+    }
+    // The originals and their proven copy both stand whole: the journal stays, to
+    // finish or undo this at the next start.
+    facts_.name = plan_.copyPlace;
+    observer_.Report(RelocationMessage::MoveBackSwapStuck, facts_);
+    return RelocationResult::NotRestored;
+}
+
+RelocationResult CopyBackSteps::DeleteOriginals() {
+    (void)keeper_.Announce(JournalPhase::DeletingSource);
+    if (releaseHolds_) releaseHolds_();
+    // Links inside stand in the folder as they were read there, which the journal
+    // keeps in the form they took at the old path.
+    (void)RemoveLinksFrom(plan_.target, plan_.junctionLinks, plan_.junction, plan_.target);
+    std::wstring left;
+    const TreeDeleteResult deleted =
+        DeleteAsideSource(plan_.target, plan_.targetId, plan_.junction, plan_.targetLinks, left);
+    keeper_.Close();
+    if (deleted == TreeDeleteResult::Deleted) {
+        observer_.Report(RelocationMessage::MoveBackCompleted, facts_);
+    } else {
+        facts_.name = left.empty() ? plan_.target : left;
+        observer_.Report(RelocationMessage::MoveBackOriginalLeft, facts_);
+    }
+    return RelocationResult::Completed;
+}
+
+RelocationResult CopyBackSteps::Undo() {
+    if (!MakeJunctionAgain()) {
+        observer_.Report(RelocationMessage::MoveBackNotRestored, facts_);
+        return RelocationResult::NotRestored;
+    }
+    return EndWithoutCopy(RelocationMessage::MoveBackUndone);
+}
+
+// The copy is removed again (and its folder); the junction and its files are as
+// they were. With `removedAlready`, the copy's own end removed it and `leftAlready`
+// names what it left.
+RelocationResult CopyBackSteps::EndWithoutCopy(RelocationMessage message, bool removedAlready,
+                                               const std::wstring& leftAlready) {
+    std::wstring left = leftAlready;
+    bool removed = removedAlready ? left.empty() : RemoveCopy(CopyRequest(), left);
+    if (removed && !disk::RemoveFolder(plan_.copyPlace) && !NothingAt(plan_.copyPlace)) {
+        removed = false;
+        left = plan_.copyPlace;
+    }
+    keeper_.Close();
+    const std::wstring target = facts_.target;
+    // A copy that failed says where it was going.
+    if (IsCopyFault(message)) facts_.target = plan_.copyPlace;
+    if (message != RelocationMessage::CopyCancelled || removed) observer_.Report(message, facts_);
+    if (!removed) {
+        facts_.target = plan_.copyPlace;
+        facts_.name = left;
+        observer_.Report(RelocationMessage::CopyLeft, facts_);
+    }
+    facts_.target = target;
+    return RelocationResult::RolledBack;
+}

@@ -17,6 +17,7 @@
 #include "engine/relocation_engine.h"
 #include "engine/tree_copy.h"
 #include "engine/tree_delete.h"
+#include "junction/link_data.h"
 
 struct CopyAcrossRequest {
     std::wstring source;  // full paths
@@ -113,4 +114,61 @@ private:
     std::function<void()> releaseHolds_;
     bool removeTarget_ = false;
     RelocationMessage doneMessage_ = RelocationMessage::Completed;
+};
+
+// A move back between drives, step by step: the junction's files are copied back
+// into a folder beside it and proven, the junction gives way to that copy (which
+// takes its name), and the folder the junction pointed to is deleted last. Until
+// the junction goes, every original is untouched.
+struct CopyBackPlan {
+    std::wstring junction;    // full paths
+    std::wstring target;      // the folder the junction points to
+    std::wstring copyPlace;   // beside the junction, in its parent
+    ReparseBytes junctionData;
+    FolderId targetId;
+    FolderId copyId;          // known once the copy's folder is made
+    std::vector<std::wstring> names;
+    std::vector<LinkRecord> targetLinks;    // links in the target, as read there
+    std::vector<LinkRecord> junctionLinks;  // the same as they will stand at the old path
+    bool compareContents = false;
+};
+
+// Shared by a move back and the recovery that finishes or undoes one; each step
+// reports how it ended (the move back's own messages) and keeps the journal in
+// step. Completed: the copy stands at the old path.
+class CopyBackSteps {
+public:
+    CopyBackSteps(CopyBackPlan plan, JournalKeeper& keeper, RelocationObserver& observer, RelocationFacts& facts,
+                  std::function<void()> releaseHolds = {});
+
+    // Copies into a fresh folder (what an earlier try left there is removed
+    // first), proves the copy, puts it in the junction's place and deletes the
+    // originals.
+    RelocationResult CopyProveAndSwap();
+    // From a proven copy whose junction is gone already: the copy takes the name.
+    RelocationResult MoveCopyIn();
+    // After the swap: the originals, and their folder, are deleted.
+    RelocationResult DeleteOriginals();
+    // Before the swap: the junction as it was (made again from its bytes when it is
+    // gone) and the copy removed.
+    RelocationResult Undo();
+
+    // A cancel ended the copy.
+    bool cancelled() const { return cancelled_; }
+
+private:
+    bool MakeCopyFolder();
+    RelocationResult PutCopyInPlace();
+    RelocationResult EndWithoutCopy(RelocationMessage message, bool removedAlready = false,
+                                    const std::wstring& leftAlready = std::wstring());
+    bool JunctionAsItWas() const;
+    bool MakeJunctionAgain() const;
+    CopyAcrossRequest CopyRequest() const;
+
+    CopyBackPlan plan_;
+    JournalKeeper& keeper_;
+    RelocationObserver& observer_;
+    RelocationFacts& facts_;
+    std::function<void()> releaseHolds_;
+    bool cancelled_ = false;
 };

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/copy_across.h"
 #include "engine/disk_calls.h"
 #include "base/debug_log.h"
 #include "base/text.h"
@@ -15,6 +16,7 @@
 #include "engine/operation_lock.h"
 #include "engine/relocation_paths.h"
 #include "junction/junction.h"
+#include "junction/reparse_platform.h"
 #include "junction/link_data.h"
 
 namespace {
@@ -46,24 +48,22 @@ bool IsLocalDrivePath(const std::wstring& path) {
     }
 }
 
-std::wstring VolumeOf(const std::wstring& path) {
-    wchar_t volume[MAX_PATH] = L"";
-    if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return std::wstring();
-    return volume;
+// Whether a rename carries files from one folder to the other.
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+    return reparse_platform::CompareVolumes(a.c_str(), b.c_str()) == reparse_platform::VolumeMatch::Same;
 }
 
-bool SameVolume(const std::wstring& a, const std::wstring& b) {
-    const std::wstring volumeA = VolumeOf(a);
-    const std::wstring volumeB = VolumeOf(b);
-    if (volumeA.empty() || volumeB.empty()) return false;
-    if (::CompareStringOrdinal(volumeA.c_str(), -1, volumeB.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
-    // Two drive letters of one volume (a mounted folder, a subst drive) share its
-    // serial number.
-    DWORD serialA = 0;
-    DWORD serialB = 0;
-    return ::GetVolumeInformationW(volumeA.c_str(), nullptr, 0, &serialA, nullptr, nullptr, nullptr, 0) &&
-           ::GetVolumeInformationW(volumeB.c_str(), nullptr, 0, &serialB, nullptr, nullptr, nullptr, 0) &&
-           serialA != 0 && serialA == serialB;
+constexpr wchar_t kCopySuffix[] = L".moving-back-by-dirshift";
+constexpr int kCopyNumbers = 99;
+
+// A free name beside the junction for the copy of its files.
+std::wstring FreeCopyPath(const std::wstring& junction) {
+    for (int number = 1; number <= kCopyNumbers; ++number) {
+        std::wstring path = junction + kCopySuffix;
+        if (number > 1) path += L"-" + std::to_wstring(number);
+        if (disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) return path;
+    }
+    return std::wstring();
 }
 
 // The parent folder of `path`, where the plain folder will stand.
@@ -98,9 +98,9 @@ public:
         // stopped program would leave the files split; the journal then tells the
         // next start where they are.
         observer_.OnFilesMoving(true);
-        const MoveBackResult moved = ReplaceAndMove();
+        const MoveBackResult moved = byCopy_ ? CopyBack() : ReplaceAndMove();
         observer_.OnFilesMoving(false);
-        if (moved != MoveBackResult::Completed) return moved;
+        if (moved != MoveBackResult::Completed || byCopy_) return moved;
 
         // Said left only when it is seen there still.
         targetHold_.Release();
@@ -267,7 +267,8 @@ private:
         RelocationJournal journal;
         journal.kind = JournalKind::MoveBack;
         journal.targetId = targetId_;
-        journal.phase = JournalPhase::RollingBack;
+        journal.phase = byCopy_ ? JournalPhase::Copying : JournalPhase::RollingBack;
+        journal.aside = copyPlace_;
         journal.source = fullJunction_;
         journal.target = plan_.target;
         journal.entries = movedNames_;
@@ -286,7 +287,7 @@ private:
         }
         RelocationJournal readable;
         if (!NoJournalPending()) return false;
-        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(JournalPhase::RollingBack)) {
+        if (!ParseJournal(FormatJournal(journal), readable) || !keeper_->Announce(journal.phase)) {
             // A write that failed after its work may have left the journal there:
             // nothing was pending before, so whatever stands there is this one's.
             (void)store_.Remove();
@@ -330,8 +331,17 @@ private:
         ULARGE_INTEGER available = {};
         if (!::GetDiskFreeSpaceExW(parent.c_str(), &available, nullptr, nullptr)) available.QuadPart = 0;
         facts_.available = available.QuadPart;
+        byCopy_ = reparse_platform::CompareVolumes(parent.c_str(), plan_.target.c_str()) ==
+                  reparse_platform::VolumeMatch::Different;
         if (!MoveBackHasRoom(plan_.bytes, facts_.available, SameVolume(parent, plan_.target))) {
             return Refuse(M::MoveBackNoRoom);
+        }
+        if (byCopy_) {
+            copyPlace_ = FreeCopyPath(fullJunction_);
+            if (copyPlace_.empty()) {
+                facts_.name = fullJunction_ + kCopySuffix;
+                return Refuse(M::AsideNameTaken);
+            }
         }
         return true;
     }
@@ -382,6 +392,38 @@ private:
             return MoveBackResult::Completed;
         }
         return PutBack();
+    }
+
+    // Between drives: the files are copied back beside the junction and proven,
+    // the junction gives way to the copy, and the folder it pointed to is deleted
+    // last. Until the junction goes, every original is untouched.
+    MoveBackResult CopyBack() {
+        CopyBackPlan plan;
+        plan.junction = fullJunction_;
+        plan.target = plan_.target;
+        plan.copyPlace = copyPlace_;
+        plan.junctionData = linkData_;
+        plan.targetId = targetId_;
+        plan.names = movedNames_;
+        plan.targetLinks = findings_.links;
+        plan.junctionLinks = links_;
+        plan.compareContents = request_.compareContents;
+        CopyBackSteps steps(plan, *keeper_, observer_, facts_, [&] { targetHold_.Release(); });
+        const RelocationResult result = steps.CopyProveAndSwap();
+        switch (result) {
+        case RelocationResult::Completed:
+            (void)store_.RemoveMovedRecord(fullJunction_);
+            return MoveBackResult::Completed;
+        case RelocationResult::RolledBack:
+            return steps.cancelled() ? MoveBackResult::Declined : MoveBackResult::RolledBack;
+        case RelocationResult::NotStarted:
+            return MoveBackResult::Refused;
+        case RelocationResult::NotRestored:
+            return MoveBackResult::NotRestored;
+        case RelocationResult::Interrupted:
+            break;
+        }
+        return MoveBackResult::Interrupted;
     }
 
     // The junction stands again: its folder gets its links back. Nothing is whole
@@ -474,6 +516,8 @@ private:
     FolderId targetId_;  // the folder the junction points to
     FolderId placeId_;   // the plain folder made in the junction's place
     FolderHold targetHold_;
+    bool byCopy_ = false;     // between drives: copied back, proven, swapped, then deleted
+    std::wstring copyPlace_;  // where the copy is made, beside the junction
 };
 
 }  // namespace

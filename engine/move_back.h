@@ -33,6 +33,8 @@ struct MoveBackRequest {
     HWND owner = nullptr;
     // Where the move back keeps its journal; null: the user's own store.
     const JournalStore* journal = nullptr;
+    // Between drives, every copied byte is compared with its original.
+    bool compareContents = false;
 };
 
 // True when moving `bytes` from the volume `sourceVolume` to `destinationVolume`

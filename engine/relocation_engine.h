@@ -147,9 +147,18 @@ enum class RelocationMessage {
     RecoveryCopySwapCutShort,  // the copy is proven; the source is renamed aside, no junction yet
     RecoveryDeletingSource,    // the junction stands; the source, renamed aside, is not deleted yet
     RecoveryCopyDone,          // everything is done but closing the journal
+    // A move back between drives: the originals could not all be deleted
+    // ({name} is left of them), or the proven copy ({name}) could not take the
+    // junction's place nor the junction be made again.
+    MoveBackOriginalLeft,
+    MoveBackSwapStuck,
+    // At the next start, after a move back between drives that did not end.
+    RecoveryMoveBackCopyCutShort,      // the junction stands; the copy beside it may not be whole
+    RecoveryMoveBackCopySwapCutShort,  // the copy is proven, the junction gone, the copy not in place yet
+    RecoveryMoveBackDeleting,          // the copy stands at the old path; the originals are not all deleted
 };
 // The enumeration's last message; the message table has one row for each up to it.
-constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::RecoveryCopyDone;
+constexpr RelocationMessage kLastRelocationMessage = RelocationMessage::RecoveryMoveBackDeleting;
 
 // What a message names.
 struct RelocationFacts {

@@ -324,9 +324,8 @@ bool ParseJournal(const std::wstring& text, RelocationJournal& journal) {
                                    : IsJunctionToTarget(journal.junctionData, journal.target);
     // The source goes aside in its own parent only, by a rename there: an aside
     // anywhere else is no journal of this program's.
-    const bool asideKnown = IsCopyPhase(journal.phase)
-                                ? journal.kind == JournalKind::Relocation && SidesInOneParent(journal.source, journal.aside)
-                                : journal.aside.empty();
+    const bool asideKnown =
+        IsCopyPhase(journal.phase) ? SidesInOneParent(journal.source, journal.aside) : journal.aside.empty();
     return sawPhase && !journal.source.empty() && !journal.target.empty() && junctionKnown && asideKnown;
 }
 

@@ -58,8 +58,9 @@ struct RelocationJournal {
     // A move back's junction, byte for byte, so that undoing it makes the very same
     // junction again. Empty for a relocation.
     std::vector<BYTE> junctionData;
-    // In the copy phases: the name the source takes beside itself, in its own
-    // parent, once its copy is proven.
+    // In the copy phases, a folder beside the source in its own parent: for a
+    // relocation, the name the source takes once its copy is proven; for a move
+    // back, where the junction's files are copied to before they take its place.
     std::wstring aside;
     // Which plain folder stood at each path when the journal last said so; not
     // known while none stands there. A folder found there that is another one is

@@ -433,6 +433,31 @@ const RelocationMessageStyle kMessages[] = {
      L"file is in the destination folder, the junction stands at the old path and the original folder is deleted: "
      L"only the journal is left.\n\nFinish (discard the journal), or decide later?",
      MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::MoveBackOriginalLeft,
+     L"The files are back in\n{source}\nwhich is a plain folder again, and the junction is removed. But\n{name}\n"
+     L"in the folder they came from could not be deleted: it was not copied back, or it is in use. Please look at "
+     L"it before you delete it.",
+     MB_ICONWARNING, kDialog, kSystem, nullptr},
+    {M::MoveBackSwapStuck,
+     L"Every file was copied back to\n{name}\nand checked, but that copy could not take the place of the junction\n"
+     L"{source}\nand the junction could not be made again. Every file is still in\n{target}\nand its copy in\n{name}"
+     L"\nNothing was deleted; Dirshift offers to finish or undo this when it starts next.",
+     MB_ICONERROR, kDialog, kSystem, nullptr},
+    {M::RecoveryMoveBackCopyCutShort,
+     MOVE_BACK_RECOVERY_HEAD L"The junction still stands and every file is in the folder it points to; their copy "
+     L"beside the junction,\n{name}\nmay not be whole.\n\nFinish moving the files back (copy again, check the copy, "
+     L"put it in the junction's place, then delete the folder), undo it (remove the copy; the junction stays as it "
+     L"is), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackCopySwapCutShort,
+     MOVE_BACK_RECOVERY_HEAD L"Every file was copied back to\n{name}\nand checked, and the junction is removed, "
+     L"but the copy does not stand at the old path yet.\n\nFinish moving the files back (the copy takes the old "
+     L"path, then the folder is deleted), undo it (the junction as it was, the copy removed), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
+    {M::RecoveryMoveBackDeleting,
+     MOVE_BACK_RECOVERY_HEAD L"Every file is back at the old path, a plain folder again; the folder they came from "
+     L"is not deleted yet.\n\nFinish (delete what is left of it whose copy is at the old path), or decide later?",
+     MB_ICONWARNING, kDialog, kPrompt, nullptr},
 };
 
 // "1,234,567": a byte count the user can read at a glance.

@@ -103,7 +103,9 @@ public:
           facts_(RecoveryFacts(journal)) {}
 
     RelocationResult Finish() {
-        if (IsCopyPhase(journal_.phase)) return FinishCopy();
+        if (IsCopyPhase(journal_.phase)) {
+            return journal_.kind == JournalKind::Relocation ? FinishCopy() : UndoCopyBack();
+        }
         if (!Unswapped() || !Announce(JournalPhase::Moving)) return RelocationResult::NotStarted;
         const FolderKind source = KindOf(journal_.source, journal_.target, journal_.sourceId);
         if (source != FolderKind::JunctionToTarget) {
@@ -162,7 +164,9 @@ public:
     }
 
     RelocationResult MoveBack() {
-        if (IsCopyPhase(journal_.phase)) return DiscardCopy();
+        if (IsCopyPhase(journal_.phase)) {
+            return journal_.kind == JournalKind::Relocation ? DiscardCopy() : FinishCopyBack();
+        }
         if (!Unswapped() || !Announce(JournalPhase::RollingBack)) return RelocationResult::NotStarted;
         if (!TakeJunctionAway()) {
             observer_.Report(M::NotRestored, facts_);
@@ -244,6 +248,49 @@ private:
             return RelocationResult::NotRestored;
         }
         return steps.RemoveCopyAndEnd(M::Restored);
+    }
+
+    CopyBackPlan CopyBackOfJournal() const {
+        CopyBackPlan plan;
+        plan.junction = journal_.source;
+        plan.target = journal_.target;
+        plan.copyPlace = journal_.aside;
+        plan.junctionData = journal_.junctionData;
+        plan.targetId = journal_.targetId;
+        plan.copyId = journal_.sourceId;
+        plan.names = journal_.entries;
+        plan.junctionLinks = links_;
+        return plan;
+    }
+
+    // A move back between drives, from wherever it stopped: with the junction
+    // still standing, the copy is made again from the start; a proven copy takes
+    // the junction's place; once it stands there, the originals are deleted.
+    RelocationResult FinishCopyBack() {
+        if (!Unswapped()) return RelocationResult::NotStarted;
+        const RecoveryDiskView view = LookAtDisk(journal_);
+        CopyBackSteps steps(CopyBackOfJournal(), keeper_, observer_, facts_);
+        if (view.source == FolderKind::JunctionToTarget) {
+            if (!Announce(JournalPhase::Copying)) return RelocationResult::NotStarted;
+            return steps.CopyProveAndSwap();
+        }
+        if (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder) return steps.MoveCopyIn();
+        if (view.source == FolderKind::PlainFolder) return steps.DeleteOriginals();
+        observer_.Report(M::NotRestored, facts_);
+        return RelocationResult::NotRestored;
+    }
+
+    // Before the copy took the junction's place: the junction as it was, the copy
+    // removed. After it there is no way back.
+    RelocationResult UndoCopyBack() {
+        if (!Unswapped()) return RelocationResult::NotStarted;
+        const RecoveryDiskView view = LookAtDisk(journal_);
+        if (view.source == FolderKind::JunctionToTarget ||
+            (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder)) {
+            return CopyBackSteps(CopyBackOfJournal(), keeper_, observer_, facts_).Undo();
+        }
+        observer_.Report(M::NotRestored, facts_);
+        return RelocationResult::NotRestored;
     }
 
     // A destination made anew gets the permissions of the folder whose files
@@ -404,6 +451,15 @@ RecoveryDiskView LookAtDisk(const RelocationJournal& journal) {
 RecoveryAssessment AssessRecovery(const RelocationJournal& journal, const RecoveryDiskView& view) {
     if (view.source == FolderKind::Other || view.target == FolderKind::Other || view.aside == FolderKind::Other) {
         return {M::RecoveryFoldersChanged, false};
+    }
+    if (IsCopyPhase(journal.phase) && journal.kind == JournalKind::MoveBack) {
+        // Where the junction's copy is decides.
+        if (view.source == FolderKind::JunctionToTarget) return {M::RecoveryMoveBackCopyCutShort, true};
+        if (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder) {
+            return {M::RecoveryMoveBackCopySwapCutShort, true};
+        }
+        if (view.source == FolderKind::PlainFolder) return {M::RecoveryMoveBackDeleting, true, true};
+        return {M::RecoveryFoldersGone, false};
     }
     if (IsCopyPhase(journal.phase)) {
         // Where the source folder is decides; the copy is only trusted once proven.

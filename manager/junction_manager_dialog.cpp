@@ -22,6 +22,7 @@
 #include "manager/link_repair.h"
 #include "junction/link_health.h"
 #include "engine/move_back.h"
+#include "ui/live_copy.h"
 #include "ui/live_scan.h"
 #include "ui/relocation_reporter.h"
 #include "promptbox/prompt_box.h"
@@ -613,7 +614,7 @@ bool ConfirmSeveral(HWND dialog, const wchar_t* lead, const std::vector<Junction
 // ---- moving junctions' files back -------------------------------------------------
 
 bool BusyWithOtherWork(const ManagerState& state) {
-    return ScanRunning(state) || DialogScanRunning() || state.pendingClose != 0;
+    return ScanRunning(state) || DialogScanRunning() || DialogCopyRunning() || state.pendingClose != 0;
 }
 
 // The buttons that act on the selection follow it. Move back and Re-point look at
@@ -653,6 +654,9 @@ public:
     }
     void Report(RelocationMessage message, const RelocationFacts& facts) override { inner_.Report(message, facts); }
     void OnFilesMoving(bool moving) override { inner_.OnFilesMoving(moving); }
+    void OnCopyProgress(const TreeCopyProgress& progress) override { inner_.OnCopyProgress(progress); }
+    void WaitForCopy(HANDLE worker, std::atomic<bool>& cancel) override { inner_.WaitForCopy(worker, cancel); }
+    void OnSwapping(bool swapping) override { inner_.OnSwapping(swapping); }
 
 private:
     DialogRelocationReporter inner_;
@@ -662,6 +666,7 @@ MoveBackResult MoveBackOne(HWND dialog, const JunctionRow& row, bool agreed) {
     MoveBackRequest request;
     request.junction = row.path;
     request.owner = dialog;
+    request.compareContents = ReadCompareContentsSetting();
     MoveBackResult result;
     if (agreed) {
         AgreedMoveBackReporter reporter(dialog);
@@ -839,6 +844,11 @@ BOOL OnCommand(HWND dialog, ManagerState& state, WORD id) {
         if (id == IDCANCEL) CancelDialogScan();
         return TRUE;
     }
+    if (DialogCopyRunning()) {
+        // A move back between drives copies: Cancel stops the copy.
+        if (id == IDCANCEL) CancelDialogCopy();
+        return TRUE;
+    }
     switch (id) {
     case IDOK:
     case IDCANCEL:
@@ -939,7 +949,7 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_STARTSCAN:
         // A move back's access scan lets messages through; the move back scans the
         // list again when it ends.
-        if (!DialogScanRunning()) OnStartScan(dialog, *state);
+        if (!DialogScanRunning() && !DialogCopyRunning()) OnStartScan(dialog, *state);
         return TRUE;
     case WM_SELECTIONCHANGED:
         state->selectionUpdatePosted = false;

@@ -1,5 +1,6 @@
 #include "ui/live_copy.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "resources/resource.h"
@@ -36,6 +37,7 @@ std::wstring FormatByteSize(std::uint64_t bytes) {
 }
 
 std::wstring FormatTimeLeft(std::uint64_t seconds) {
+    if (seconds == 0) seconds = 1;  // something is left, or no time would be shown
     if (seconds < 60) return L"about " + std::to_wstring(seconds) + L" s left";
     const std::uint64_t minutes = (seconds + 30) / 60;
     if (minutes < 60) return L"about " + std::to_wstring(minutes) + L" min left";
@@ -49,10 +51,20 @@ std::wstring FormatCopyProgress(const TreeCopyProgress& progress, ULONGLONG elap
     text += GroupedDigits(progress.filesDone) + L" of " + Plural(progress.filesTotal, L" file", L" files");
     text += L", " + FormatByteSize(progress.bytesDone) + L" of " + FormatByteSize(progress.bytesTotal);
     if (elapsedMs >= kRateAfterMs && progress.bytesDone > 0) {
-        const double perSecond = static_cast<double>(progress.bytesDone) * 1000.0 / static_cast<double>(elapsedMs);
-        text += L", " + FormatByteSize(static_cast<std::uint64_t>(perSecond)) + L"/s";
+        const double seconds = static_cast<double>(elapsedMs) / 1000.0;
+        const double bytesPerSecond = static_cast<double>(progress.bytesDone) / seconds;
+        text += L", " + FormatByteSize(static_cast<std::uint64_t>(bytesPerSecond)) + L"/s";
+        // Small files cost their count more than their bytes: whichever of the
+        // two rates says longer is nearer the truth.
+        double left = 0;
         if (progress.bytesTotal > progress.bytesDone) {
-            const double left = static_cast<double>(progress.bytesTotal - progress.bytesDone) / perSecond;
+            left = static_cast<double>(progress.bytesTotal - progress.bytesDone) / bytesPerSecond;
+        }
+        if (progress.filesDone > 0 && progress.filesTotal > progress.filesDone) {
+            const double filesPerSecond = static_cast<double>(progress.filesDone) / seconds;
+            left = std::max(left, static_cast<double>(progress.filesTotal - progress.filesDone) / filesPerSecond);
+        }
+        if (progress.bytesTotal > progress.bytesDone || progress.filesTotal > progress.filesDone) {
             text += L", " + FormatTimeLeft(static_cast<std::uint64_t>(left + 0.5));
         }
     }
@@ -68,13 +80,16 @@ void CancelDialogCopy() {
 void LiveCopyProgress::OnProgress(const TreeCopyProgress& progress) {
     SrwExclusiveGuard guard(lock_);
     latest_ = progress;
+    reported_ = true;
 }
 
 void LiveCopyProgress::Show(ULONGLONG now) {
     TreeCopyProgress progress;
+    bool reported = false;
     {
         SrwExclusiveGuard guard(lock_);
         progress = latest_;
+        reported = reported_;
     }
     // Each stage has its own rate: the check reads what the copy wrote.
     if (progress.verifying != verifyingShown_) {
@@ -82,7 +97,8 @@ void LiveCopyProgress::Show(ULONGLONG now) {
         stageStart_ = now;
     }
     const std::wstring text = CancelRequested.load() ? std::wstring(kCopyCancellingText)
-                                                     : FormatCopyProgress(progress, now - stageStart_);
+                              : reported             ? FormatCopyProgress(progress, now - stageStart_)
+                                                     : std::wstring(kCopyListingText);
     SetStatusText(::GetDlgItem(dialog_, IDC_STATUS_BAR), text.c_str());
 }
 
@@ -96,6 +112,10 @@ void LiveCopyProgress::Wait(HANDLE worker, std::atomic<bool>& cancel) {
     WPARAM quitCode = 0;
     stageStart_ = ::GetTickCount64();
     verifyingShown_ = false;
+    {
+        SrwExclusiveGuard guard(lock_);
+        reported_ = false;
+    }
     CopyWaiting = true;
     {
         ControlsHeld held(dialog_);

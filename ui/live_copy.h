@@ -15,15 +15,18 @@
 
 // "Copying: 12 of 40 files, 1.2 MB of 3.0 MB, 2.0 MB/s, about 1 s left", or
 // "Checking the copy: ..." once the copy is being proven. The rate and the time
-// left are given once `elapsedMs` of this stage say something.
+// left are given once `elapsedMs` of this stage say something; the time left is
+// the longer of what the bytes and the files still to do take at their rates.
 std::wstring FormatCopyProgress(const TreeCopyProgress& progress, ULONGLONG elapsedMs);
 
 // "512 bytes", "1.5 KB", "12.0 MB", "3.2 GB": a size at a glance (1 KB = 1,024 bytes).
 std::wstring FormatByteSize(std::uint64_t bytes);
 
-// "about 5 s left", "about 3 min left", "about 2 h 5 min left".
+// "about 5 s left", "about 3 min left", "about 2 h 5 min left"; never less than a second.
 std::wstring FormatTimeLeft(std::uint64_t seconds);
 
+// Shown until the copy has listed what it copies.
+constexpr wchar_t kCopyListingText[] = L"Copying: listing the files ...";
 // Shown while a cancelled copy is removed.
 constexpr wchar_t kCopyCancellingText[] = L"Cancelling: removing what was copied ...";
 // Shown while the source is swapped for the junction.
@@ -54,6 +57,7 @@ private:
     HWND dialog_;
     SRWLOCK lock_ = SRWLOCK_INIT;
     TreeCopyProgress latest_;  // under lock_
+    bool reported_ = false;    // under lock_: the copy has given its first figures
     bool verifyingShown_ = false;
     ULONGLONG stageStart_ = 0;
 };

@@ -146,7 +146,7 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         {JournalPhase::JunctionMade, L"junction-made"}, {JournalPhase::RollingBack, L"rolling-back"},
         {JournalPhase::RollingBack, L"rolling-back-partly"},
         {JournalPhase::Copying, L"copying"},         {JournalPhase::Copying, L"copying-partly"},
-        {JournalPhase::Verified, L"verified"},       {JournalPhase::Verified, L"swapped-aside"},
+        {JournalPhase::Verified, L"verified"},
         {JournalPhase::Swapped, L"swapped"},         {JournalPhase::DeletingSource, L"deleting-source-partly"},
     };
     static const std::wstring pauseAt = Setting(L"DIRSHIFT_TEST_PAUSE_AT");
@@ -159,7 +159,6 @@ void StopHere(JournalPhase phase, const RelocationJournal& journal) {
         if (stopAt == L"rolling-back-partly") MoveFirstHalf(journal, journal.target, journal.source);
         if (stopAt == L"source-removed") ::RemoveDirectoryW(journal.source.c_str());
         if (stopAt == L"copying-partly") CopyFirstHalf(journal);
-        if (stopAt == L"swapped-aside") ::MoveFileExW(journal.source.c_str(), journal.aside.c_str(), 0);
         if (stopAt == L"deleting-source-partly") DeleteFirstHalf(journal);
         Stop(stopAt);
     }
@@ -229,8 +228,16 @@ void InstallFailingCall() {
 
 }  // namespace
 
+// The source is renamed aside the moment before the junction is made: the stop
+// comes there, between the two.
+DiskFault StopBeforeTheJunction(DiskCall call, const wchar_t* /*path*/) {
+    if (call == DiskCall::MakeJunction) Stop(L"swapped-aside");
+    return {};
+}
+
 int wmain(int argc, wchar_t** argv) {
     SetRelocationPhaseHook(StopHere);
+    if (StopAt() == L"swapped-aside") SetDiskFaultSource(StopBeforeTheJunction);
     InstallFailingCall();
     return RunDirshift(argc, argv);
 }
