@@ -274,8 +274,14 @@ RelocationResult CopySwapSteps::CopyLeftBehind(const std::wstring& left, Relocat
 
 namespace {
 
+// Only "not found" says that nothing is there; a look that fails otherwise is
+// taken once more before it counts.
 bool NothingAt(const std::wstring& path) {
-    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
+    for (int look = 0; look < 2; ++look) {
+        if (disk::Attributes(path) != INVALID_FILE_ATTRIBUTES) return false;
+        if (IsNotFoundError(::GetLastError())) return true;
+    }
+    return false;
 }
 
 bool IsCopyFault(RelocationMessage message) {
@@ -299,14 +305,23 @@ CopyAcrossRequest CopyBackSteps::CopyRequest() const {
     return copy;
 }
 
+// A look that fails is taken once more before the junction counts as changed.
 bool CopyBackSteps::JunctionAsItWas() const {
-    ReparseBytes now;
-    DWORD tag = 0;
-    return disk::ReadLink(plan_.junction, true, now, tag) == LinkKind::Junction && now == plan_.junctionData;
+    for (int look = 0; look < 2; ++look) {
+        ReparseBytes now;
+        DWORD tag = 0;
+        if (disk::ReadLink(plan_.junction, true, now, tag) == LinkKind::Junction && now == plan_.junctionData) {
+            return true;
+        }
+    }
+    return false;
 }
 
+// What stands there decides, not the call's word: a call can fail after its work.
 bool CopyBackSteps::MakeJunctionAgain() const {
-    return JunctionAsItWas() || (disk::MakeLink(plan_.junction, true, plan_.junctionData) && JunctionAsItWas());
+    if (JunctionAsItWas()) return true;
+    (void)disk::MakeLink(plan_.junction, true, plan_.junctionData);
+    return JunctionAsItWas();
 }
 
 // The copy's folder, with the permissions the files have where they come from;

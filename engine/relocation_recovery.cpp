@@ -176,6 +176,21 @@ public:
     }
 
 private:
+    // A look that fails reads as "missing": where anything seems missing, the disk
+    // is looked at once more before a step is chosen by it.
+    RecoveryDiskView LookTwiceWhereMissing() const {
+        RecoveryDiskView view = LookAtDisk(journal_);
+        const bool missing = view.source == FolderKind::Missing || view.target == FolderKind::Missing ||
+                             (!journal_.aside.empty() && view.aside == FolderKind::Missing);
+        if (!missing) return view;
+        // What either look found is there.
+        const RecoveryDiskView second = LookAtDisk(journal_);
+        if (view.source == FolderKind::Missing) view.source = second.source;
+        if (view.target == FolderKind::Missing) view.target = second.target;
+        if (view.aside == FolderKind::Missing) view.aside = second.aside;
+        return view;
+    }
+
     CopyAcrossRequest CopyOfJournal() const {
         CopyAcrossRequest copy;
         copy.source = journal_.source;
@@ -191,7 +206,7 @@ private:
     // renamed aside is deleted.
     RelocationResult FinishCopy() {
         if (!Unswapped()) return RelocationResult::NotStarted;
-        const RecoveryDiskView view = LookAtDisk(journal_);
+        const RecoveryDiskView view = LookTwiceWhereMissing();
         const CopyAcrossRequest copy = CopyOfJournal();
         CopySwapSteps steps(copy, journal_.aside, journal_.target, keeper_, observer_, facts_);
         RelocationResult result = RelocationResult::NotStarted;
@@ -234,7 +249,7 @@ private:
     // the source may be half deleted.
     RelocationResult DiscardCopy() {
         if (!Unswapped()) return RelocationResult::NotStarted;
-        const RecoveryDiskView view = LookAtDisk(journal_);
+        const RecoveryDiskView view = LookTwiceWhereMissing();
         const CopyAcrossRequest copy = CopyOfJournal();
         CopySwapSteps steps(copy, journal_.aside, journal_.target, keeper_, observer_, facts_);
         if (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder) {
@@ -268,7 +283,7 @@ private:
     // the junction's place; once it stands there, the originals are deleted.
     RelocationResult FinishCopyBack() {
         if (!Unswapped()) return RelocationResult::NotStarted;
-        const RecoveryDiskView view = LookAtDisk(journal_);
+        const RecoveryDiskView view = LookTwiceWhereMissing();
         CopyBackSteps steps(CopyBackOfJournal(), keeper_, observer_, facts_);
         if (view.source == FolderKind::JunctionToTarget) {
             if (!Announce(JournalPhase::Copying)) return RelocationResult::NotStarted;
@@ -284,7 +299,7 @@ private:
     // removed. After it there is no way back.
     RelocationResult UndoCopyBack() {
         if (!Unswapped()) return RelocationResult::NotStarted;
-        const RecoveryDiskView view = LookAtDisk(journal_);
+        const RecoveryDiskView view = LookTwiceWhereMissing();
         if (view.source == FolderKind::JunctionToTarget ||
             (view.source == FolderKind::Missing && view.aside == FolderKind::PlainFolder)) {
             return CopyBackSteps(CopyBackOfJournal(), keeper_, observer_, facts_).Undo();

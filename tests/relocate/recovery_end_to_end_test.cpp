@@ -286,10 +286,14 @@ INSTANTIATE_TEST_SUITE_P(PastTheSwap, KilledAtAPhase,
 // file system. The first button finishes the move back (every file at the old
 // path, a plain folder; the emptied folder gone), the second undoes it (every file
 // in the folder, the junction back with its very bytes, read from Linux).
+// Onto another file system the files are copied back first: until the copy takes
+// the junction's place, every original stays whole; past that, only finishing is
+// offered.
 struct MoveBackKillPoint {
     const wchar_t* stopAt;
     RelocationMessage told;
     bool otherFileSystem;
+    bool finishOnly = false;
 };
 
 const MoveBackKillPoint kMoveBackKillPoints[] = {
@@ -298,7 +302,15 @@ const MoveBackKillPoint kMoveBackKillPoints[] = {
     {L"back-partly", M::RecoveryMoveBackPartly, false},
     {L"back-all", M::RecoveryMoveBackAllBack, false},
     {L"back-target-gone", M::RecoveryMoveBackAllBack, false},
-    {L"back-partly", M::RecoveryMoveBackPartly, true},
+    {L"back-copying", M::RecoveryMoveBackCopyCutShort, true},
+    {L"back-copying-partly", M::RecoveryMoveBackCopyCutShort, true},
+    {L"back-verified", M::RecoveryMoveBackCopyCutShort, true},
+    {L"back-swapped-aside", M::RecoveryMoveBackCopySwapCutShort, true},
+};
+
+const MoveBackKillPoint kMoveBackKillPointsPastTheSwap[] = {
+    {L"back-swapped", M::RecoveryMoveBackDeleting, true, true},
+    {L"back-deleting-partly", M::RecoveryMoveBackDeleting, true, true},
 };
 
 class MoveBackKilled : public RecoveryEndToEnd,
@@ -326,18 +338,30 @@ TEST_P(MoveBackKilled, TheRecoveryDescribesTheDiskAndEndsWhole) {
         EXPECT_TRUE(app->WaitForDebugLine(std::wstring(L"Dirshift test: stopped at ") + point.stopAt, 1000));
     }
     ASSERT_TRUE(JournalLeft());
-    std::vector<std::wstring> twice;
-    const bool junctionStands = ReadNtfsReparseData(source_).has_value();
-    EXPECT_EQ(Union(junctionStands ? TreeSnapshot{} : SnapshotTree(source_), SnapshotTree(target), &twice), before)
-        << "each file in one of the two folders after the kill";
-    EXPECT_TRUE(twice.empty());
+    const std::wstring copyPlace = FullPath(source_) + L".moving-back-by-dirshift";
+    if (point.otherFileSystem) {
+        // The originals stay whole until their copy stands at the old path.
+        if (std::wstring(point.stopAt) != L"back-deleting-partly") {
+            EXPECT_EQ(SnapshotTree(target), before);
+        }
+    } else {
+        std::vector<std::wstring> twice;
+        const bool junctionStands = ReadNtfsReparseData(source_).has_value();
+        EXPECT_EQ(Union(junctionStands ? TreeSnapshot{} : SnapshotTree(source_), SnapshotTree(target), &twice), before)
+            << "each file in one of the two folders after the kill";
+        EXPECT_TRUE(twice.empty());
+    }
 
     const bool shown = std::wstring(point.stopAt) == L"back-partly" && !point.otherFileSystem;
     const Restart seen = StartAgainAndChoose(finish ? PB_IDCUSTOM1 : PB_IDCUSTOM2, true,
                                              shown ? (finish ? L"move-back-recovery-finish" : L"move-back-recovery-undo")
                                                    : nullptr);
-    EXPECT_EQ(seen.question, TextOf(point.told, FullPath(source_), FullPath(target)));
-    EXPECT_EQ(seen.buttons, (std::vector<std::wstring>{L"&Finish", L"&Undo", L"Decide &later"}));
+    EXPECT_EQ(seen.question,
+              TextOf(point.told, FullPath(source_), FullPath(target), point.otherFileSystem ? copyPlace : L""));
+    const std::vector<std::wstring> finishOnly = {L"&Finish", L"Decide &later"};
+    const std::vector<std::wstring> bothWays = {L"&Finish", L"&Undo", L"Decide &later"};
+    EXPECT_EQ(seen.buttons, point.finishOnly ? finishOnly : bothWays);
+    EXPECT_FALSE(PathExists(copyPlace)) << "nothing is left beside the old path";
     if (finish) {
         EXPECT_EQ(seen.result, TextOf(M::MoveBackCompleted, FullPath(source_), FullPath(target)));
         EXPECT_FALSE(ReadNtfsReparseData(source_).has_value()) << "a plain folder, seen from Linux";
@@ -363,6 +387,9 @@ std::string MoveBackKillPointName(const ::testing::TestParamInfo<std::tuple<Move
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, MoveBackKilled,
                          ::testing::Combine(::testing::ValuesIn(kMoveBackKillPoints), ::testing::Bool()),
+                         MoveBackKillPointName);
+INSTANTIATE_TEST_SUITE_P(PastTheSwap, MoveBackKilled,
+                         ::testing::Combine(::testing::ValuesIn(kMoveBackKillPointsPastTheSwap), ::testing::Values(true)),
                          MoveBackKillPointName);
 
 TEST_F(RecoveryEndToEnd, DecideLaterKeepsTheJournalAndChangesNothing) {

@@ -28,6 +28,15 @@
 //   back-all              ... every entry is in it, the emptied folder still stands
 //   back-target-gone      ... and the emptied folder is removed, the journal not yet
 //
+// and of a move back between drives, by copy:
+//
+//   back-copying              the journal is written, nothing is copied yet
+//   back-copying-partly       ... the first half of the entries is copied beside the junction
+//   back-verified             the copy is proven, the junction still stands
+//   back-swapped-aside        ... and the junction is removed, the copy not in its place yet
+//   back-swapped              the copy stands at the old path, the folder is whole
+//   back-deleting-partly      ... and the first half of its entries is deleted
+//
 // With DIRSHIFT_TEST_PAUSE_AT naming a relocation phase instead, it waits there
 // (its journal written, its lock held) until the named event "DirshiftTestResume"
 // is set, or a minute has passed, and then goes on as usual; the debug line
@@ -130,10 +139,33 @@ void StopMoveBack(const std::wstring& stopAt, const RelocationJournal& journal) 
     Stop(stopAt);
 }
 
+// A move back by copy, stopped at the named point.
+void StopCopyBack(JournalPhase phase, const std::wstring& stopAt, const RelocationJournal& journal) {
+    const bool stop = (phase == JournalPhase::Copying && (stopAt == L"back-copying" || stopAt == L"back-copying-partly")) ||
+                      (phase == JournalPhase::Verified && stopAt == L"back-verified") ||
+                      (phase == JournalPhase::Swapped && stopAt == L"back-swapped") ||
+                      (phase == JournalPhase::DeletingSource && stopAt == L"back-deleting-partly");
+    if (!stop) return;
+    if (stopAt == L"back-copying-partly") {
+        ::CreateDirectoryW(journal.aside.c_str(), nullptr);
+        TreeCopyRequest copy;
+        copy.source = journal.target;
+        copy.target = journal.aside;
+        copy.names = FirstHalf(journal);
+        (void)CopyTree(copy);
+    }
+    if (stopAt == L"back-deleting-partly") {
+        std::wstring left;
+        (void)RemoveCopiedEntries(journal.target, FirstHalf(journal), left);
+    }
+    Stop(stopAt);
+}
+
 void StopHere(JournalPhase phase, const RelocationJournal& journal) {
     static const std::wstring stopAt = StopAt();
     if (journal.kind == JournalKind::MoveBack) {
         if (phase == JournalPhase::RollingBack) StopMoveBack(stopAt, journal);
+        if (IsCopyPhase(phase)) StopCopyBack(phase, stopAt, journal);
         return;
     }
     struct Point {
@@ -235,9 +267,22 @@ DiskFault StopBeforeTheJunction(DiskCall call, const wchar_t* /*path*/) {
     return {};
 }
 
+// A move back's copy takes the junction's name the moment after the junction is
+// removed: the stop comes between the two.
+DiskFault StopBeforeTheCopyMovesIn(DiskCall call, const wchar_t* path) {
+    const std::wstring from = path != nullptr ? path : L"";
+    const std::wstring copySuffix = L".moving-back-by-dirshift";
+    if (call == DiskCall::Move && from.size() > copySuffix.size() &&
+        from.compare(from.size() - copySuffix.size(), copySuffix.size(), copySuffix) == 0) {
+        Stop(L"back-swapped-aside");
+    }
+    return {};
+}
+
 int wmain(int argc, wchar_t** argv) {
     SetRelocationPhaseHook(StopHere);
     if (StopAt() == L"swapped-aside") SetDiskFaultSource(StopBeforeTheJunction);
+    if (StopAt() == L"back-swapped-aside") SetDiskFaultSource(StopBeforeTheCopyMovesIn);
     InstallFailingCall();
     return RunDirshift(argc, argv);
 }
