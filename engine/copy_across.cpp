@@ -56,8 +56,6 @@ DWORD WINAPI CopyWorker(void* parameter) {
     return 0;
 }
 
-bool IsGoneError(DWORD error) { return IsNotFoundError(error); }
-
 }  // namespace
 
 CopyAcrossOutcome CopyAcross(const CopyAcrossRequest& request, RelocationObserver& observer) {
@@ -72,7 +70,11 @@ CopyAcrossOutcome CopyAcross(const CopyAcrossRequest& request, RelocationObserve
         job->outcome.copy.error = ::GetLastError();
         return job->outcome;
     }
-    observer.WaitForCopy(worker.get(), job->cancel);
+    try {
+        observer.WaitForCopy(worker.get(), job->cancel);
+    } catch (...) {
+        job->cancel = true;  // out of memory while waiting: nothing is kept half-done
+    }
     // Whatever the wait did, the worker must end before its job does.
     ::WaitForSingleObject(worker.get(), INFINITE);
     return job->outcome;
@@ -114,7 +116,7 @@ std::wstring FreeAsidePath(const std::wstring& source) {
     for (int number = 1; number <= kAsideNumbers; ++number) {
         std::wstring aside = source + kAsideSuffix;
         if (number > 1) aside += L"-" + std::to_wstring(number);
-        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsGoneError(::GetLastError())) return aside;
+        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) return aside;
     }
     return std::wstring();
 }
@@ -159,7 +161,7 @@ TreeDeleteResult DeleteAsideSource(const std::wstring& aside, const FolderId& so
                                    const std::vector<LinkRecord>& links, std::wstring& left) {
     left.clear();
     if (!StillTheSameFolder(aside, sourceId)) {
-        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsGoneError(::GetLastError())) {
+        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) {
             return TreeDeleteResult::Deleted;
         }
         return TreeDeleteResult::NotTheFolder;

@@ -453,6 +453,10 @@ TEST_F(ExecutableResources, RelocationDialogTemplateMatchesItsLayout) {
         {IDC_TARGET_PATH, L"Edit", L"", 109, 42, 185, 14, edit, 0},
         {IDC_BROWSE_SOURCE, L"Button", L"...", 302, 21, 16, 14, push, 0},
         {IDC_RELOCATE, L"Button", L"Dirshift", 217, 61, 77, 18, push, 0},
+        // Added inside the group, left of the Dirshift button: whether a copy
+        // between drives compares every byte.
+        {IDC_COMPARE_CONTENTS, L"Button", L"Compare the contents of every copied file (slower)", 12, 65, 200, 10,
+         kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
         {IDC_SOURCE_LABEL, L"Static", L"Original drive/folder", 7, 26, 98, 9, kChild | SS_LEFT, WS_EX_RIGHT},
         {IDC_VERSION_TEXT, L"Static", L"Static", 7, 98, 220, 9, kChild | SS_LEFT, 0},
         {IDC_TARGET_LABEL, L"Static", L"New backing drive/folder", 7, 44, 98, 9, kChild | SS_LEFT, WS_EX_RIGHT},
