@@ -340,39 +340,88 @@ void CompareContents(const std::wstring& from, const std::wstring& to, const std
     }
 }
 
-// The original must still be what was copied, and the copy must match it.
-void VerifyOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
-                   const std::wstring& shownTarget, const PlannedFile& file, bool compareContents,
-                   CompareBuffers* buffers, CopyRun& run) {
+// What a listing says of each file of one folder.
+struct ListedFile {
+    std::uint64_t size = 0;
+    FILETIME lastWrite = {};
+    DWORD attributes = 0;
+};
+using FolderListing = std::unordered_map<std::wstring, ListedFile>;
+
+// The entries of `folder` as one listing gives them; false when it cannot be
+// listed to its end.
+bool ListFolder(const std::wstring& folder, FolderListing& listing) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(disk::FindFirstQuick(folder + L"\\*", entry));
+    if (!find) return false;
+    do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        listing[entry.cFileName] = {SizeOf(entry.nFileSizeHigh, entry.nFileSizeLow), entry.ftLastWriteTime,
+                                    entry.dwFileAttributes};
+    } while (disk::FindNext(find.get(), entry));
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+std::wstring NameOf(const std::wstring& relative) {
+    const size_t slash = relative.find_last_of(L'\\');
+    return slash == std::wstring::npos ? relative : relative.substr(slash + 1);
+}
+
+std::wstring ParentOf(const std::wstring& relative) {
+    const size_t slash = relative.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
+}
+
+// The files of one folder, checked against two listings (the original's folder
+// and the copy's) rather than two looks each: the originals must still be what was
+// copied, and each copy must match its original. With `countDone`, each file
+// checked counts as done (no byte comparison follows).
+void VerifyFolder(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
+                  const std::wstring& shownTarget, const std::wstring& folder, const std::vector<std::size_t>& indexes,
+                  const std::vector<PlannedFile>& files, bool countDone, CopyRun& run) {
     if (run.Stopping()) return;
-    const std::wstring from = JoinPath(source, file.relative);
-    const std::wstring to = JoinPath(target, file.relative);
-    WIN32_FILE_ATTRIBUTE_DATA original;
-    if (!disk::ReadFileData(from, original)) {
-        run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ::GetLastError());
+    FolderListing originals;
+    FolderListing copies;
+    const auto inside = [&](const std::wstring& root) { return folder.empty() ? root : JoinPath(root, folder); };
+    if (!ListFolder(inside(source), originals)) {
+        run.Fail(TreeCopyFault::SourceUnreadable, inside(shownSource), ::GetLastError());
         return;
     }
-    if (SizeOf(original.nFileSizeHigh, original.nFileSizeLow) != file.size ||
-        !SameTime(original.ftLastWriteTime, file.lastWrite)) {
-        run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ERROR_SUCCESS);
+    if (!ListFolder(inside(target), copies)) {
+        run.Fail(TreeCopyFault::CopyDiffers, inside(shownTarget), ::GetLastError());
         return;
     }
-    WIN32_FILE_ATTRIBUTE_DATA copied;
-    if (!disk::ReadFileData(to, copied) ||
-        SizeOf(copied.nFileSizeHigh, copied.nFileSizeLow) != file.size ||
-        !SameTime(copied.ftLastWriteTime, file.lastWrite) ||
-        (copied.dwFileAttributes & (kVerifiedAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-            (file.attributes & kVerifiedAttributes)) {
-        run.Fail(TreeCopyFault::CopyDiffers, JoinPath(shownTarget, file.relative), ERROR_SUCCESS);
-        return;
-    }
-    if (compareContents && buffers != nullptr) {
-        CompareContents(from, to, JoinPath(shownSource, file.relative), JoinPath(shownTarget, file.relative), *buffers, run);
+    for (const std::size_t index : indexes) {
         if (run.Stopping()) return;
-    } else {
-        run.AddBytes(file.size);
+        const PlannedFile& file = files[index];
+        const std::wstring name = NameOf(file.relative);
+        const auto original = originals.find(name);
+        if (original == originals.end() || original->second.size != file.size ||
+            !SameTime(original->second.lastWrite, file.lastWrite)) {
+            run.Fail(TreeCopyFault::SourceChanged, JoinPath(shownSource, file.relative), ERROR_SUCCESS);
+            return;
+        }
+        const auto copy = copies.find(name);
+        if (copy == copies.end() || copy->second.size != file.size || !SameTime(copy->second.lastWrite, file.lastWrite) ||
+            (copy->second.attributes & (kVerifiedAttributes | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                (file.attributes & kVerifiedAttributes)) {
+            run.Fail(TreeCopyFault::CopyDiffers, JoinPath(shownTarget, file.relative), ERROR_SUCCESS);
+            return;
+        }
+        if (countDone) {
+            run.AddBytes(file.size);
+            run.FileDone();
+        }
     }
-    run.FileDone();
+}
+
+// Every byte of one copy against its original.
+void CompareOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
+                    const std::wstring& shownTarget, const PlannedFile& file, CompareBuffers& buffers, CopyRun& run) {
+    if (run.Stopping()) return;
+    CompareContents(JoinPath(source, file.relative), JoinPath(target, file.relative),
+                    JoinPath(shownSource, file.relative), JoinPath(shownTarget, file.relative), buffers, run);
+    if (!run.Stopping()) run.FileDone();
 }
 
 // A handle on the target's whole volume that can be flushed (an administrator's,
@@ -457,15 +506,36 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
             if (request.compareContents) {
                 for (auto& b : buffers) b = std::make_unique<CompareBuffers>();
             }
-            WorkPool<std::size_t> pool;
-            for (std::size_t i = files.size(); i-- > 0;) pool.Add(i);
-            auto verifyOne = [&](std::size_t index, int worker) {
-                VerifyOneFile(source, target, request.source, request.target, files[index], request.compareContents,
-                              buffers[static_cast<std::size_t>(worker)].get(), run);
-                if (run.Stopping()) pool.Stop();
+            // Sizes, times and attributes folder by folder, then (when asked)
+            // every byte file by file.
+            std::vector<std::wstring> folderNames;
+            std::unordered_map<std::wstring, std::vector<std::size_t>> byFolder;
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                auto& indexes = byFolder[ParentOf(files[i].relative)];
+                if (indexes.empty()) folderNames.push_back(ParentOf(files[i].relative));
+                indexes.push_back(i);
+            }
+            WorkPool<std::size_t> folderPool;
+            for (std::size_t i = folderNames.size(); i-- > 0;) folderPool.Add(i);
+            auto verifyFolder = [&](std::size_t index, int /*worker*/) {
+                VerifyFolder(source, target, request.source, request.target, folderNames[index],
+                             byFolder[folderNames[index]], files, !request.compareContents, run);
+                if (run.Stopping()) folderPool.Stop();
             };
-            if (pool.Run(threads, verifyOne) == PoolOutcome::Failed && !run.failed()) {
+            if (folderPool.Run(threads, verifyFolder) == PoolOutcome::Failed && !run.failed()) {
                 run.Fail(TreeCopyFault::CopyDiffers, request.target, ERROR_NOT_ENOUGH_MEMORY);
+            }
+            if (request.compareContents && !run.Stopping()) {
+                WorkPool<std::size_t> pool;
+                for (std::size_t i = files.size(); i-- > 0;) pool.Add(i);
+                auto compareOne = [&](std::size_t index, int worker) {
+                    CompareOneFile(source, target, request.source, request.target, files[index],
+                                   *buffers[static_cast<std::size_t>(worker)], run);
+                    if (run.Stopping()) pool.Stop();
+                };
+                if (pool.Run(threads, compareOne) == PoolOutcome::Failed && !run.failed()) {
+                    run.Fail(TreeCopyFault::CopyDiffers, request.target, ERROR_NOT_ENOUGH_MEMORY);
+                }
             }
         }
         run.Report(true);
