@@ -11,8 +11,7 @@
 
 namespace {
 
-constexpr wchar_t kAsideSuffix[] = L".moved-by-dirshift";
-constexpr int kAsideNumbers = 99;
+constexpr int kFreeNameNumbers = 99;
 constexpr int kRemovalPasses = 2;
 constexpr DWORD kRemovalPauseMs = 200;
 
@@ -112,11 +111,11 @@ RelocationMessage CopyFaultMessage(TreeCopyFault fault) {
     return RelocationMessage::CopyTargetFailed;
 }
 
-std::wstring FreeAsidePath(const std::wstring& source) {
-    for (int number = 1; number <= kAsideNumbers; ++number) {
-        std::wstring aside = source + kAsideSuffix;
-        if (number > 1) aside += L"-" + std::to_wstring(number);
-        if (disk::Attributes(aside) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) return aside;
+std::wstring FreeNameBeside(const std::wstring& path, const wchar_t* suffix) {
+    for (int number = 1; number <= kFreeNameNumbers; ++number) {
+        std::wstring beside = path + suffix;
+        if (number > 1) beside += L"-" + std::to_wstring(number);
+        if (disk::Attributes(beside) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) return beside;
     }
     return std::wstring();
 }

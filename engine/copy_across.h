@@ -47,10 +47,14 @@ bool RemoveCopy(const CopyAcrossRequest& request, std::wstring& left);
 // The message for a copy that failed with `fault`.
 RelocationMessage CopyFaultMessage(TreeCopyFault fault);
 
-// A name beside `source` in its own parent that nothing uses yet, for the source
-// once its copy is proven: "<name>.moved-by-dirshift", numbered when taken.
-// Empty when no free name is found.
-std::wstring FreeAsidePath(const std::wstring& source);
+// A name beside `path` in its own parent that nothing uses yet: `path` followed
+// by `suffix`, numbered when taken ("-2", "-3", ...). Empty when none is free.
+std::wstring FreeNameBeside(const std::wstring& path, const wchar_t* suffix);
+
+// Where the source goes once its copy is proven, and where a move back copies a
+// junction's files before they take its place.
+constexpr wchar_t kAsideSuffix[] = L".moved-by-dirshift";
+constexpr wchar_t kCopyBackSuffix[] = L".moving-back-by-dirshift";
 
 enum class SwapOutcome {
     Swapped,     // the junction stands at the source's path; the source is at `aside`

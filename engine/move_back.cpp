@@ -53,19 +53,6 @@ bool SameVolume(const std::wstring& a, const std::wstring& b) {
     return reparse_platform::CompareVolumes(a.c_str(), b.c_str()) == reparse_platform::VolumeMatch::Same;
 }
 
-constexpr wchar_t kCopySuffix[] = L".moving-back-by-dirshift";
-constexpr int kCopyNumbers = 99;
-
-// A free name beside the junction for the copy of its files.
-std::wstring FreeCopyPath(const std::wstring& junction) {
-    for (int number = 1; number <= kCopyNumbers; ++number) {
-        std::wstring path = junction + kCopySuffix;
-        if (number > 1) path += L"-" + std::to_wstring(number);
-        if (disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError())) return path;
-    }
-    return std::wstring();
-}
-
 // The parent folder of `path`, where the plain folder will stand.
 std::wstring ParentOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L'\\');
@@ -337,9 +324,9 @@ private:
             return Refuse(M::MoveBackNoRoom);
         }
         if (byCopy_) {
-            copyPlace_ = FreeCopyPath(fullJunction_);
+            copyPlace_ = FreeNameBeside(fullJunction_, kCopyBackSuffix);
             if (copyPlace_.empty()) {
-                facts_.name = fullJunction_ + kCopySuffix;
+                facts_.name = fullJunction_ + kCopyBackSuffix;
                 return Refuse(M::AsideNameTaken);
             }
         }

@@ -469,9 +469,9 @@ private:
             break;
         }
         if (byCopy_) {
-            aside_ = FreeAsidePath(fullSource_);
+            aside_ = FreeNameBeside(fullSource_, kAsideSuffix);
             if (aside_.empty()) {
-                facts_.name = fullSource_ + L".moved-by-dirshift";
+                facts_.name = fullSource_ + kAsideSuffix;
                 return Refuse(RelocationMessage::AsideNameTaken);
             }
         }

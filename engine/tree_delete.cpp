@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "base/unique_resource.h"
 #include "engine/disk_calls.h"
+#include "engine/folder_move.h"
 #include "engine/relocation_paths.h"
 #include "engine/tree_copy.h"
 
@@ -89,11 +90,9 @@ bool CopyStandsFor(const std::wstring& copy, const BY_HANDLE_FILE_INFORMATION& i
            copied.ftLastWriteTime.dwHighDateTime == info.ftLastWriteTime.dwHighDateTime;
 }
 
-bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 // Only "not found" says that an entry is gone.
 bool Gone(const std::wstring& path) {
-    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFound(::GetLastError());
+    return disk::Attributes(path) == INVALID_FILE_ATTRIBUTES && IsNotFoundError(::GetLastError());
 }
 
 // One folder being emptied: its handle, its place, and the entries still to do.
@@ -145,7 +144,7 @@ private:
         UniqueFileHandle entry = OpenEntry(path);
         BY_HANDLE_FILE_INFORMATION info;
         if (!entry) {
-            if (!IsNotFound(::GetLastError())) Stayed(shown);
+            if (!IsNotFoundError(::GetLastError())) Stayed(shown);
             return;
         }
         if (!Info(entry.get(), info)) return Stayed(shown);
@@ -171,7 +170,7 @@ private:
         frame.shown = shown;
         BY_HANDLE_FILE_INFORMATION info;
         if (!frame.handle) {
-            if (!IsNotFound(::GetLastError())) Stayed(shown);
+            if (!IsNotFoundError(::GetLastError())) Stayed(shown);
             return;
         }
         if (!Info(frame.handle.get(), info)) return Stayed(shown);
@@ -215,7 +214,7 @@ TreeDeleteResult DeleteCopiedOriginals(const std::wstring& path, const FolderId&
     root.shown = path;
     root.handle = OpenFolderHeld(root.path);
     if (!root.handle) {
-        if (IsNotFound(::GetLastError())) return TreeDeleteResult::Deleted;
+        if (IsNotFoundError(::GetLastError())) return TreeDeleteResult::Deleted;
         left = path;
         return TreeDeleteResult::PartlyLeft;
     }

@@ -58,6 +58,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "engine/copy_across.h"
 #include "engine/disk_calls.h"
 #include "engine/folder_move.h"
 #include "engine/journal_keeper.h"
@@ -271,7 +272,7 @@ DiskFault StopBeforeTheJunction(DiskCall call, const wchar_t* /*path*/) {
 // removed: the stop comes between the two.
 DiskFault StopBeforeTheCopyMovesIn(DiskCall call, const wchar_t* path) {
     const std::wstring from = path != nullptr ? path : L"";
-    const std::wstring copySuffix = L".moving-back-by-dirshift";
+    const std::wstring copySuffix = kCopyBackSuffix;
     if (call == DiskCall::Move && from.size() > copySuffix.size() &&
         from.compare(from.size() - copySuffix.size(), copySuffix.size(), copySuffix) == 0) {
         Stop(L"back-swapped-aside");
