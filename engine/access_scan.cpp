@@ -1,5 +1,7 @@
 #include "engine/access_scan.h"
 
+#include "engine/tree_copy.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -150,9 +152,11 @@ void SortLinks(std::vector<LinkRecord>& links) {
 // thread makes them, so a progress need not be safe to call from several threads.
 class AccessScan {
 public:
-    AccessScan(const std::wstring& root, const std::wstring& mask, AccessScanProgress& progress, int threads)
+    AccessScan(const std::wstring& root, const std::wstring& mask, AccessScanProgress& progress, int threads,
+               bool anyLength)
         : root_(root),
           fullRootExtra_(FullPathLength(root) - std::min(FullPathLength(root), root.size())),
+          anyLength_(anyLength),
           mask_(mask),
           allFiles_(mask == L"*" || mask == L"*.*"),
           progress_(progress),
@@ -192,7 +196,7 @@ private:
     void ScanFolder(const std::wstring& folder, AccessScanFindings& own) {
         if (Cancelled()) return;
         FolderId id;
-        if (!ReadFolderId(folder, id)) {
+        if (!ReadFolderId(Reach(folder), id)) {
             Fail(folder);
             return;
         }
@@ -202,7 +206,7 @@ private:
         // attributes are read), so one listing serves both when every file is to
         // be tested. No listing stays open while other pieces run.
         FolderEntries entries;
-        if (!ListFolder(folder, allFiles_, entries)) {
+        if (!ListFolder(Reach(folder), allFiles_, entries)) {
             Fail(folder);
             return;
         }
@@ -288,7 +292,7 @@ private:
 
     void ScanMatchingFiles(const std::wstring& folder, AccessScanFindings& own) {
         WIN32_FIND_DATAW entry;
-        UniqueFindHandle listing = OpenListing(ChildPath(folder, mask_.c_str()), entry);
+        UniqueFindHandle listing = OpenListing(ChildPath(Reach(folder), mask_.c_str()), entry);
         if (!listing) {
             if (::GetLastError() != ERROR_FILE_NOT_FOUND) Fail(folder);  // else nothing matches the mask
             return;
@@ -301,21 +305,31 @@ private:
     }
 
     // Notes how deep the tree goes below its root; false (and the path noted) when
-    // the full path reaches MAX_PATH, which the shell's move cannot handle.
-    bool PathFits(const std::wstring& path, AccessScanFindings& own) {
+    // the full path reaches MAX_PATH, which the shell's move cannot handle, unless
+    // paths of any length were asked for. A link must always fit: it is carried
+    // by its recorded path.
+    bool PathFits(const std::wstring& path, AccessScanFindings& own, bool link = false) {
         if (path.size() > root_.size() + 1 + own.longestRelativePath.size()) {
             own.longestRelativePath.assign(path, root_.size() + 1, std::wstring::npos);
         }
-        if (path.size() + fullRootExtra_ < MAX_PATH) return true;
+        if ((anyLength_ && !link) || path.size() + fullRootExtra_ < MAX_PATH) return true;
         Fail(path, &own.pathTooLong);
         return false;
+    }
+
+    // The form in which the system takes `path`: as it is, or, when it is too long
+    // for that, in "\\?\" form (paths of any length were asked for only with a
+    // full root).
+    std::wstring Reach(const std::wstring& path) const {
+        if (!anyLength_ || path.size() + fullRootExtra_ < MAX_PATH) return path;
+        return ExtendedLengthPath(path);
     }
 
     // A link is recorded, never followed. Reparse points of other kinds (cloud
     // placeholders, deduplicated files, other vendors' tags) cannot be moved safely
     // by anyone but their owner: the scan stops at them.
     bool RecordLink(const std::wstring& path, bool folder, AccessScanFindings& own) {
-        if (!PathFits(path, own)) return false;
+        if (!PathFits(path, own, true)) return false;
         LinkRecord record;
         record.folder = folder;
         DWORD tag = 0;
@@ -340,7 +354,7 @@ private:
         if (!PathFits(path, own)) return false;
         if (!ReportTesting(path)) return false;
         // Exactly what the move will need: read and write, while others may share.
-        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        HANDLE file = ::CreateFileW(Reach(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
         const bool opened = file != INVALID_HANDLE_VALUE && file != nullptr;
@@ -413,6 +427,7 @@ private:
 
     std::wstring root_;
     size_t fullRootExtra_;  // how much longer the root's full path is than `root_`
+    bool anyLength_;        // paths of MAX_PATH characters and more are tested, not refused
     std::wstring mask_;
     bool allFiles_;
     AccessScanProgress& progress_;
@@ -443,6 +458,7 @@ private:
 // thread reads the results only after the worker has ended.
 struct ScanJob {
     std::wstring folder;
+    bool anyLength = false;
     AccessScanProgress* progress;
     AccessScanFindings findings;
     bool passed = false;
@@ -450,15 +466,16 @@ struct ScanJob {
 
 DWORD WINAPI ScanJobThread(void* parameter) {
     ScanJob& job = *static_cast<ScanJob*>(parameter);
-    job.passed = ScanWholeTree(job.folder, *job.progress, job.findings);
+    job.passed = ScanWholeTree(job.folder, *job.progress, job.findings, job.anyLength);
     return job.passed ? 1 : 0;
 }
 
 }  // namespace
 
-bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, AccessScanFindings& findings) noexcept {
+bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, AccessScanFindings& findings,
+                   bool anyLength) noexcept {
     try {
-        if (!ScanForAccess(folder, L"*", progress, findings)) return false;
+        if (!ScanForAccess(folder, L"*", progress, findings, 0, anyLength)) return false;
         progress.OnPassed();
         return true;
     } catch (...) {
@@ -469,7 +486,7 @@ bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress, Acc
 }
 
 bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                   AccessScanFindings& findings, int threads) {
+                   AccessScanFindings& findings, int threads, bool anyLength) {
     findings = AccessScanFindings{};
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     // A missing source, or one that is a file, has nothing to test; the relocation
@@ -478,14 +495,15 @@ bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProg
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
     if (threads <= 0) threads = PoolThreadCount();
     if (threads > kMaxPoolThreads) threads = kMaxPoolThreads;
-    AccessScan scan(folder, mask, progress, threads);
+    AccessScan scan(folder, mask, progress, threads, anyLength);
     return scan.Run(folder, findings);
 }
 
 AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,
-                                AccessScanFindings& findings) {
+                                AccessScanFindings& findings, bool anyLength) {
     auto job = std::make_unique<ScanJob>();
     job->folder = folder;
+    job->anyLength = anyLength;
     job->progress = &progress;
     UniqueHandle worker(::CreateThread(nullptr, 0, ScanJobThread, job.get(), 0, nullptr));
     if (!worker) {

@@ -66,17 +66,20 @@ struct AccessScanFindings {
 // files in listing order. Links are listed in the order of their paths. Every
 // thread of the scan has ended when it returns. Throws std::bad_alloc when memory
 // runs out.
+// With `anyLength` (`folder` then a full path), paths of MAX_PATH characters or
+// more are tested like any other (for a copy, which takes them), and only a link
+// at such a path stops the scan.
 [[nodiscard]] bool ScanForAccess(std::wstring folder, const std::wstring& mask, AccessScanProgress& progress,
-                                 AccessScanFindings& findings, int threads = 0);
+                                 AccessScanFindings& findings, int threads = 0, bool anyLength = false);
 
 // Every file of `folder`'s tree, on the calling thread; `progress` hears OnPassed
 // when all passed. Never throws: running out of memory fails the scan.
 [[nodiscard]] bool ScanWholeTree(const std::wstring& folder, AccessScanProgress& progress,
-                                 AccessScanFindings& findings) noexcept;
+                                 AccessScanFindings& findings, bool anyLength = false) noexcept;
 
 enum class AccessScanOutcome { Passed, Failed, NotStarted, Cancelled };
 
 // Scans `folder`'s whole tree on a worker thread of its own and waits for it
 // (progress.WaitForWorker); the worker reports to `progress` meanwhile.
 [[nodiscard]] AccessScanOutcome RunAccessScan(const std::wstring& folder, AccessScanProgress& progress,
-                                              AccessScanFindings& findings);
+                                              AccessScanFindings& findings, bool anyLength = false);

@@ -285,7 +285,12 @@ private:
     }
 
     bool ScanPasses() {
-        const AccessScanOutcome outcome = RunAccessScan(plan_.target, observer_.ScanProgress(), findings_);
+        // Between drives the files are copied back, which takes paths of any
+        // length: decided before the scan, which then tests them all.
+        byCopy_ = reparse_platform::CompareVolumes(ParentOf(plan_.junction).c_str(), plan_.target.c_str()) ==
+                  reparse_platform::VolumeMatch::Different;
+        const AccessScanOutcome outcome =
+            RunAccessScan(plan_.target, observer_.ScanProgress(), findings_, byCopy_);
         if (outcome != AccessScanOutcome::NotStarted) observer_.OnScanEnded();
         switch (outcome) {
         case AccessScanOutcome::NotStarted:
@@ -318,8 +323,6 @@ private:
         ULARGE_INTEGER available = {};
         if (!::GetDiskFreeSpaceExW(parent.c_str(), &available, nullptr, nullptr)) available.QuadPart = 0;
         facts_.available = available.QuadPart;
-        byCopy_ = reparse_platform::CompareVolumes(parent.c_str(), plan_.target.c_str()) ==
-                  reparse_platform::VolumeMatch::Different;
         if (!MoveBackHasRoom(plan_.bytes, facts_.available, SameVolume(parent, plan_.target))) {
             return Refuse(M::MoveBackNoRoom);
         }

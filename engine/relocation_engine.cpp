@@ -62,7 +62,8 @@ public:
           store_(request.journal != nullptr ? request.journal : nullptr) {}
 
     RelocationResult Run() {
-        if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() || !ScanPasses() ||
+        if (!ReadRequest() || !RequestCanEndWell() || !SourceIsPlainFolder() || !TargetIsUsable() ||
+            !ChooseHowToMove() || !ChooseAside() || !ScanPasses() ||
             !SystemFilesAccepted() || !SourceIsFolder() || !PathsFitInTarget() || !TargetCanHoldLinks() || !TargetHasRoom() ||
             !ClearBlockingAttributes() || !SourceNotInUse() || !ListMovedEntries() || !JournalStarted()) {
             return RelocationResult::NotStarted;
@@ -340,8 +341,19 @@ private:
         return true;
     }
 
+    // Between drives the files are copied and proven before the source goes:
+    // decided before the scan, which then tests paths of any length (the copy
+    // takes them all). Within one volume they are renamed.
+    bool ChooseHowToMove() {
+        const std::wstring existing = NearestExistingFolder(fullTarget_);
+        byCopy_ = !existing.empty() && reparse_platform::CompareVolumes(facts_.source.c_str(), existing.c_str()) ==
+                                           reparse_platform::VolumeMatch::Different;
+        return true;
+    }
+
     bool ScanPasses() {
-        const AccessScanOutcome outcome = RunAccessScan(facts_.source, observer_.ScanProgress(), findings_);
+        const AccessScanOutcome outcome =
+            RunAccessScan(byCopy_ ? fullSource_ : facts_.source, observer_.ScanProgress(), findings_, byCopy_);
         if (outcome != AccessScanOutcome::NotStarted) observer_.OnScanEnded();
         switch (outcome) {
         case AccessScanOutcome::NotStarted:
@@ -366,8 +378,22 @@ private:
     }
 
     // The shell cannot move a path of MAX_PATH characters or more: what fits in the
-    // source may not fit below a longer destination.
+    // source may not fit below a longer destination. A copy takes paths of any
+    // length; only its links, made again from their records, must fit, below the
+    // destination and below the source's place aside.
     bool PathsFitInTarget() {
+        if (byCopy_) {
+            for (const LinkRecord& link : findings_.links) {
+                for (const std::wstring& root : {fullTarget_, aside_}) {
+                    const std::wstring path = JoinPath(root, link.relativePath);
+                    if (path.size() < MAX_PATH) continue;
+                    facts_.name = path;
+                    facts_.limit = MAX_PATH - 1;
+                    return Refuse(RelocationMessage::PathTooLongInTarget);
+                }
+            }
+            return true;
+        }
         if (findings_.longestRelativePath.empty()) return true;
         const std::wstring deepest = JoinPath(fullTarget_, findings_.longestRelativePath);
         if (deepest.size() < MAX_PATH) return true;
@@ -388,13 +414,8 @@ private:
     // for all of them. Within one volume they are only renamed. When either figure
     // cannot be read, the move itself will tell, and is undone.
     bool TargetHasRoom() {
+        if (!byCopy_) return true;
         const std::wstring existing = NearestExistingFolder(fullTarget_);
-        if (existing.empty() || reparse_platform::CompareVolumes(facts_.source.c_str(), existing.c_str()) !=
-                                    reparse_platform::VolumeMatch::Different) {
-            return true;
-        }
-        // Between drives the files are copied and proven before the source goes.
-        byCopy_ = true;
         ULARGE_INTEGER available;
         if (!::GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr)) return true;
         if (available.QuadPart >= findings_.totalBytes) return true;
@@ -468,14 +489,16 @@ private:
         case NameCheck::NoneShared:
             break;
         }
-        if (byCopy_) {
-            aside_ = FreeNameBeside(fullSource_, kAsideSuffix);
-            if (aside_.empty()) {
-                facts_.name = fullSource_ + kAsideSuffix;
-                return Refuse(RelocationMessage::AsideNameTaken);
-            }
-        }
         return true;
+    }
+
+    // Where the source goes once its copy is proven: a free name beside it.
+    bool ChooseAside() {
+        if (!byCopy_) return true;
+        aside_ = FreeNameBeside(fullSource_, kAsideSuffix);
+        if (!aside_.empty()) return true;
+        facts_.name = fullSource_ + kAsideSuffix;
+        return Refuse(RelocationMessage::AsideNameTaken);
     }
 
     bool TakeLinksOutOfSource() {

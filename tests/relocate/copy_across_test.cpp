@@ -5,6 +5,7 @@
 // exactly as it was with nothing of the copy left.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <random>
@@ -13,6 +14,8 @@
 
 #include "engine/disk_calls.h"
 #include "engine/journal_keeper.h"
+#include "engine/move_back.h"
+#include "engine/tree_copy.h"
 #include "engine/relocation_engine.h"
 #include "engine/relocation_recovery.h"
 #include "junction/junction.h"
@@ -395,6 +398,90 @@ TEST_F(CopyAcross, ASwapThatFailsPutsTheSourceBackOrSaysWhereItIs) {
             RemoveTree(target);
         }
     }
+}
+
+// Paths of any length, as only a copy can take them: a file more than 300
+// characters deep is moved to another drive and back, each file by checksum.
+std::wstring LongName(wchar_t letter) { return std::wstring(60, letter); }
+
+void MakeLongTree(const std::wstring& root) {
+    std::wstring folder = ExtendedLengthPath(root);
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    for (wchar_t letter : {L'a', L'b', L'c', L'd', L'e'}) {
+        folder += L"\\" + LongName(letter);
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << ::GetLastError();
+        WriteTextFile(folder + L"\\at depth " + std::wstring(1, letter) + L".txt", std::string(1000, static_cast<char>(letter)));
+    }
+    WriteTextFile(ExtendedLengthPath(root) + L"\\top.txt", "top");
+}
+
+// Every file below `root` (paths of any length) with its size, as "relative: size".
+std::vector<std::wstring> LongTreeFiles(const std::wstring& root) {
+    std::vector<std::wstring> files;
+    std::vector<std::wstring> pending{std::wstring()};
+    while (!pending.empty()) {
+        const std::wstring relative = pending.back();
+        pending.pop_back();
+        const std::wstring folder = ExtendedLengthPath(root) + (relative.empty() ? L"" : L"\\" + relative);
+        WIN32_FIND_DATAW entry;
+        HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        if (listing == INVALID_HANDLE_VALUE) continue;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(child);
+            } else {
+                files.push_back(child + L": " + std::to_wstring(entry.nFileSizeLow));
+            }
+        } while (::FindNextFileW(listing, &entry));
+        ::FindClose(listing);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(CopyAcross, PathsLongerThanThreeHundredCharactersAreMovedAndMovedBack) {
+    ScratchFolder plain(kPlainDrive);
+    const std::wstring target = plain / L"Games moved";
+    MakeLongTree(source_);
+    const std::vector<std::wstring> before = LongTreeFiles(source_);
+    ASSERT_EQ(before.size(), 6u);
+    const auto deepest = std::max_element(before.begin(), before.end(), [](const std::wstring& a, const std::wstring& b) {
+        return a.size() < b.size();
+    });
+    ASSERT_GT(FullPath(source_).size() + deepest->size(), 300u) << "the deepest path";
+
+    CopyObserver observer;
+    EXPECT_EQ(Relocate(observer, target), RelocationResult::Completed);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
+    EXPECT_EQ(LongTreeFiles(target), before);
+    EXPECT_EQ(OnDiskJunctionTarget(source_), std::optional<std::wstring>(L"\\??\\" + FullPath(target)));
+    EXPECT_FALSE(PathExists(source_ + kAsideSuffix)) << "the original, deep paths and all, is deleted";
+
+    RecordingObserver back;
+    MoveBackRequest request;
+    request.junction = source_;
+    request.journal = &store_;
+    EXPECT_EQ(RunMoveBack(request, back), MoveBackResult::Completed);
+    EXPECT_EQ(back.heard, (std::vector<M>{M::MoveBackQuestion, M::MoveBackCompleted}));
+    EXPECT_FALSE(OnDiskJunctionTarget(source_).has_value());
+    EXPECT_EQ(LongTreeFiles(source_), before);
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_FALSE(JournalLeft());
+}
+
+// Within one volume the shell still moves the folder, and it cannot take such a
+// path: it is named before anything moves.
+TEST_F(CopyAcross, WithinOneVolumeALongPathIsStillRefusedBeforeAnythingMoves) {
+    ScratchFolder elsewhere(kSecondDrive);
+    MakeLongTree(source_);
+    const std::vector<std::wstring> before = LongTreeFiles(source_);
+    CopyObserver observer;
+    EXPECT_EQ(Relocate(observer, elsewhere / L"Games"), RelocationResult::NotStarted);
+    EXPECT_EQ(observer.heard, std::vector<M>{M::PathTooLongInside});
+    EXPECT_EQ(LongTreeFiles(source_), before);
 }
 
 }  // namespace
