@@ -401,47 +401,7 @@ TEST_F(CopyAcross, ASwapThatFailsPutsTheSourceBackOrSaysWhereItIs) {
 }
 
 // Paths of any length, as only a copy can take them: a file more than 300
-// characters deep is moved to another drive and back, each file by checksum.
-std::wstring LongName(wchar_t letter) { return std::wstring(60, letter); }
-
-void MakeLongTree(const std::wstring& root) {
-    std::wstring folder = ExtendedLengthPath(root);
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    for (wchar_t letter : {L'a', L'b', L'c', L'd', L'e'}) {
-        folder += L"\\" + LongName(letter);
-        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << ::GetLastError();
-        WriteTextFile(folder + L"\\at depth " + std::wstring(1, letter) + L".txt", std::string(1000, static_cast<char>(letter)));
-    }
-    WriteTextFile(ExtendedLengthPath(root) + L"\\top.txt", "top");
-}
-
-// Every file below `root` (paths of any length) with its size, as "relative: size".
-std::vector<std::wstring> LongTreeFiles(const std::wstring& root) {
-    std::vector<std::wstring> files;
-    std::vector<std::wstring> pending{std::wstring()};
-    while (!pending.empty()) {
-        const std::wstring relative = pending.back();
-        pending.pop_back();
-        const std::wstring folder = ExtendedLengthPath(root) + (relative.empty() ? L"" : L"\\" + relative);
-        WIN32_FIND_DATAW entry;
-        HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-        if (listing == INVALID_HANDLE_VALUE) continue;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                pending.push_back(child);
-            } else {
-                files.push_back(child + L": " + std::to_wstring(entry.nFileSizeLow));
-            }
-        } while (::FindNextFileW(listing, &entry));
-        ::FindClose(listing);
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
+// characters deep is moved to another drive and back, each file by size.
 TEST_F(CopyAcross, PathsLongerThanThreeHundredCharactersAreMovedAndMovedBack) {
     ScratchFolder plain(kPlainDrive);
     const std::wstring target = plain / L"Games moved";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cwctype>
 
 #include "junction/junction.h"
@@ -106,6 +108,55 @@ void Details(const std::wstring& root, const std::wstring& relative, TreeDetails
 }
 
 }  // namespace
+
+namespace {
+
+// "\\?\" and the full path: no length limit.
+std::wstring LongForm(const std::wstring& path) {
+    wchar_t full[32768];
+    const DWORD length = ::GetFullPathNameW(path.c_str(), 32768, full, nullptr);
+    return L"\\\\?\\" + std::wstring(full, length > 0 && length < 32768 ? length : 0);
+}
+
+}  // namespace
+
+void MakeLongTree(const std::wstring& root) {
+    std::wstring folder = LongForm(root);
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << ::GetLastError();
+    for (wchar_t letter : {L'a', L'b', L'c', L'd', L'e'}) {
+        folder += L"\\" + std::wstring(60, letter);
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << ::GetLastError();
+        WriteTextFile(folder + L"\\at depth " + std::wstring(1, letter) + L".txt",
+                      std::string(1000, static_cast<char>(letter)));
+    }
+    WriteTextFile(LongForm(root) + L"\\top.txt", "top");
+}
+
+std::vector<std::wstring> LongTreeFiles(const std::wstring& root) {
+    std::vector<std::wstring> files;
+    std::vector<std::wstring> pending{std::wstring()};
+    while (!pending.empty()) {
+        const std::wstring relative = pending.back();
+        pending.pop_back();
+        const std::wstring folder = LongForm(root) + (relative.empty() ? L"" : L"\\" + relative);
+        WIN32_FIND_DATAW entry;
+        HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        if (listing == INVALID_HANDLE_VALUE) continue;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(child);
+            } else {
+                files.push_back(child + L": " + std::to_wstring(entry.nFileSizeLow));
+            }
+        } while (::FindNextFileW(listing, &entry));
+        ::FindClose(listing);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
 
 TreeDetails DetailsOfTree(const std::wstring& root) {
     TreeDetails details;

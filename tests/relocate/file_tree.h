@@ -41,6 +41,14 @@ using TreeDetails = std::map<std::wstring, EntryDetails>;
 // Every file and folder below `root` (upper-case relative path), junctions followed.
 TreeDetails DetailsOfTree(const std::wstring& root);
 
+// A tree deeper than the shell can reach: five nested folders of 60-character
+// names below `root`, a file in each and one at the top, the deepest more than
+// 300 characters from the drive's root.
+void MakeLongTree(const std::wstring& root);
+// Every file below `root` (paths of any length) with its size, "relative: size",
+// sorted.
+std::vector<std::wstring> LongTreeFiles(const std::wstring& root);
+
 // Files in `a` and in `b` together; a name present in both is reported in `twice`.
 TreeSnapshot Union(const TreeSnapshot& a, const TreeSnapshot& b, std::vector<std::wstring>* twice = nullptr);
 

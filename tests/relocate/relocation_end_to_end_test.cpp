@@ -220,6 +220,40 @@ TEST_F(RelocationEndToEnd, MovesBetweenFileSystemsKeepingAttributesAndTimes) {
     EXPECT_FALSE(PathExists(source_ + L".moved-by-dirshift")) << "the original is deleted once its copy is proven";
 }
 
+// A file more than 300 characters deep, which only the copy between drives can
+// take: moved to T: by the program, then moved back with "/restore".
+TEST_F(RelocationEndToEnd, APathLongerThanThreeHundredCharactersIsMovedAndMovedBack) {
+    ScratchFolder otherVolume(Drive(kPlainDrive));
+    const std::wstring target = otherVolume / L"Games moved";
+    MakeLongTree(source_);
+    const std::vector<std::wstring> before = LongTreeFiles(source_);
+    ASSERT_EQ(before.size(), 6u);
+
+    RelocationSession session(source_, target);
+    ASSERT_TRUE(session.started());
+    session.PressOk();
+    EXPECT_EQ(session.Answer(IDOK), std::optional<std::wstring>(CompletedText(source_, target)));
+    EXPECT_EQ(session.app().WaitForExit(20000), 0u);
+    EXPECT_EQ(LongTreeFiles(target), before);
+    EXPECT_EQ(OnDiskJunctionTarget(source_), std::optional<std::wstring>(L"\\??\\" + FullPath(target)));
+
+    auto app = AppProcess::StartDirshift(L"\"" + source_ + L"\" /restore");
+    ASSERT_NE(app, nullptr);
+    HWND question = app->WaitForDialog(L"Dirshift", 60000);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(BoxText(question).rfind(L"Move the files back and remove the junction?", 0), 0u);
+    PressButton(question, IDYES);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(question) || !::IsWindowVisible(question); }, 10000));
+    HWND done = app->WaitForDialog(L"Dirshift", 60000);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(BoxText(done).rfind(L"The files are back in", 0), 0u) << ::testing::PrintToString(BoxText(done));
+    PressButton(done, IDOK);
+    EXPECT_EQ(app->WaitForExit(30000), std::optional<DWORD>(0u));
+    EXPECT_FALSE(OnDiskJunctionTarget(source_).has_value());
+    EXPECT_EQ(LongTreeFiles(source_), before);
+    EXPECT_FALSE(PathExists(target));
+}
+
 TEST_F(RelocationEndToEnd, FolderThatIsAProcessCurrentDirectoryIsNotMoved) {
     MakeTree(source_, UserTree());
     const TreeSnapshot before = SnapshotTree(source_);
