@@ -64,11 +64,13 @@ public:
         if (onProgress) onProgress(progress);
     }
     void WaitForCopy(HANDLE worker, std::atomic<bool>& cancel) override {
+        const ULONGLONG start = ::GetTickCount64();
         if (cancelAfterMs >= 0 && ::WaitForSingleObject(worker, static_cast<DWORD>(cancelAfterMs)) == WAIT_TIMEOUT) {
             cancel = true;
             cancelled = true;
         }
         ::WaitForSingleObject(worker, INFINITE);
+        waitedMs = static_cast<int>(::GetTickCount64() - start);
     }
     void OnSwapping(bool swapping) override {
         swaps.push_back(swapping);
@@ -81,6 +83,7 @@ public:
     std::atomic<int> reports{0};
     std::atomic<bool> verifying{false};
     bool cancelled = false;
+    int waitedMs = 0;  // how long the copy's worker ran
     std::vector<bool> swaps;
 };
 
@@ -203,8 +206,22 @@ TEST_F(CopyAcross, CancelAtRandomMomentsLeavesTheSourceAsItWasAndNoCopy) {
     const std::wstring target = plain / L"Games moved";
     MakeTree(source_, BusyTree());
     const TreeSnapshot before = SnapshotTree(source_);
+    // One whole relocation first: how long its copy takes bounds the moments to
+    // cancel at, on a machine of any speed.
+    const auto undo = [&] {
+        ASSERT_TRUE(RemoveJunction(source_.c_str()));
+        RemoveTree(target);
+        MakeTree(source_, BusyTree());
+    };
+    int wholeCopyMs = 0;
+    {
+        CopyObserver whole;
+        ASSERT_EQ(Relocate(whole, target), RelocationResult::Completed);
+        wholeCopyMs = whole.waitedMs;
+        undo();
+    }
     std::mt19937 random(20261211);
-    std::uniform_int_distribution<int> delay(0, 150);
+    std::uniform_int_distribution<int> delay(0, std::max(1, wholeCopyMs * 3 / 4));
     int cancelledRuns = 0;
     // The first run loads what the process then keeps (libraries, the lock's
     // objects): the census counts from after it.
@@ -219,9 +236,7 @@ TEST_F(CopyAcross, CancelAtRandomMomentsLeavesTheSourceAsItWasAndNoCopy) {
             // hand for the next run.
             EXPECT_EQ(observer.heard, std::vector<M>{M::Completed});
             ExpectRelocated(target, before);
-            ASSERT_TRUE(RemoveJunction(source_.c_str()));
-            RemoveTree(target);
-            MakeTree(source_, BusyTree());
+            undo();
             continue;
         }
         ++cancelledRuns;
@@ -235,7 +250,7 @@ TEST_F(CopyAcross, CancelAtRandomMomentsLeavesTheSourceAsItWasAndNoCopy) {
             census = TakeProcessCensus();
         }
     }
-    EXPECT_GT(cancelledRuns, 5) << "the cancels must reach the copy";
+    EXPECT_GT(cancelledRuns, 5) << "the cancels must reach the copy (a whole copy took " << wholeCopyMs << " ms)";
 }
 
 // The destination fills while the files are copied (another program writes to
