@@ -5,6 +5,7 @@
 //   copy_bench.exe build <folder> <large files> <MB each> <small files>
 //   copy_bench.exe copier <from> <to> [threads]   copy, flush and check
 //   copy_bench.exe loop <from> <to>               one file at a time, nothing else
+//   copy_bench.exe threads                        the copier's thread count
 // Each run prints "<ms>" on its own last line; figures only, nothing passes or fails.
 #include <windows.h>
 
@@ -92,7 +93,8 @@ int Copier(const std::wstring& from, const std::wstring& to, int threads) {
         return 1;
     }
     std::wprintf(L"%u files, %llu bytes, %d threads\n%.0f\n", outcome.totals.filesTotal,
-                 static_cast<unsigned long long>(outcome.totals.bytesTotal), threads, elapsed);
+                 static_cast<unsigned long long>(outcome.totals.bytesTotal), threads > 0 ? threads : DefaultCopyThreads(),
+                 elapsed);
     return 0;
 }
 
@@ -128,6 +130,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc >= 4 && std::wcscmp(argv[1], L"copier") == 0) return Copier(argv[2], argv[3], argc >= 5 ? _wtoi(argv[4]) : 0);
     if (argc >= 4 && std::wcscmp(argv[1], L"loop") == 0) return Loop(argv[2], argv[3]);
+    if (argc >= 2 && std::wcscmp(argv[1], L"threads") == 0) {
+        std::wprintf(L"%d\n", DefaultCopyThreads());
+        return 0;
+    }
     std::fwprintf(stderr, L"use: copy_bench build|copier|loop ... (see the source)\n");
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "engine/tree_copy.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <unordered_set>
@@ -263,13 +264,110 @@ UniqueFileHandle OpenCopyForWriting(const std::wstring& path, DWORD attributes) 
     return UniqueFileHandle(disk::Open(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
+struct CopySettings {
+    bool flushEach = false;              // no volume handle flushes the whole target at the end
+    bool namedStreamsPossible = true;   // the source's file system can give a file named streams
+};
+
+// Whether files on the volume of `fullPath` can have named streams; when unknown,
+// they are taken to.
+bool NamedStreamsPossible(const std::wstring& fullPath) {
+    wchar_t volume[MAX_PATH];
+    DWORD flags = 0;
+    if (!::GetVolumePathNameW(fullPath.c_str(), volume, MAX_PATH) ||
+        !::GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+        return true;
+    }
+    return (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+bool ReadWhole(HANDLE file, BYTE* buffer, DWORD wanted, DWORD& got) {
+    got = 0;
+    while (got < wanted) {
+        DWORD read = 0;
+        if (!disk::Read(file, buffer + got, wanted - got, read)) return false;
+        if (read == 0) break;
+        got += read;
+    }
+    return true;
+}
+
+constexpr DWORD kSmallFileLimit = 256u * 1024u;  // one read and one write of the copy's buffer
+
+enum class SmallCopy { Copied, Stopped, NeedsSystemCopy };
+
+// True when the original open as `file` has nothing but its data to copy: no
+// named stream (which only CopyFileExW carries) where the volume can hold one.
+bool OnlyDataToCopy(HANDLE file, bool namedStreamsPossible) {
+    if (!namedStreamsPossible) return true;
+    alignas(8) BYTE records[1024];
+    if (!::GetFileInformationByHandleEx(file, FileStreamInfo, records, sizeof records)) return false;
+    return HoldsOnlyUnnamedStream(records, sizeof records);
+}
+
+// A small file copied through two handles of our own: one open on each side, the
+// data in one read and one write, the times set through the copy's handle. Many
+// small files cost their opens more than their bytes, and CopyFileExW looks at
+// each file again and allocates a buffer for each. NeedsSystemCopy, before
+// anything is made, for a file that has more than its data.
+SmallCopy CopySmallFile(const std::wstring& from, const std::wstring& to, const std::wstring& shownFrom,
+                        const std::wstring& shownTo, const PlannedFile& file, const CopySettings& settings,
+                        BYTE* buffer, CopyRun& run) {
+    UniqueFileHandle original(disk::Open(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT));
+    if (!original) {
+        run.Fail(TreeCopyFault::SourceUnreadable, shownFrom, ::GetLastError());
+        return SmallCopy::Stopped;
+    }
+    if (!OnlyDataToCopy(original.get(), settings.namedStreamsPossible)) return SmallCopy::NeedsSystemCopy;
+    // Made with the original's attributes, as CopyFileExW makes a copy: a read-only
+    // copy is still written through the handle that created it.
+    UniqueFileHandle copy(disk::Open(to, GENERIC_WRITE, 0, CREATE_NEW, file.attributes & kKeptAttributes));
+    if (!copy) {
+        run.Fail(TreeCopyFault::TargetWrite, shownTo, ::GetLastError());
+        return SmallCopy::Stopped;
+    }
+    for (;;) {
+        if (run.Stopping()) return SmallCopy::Stopped;
+        DWORD read = 0;
+        if (!ReadWhole(original.get(), buffer, kSmallFileLimit, read)) {
+            run.Fail(TreeCopyFault::SourceUnreadable, shownFrom, ::GetLastError());
+            return SmallCopy::Stopped;
+        }
+        if (read == 0) break;  // a file that grew meanwhile is caught by the check
+        DWORD written = 0;
+        if (!disk::Write(copy.get(), buffer, read, written)) {
+            run.Fail(TreeCopyFault::TargetWrite, shownTo, ::GetLastError());
+            return SmallCopy::Stopped;
+        }
+        if (written != read) {  // a write cut short is a full disk by another name
+            run.Fail(TreeCopyFault::TargetWrite, shownTo, ERROR_HANDLE_DISK_FULL);
+            return SmallCopy::Stopped;
+        }
+        run.AddBytes(read);
+    }
+    if (!disk::SetTimes(copy.get(), file.creation, file.lastWrite) || (settings.flushEach && !disk::Flush(copy.get()))) {
+        run.Fail(TreeCopyFault::TargetWrite, shownTo, ::GetLastError());
+        return SmallCopy::Stopped;
+    }
+    return SmallCopy::Copied;
+}
+
 // Copies one file, gives it the original's creation time (which a copy does not
-// carry) and flushes it to the disk when `flush`.
+// carry) and flushes it to the disk when asked.
 void CopyOneFile(const std::wstring& source, const std::wstring& target, const std::wstring& shownSource,
-                 const std::wstring& shownTarget, const PlannedFile& file, bool flush, CopyRun& run) {
+                 const std::wstring& shownTarget, const PlannedFile& file, const CopySettings& settings, BYTE* buffer,
+                 CopyRun& run) {
     if (run.Stopping()) return;
     const std::wstring from = JoinPath(source, file.relative);
     const std::wstring to = JoinPath(target, file.relative);
+    const bool flush = settings.flushEach;
+    if (file.size < kSmallFileLimit && (file.attributes & FILE_ATTRIBUTE_ENCRYPTED) == 0) {
+        const SmallCopy done = CopySmallFile(from, to, JoinPath(shownSource, file.relative),
+                                             JoinPath(shownTarget, file.relative), file, settings, buffer, run);
+        if (done == SmallCopy::Copied) run.FileDone();
+        if (done != SmallCopy::NeedsSystemCopy) return;
+    }
     CopyContext context{&run};
     context.file = &file;
     context.flush = flush;
@@ -306,17 +404,6 @@ void CopyOneFile(const std::wstring& source, const std::wstring& target, const s
         }
     }
     run.FileDone();
-}
-
-bool ReadWhole(HANDLE file, BYTE* buffer, DWORD wanted, DWORD& got) {
-    got = 0;
-    while (got < wanted) {
-        DWORD read = 0;
-        if (!disk::Read(file, buffer + got, wanted - got, read)) return false;
-        if (read == 0) break;
-        got += read;
-    }
-    return true;
 }
 
 struct CompareBuffers {
@@ -463,10 +550,33 @@ UniqueFileHandle FlushableVolumeOf(const std::wstring& fullTarget) {
 
 int CopyThreads(int asked) {
     if (asked > 0) return std::min(asked, kMaxPoolThreads);
-    return kDefaultCopyThreads;
+    return DefaultCopyThreads();
 }
 
 }  // namespace
+
+bool HoldsOnlyUnnamedStream(const void* records, std::size_t size) {
+    static constexpr wchar_t kUnnamedData[] = L"::$DATA";
+    constexpr std::size_t kNameOffset = offsetof(FILE_STREAM_INFO, StreamName);
+    const auto* bytes = static_cast<const BYTE*>(records);
+    std::size_t offset = 0;
+    int streams = 0;
+    for (;;) {
+        if (size < kNameOffset || offset > size - kNameOffset) return false;
+        FILE_STREAM_INFO header;
+        std::memcpy(&header, bytes + offset, kNameOffset);
+        const std::size_t nameBytes = header.StreamNameLength;
+        if (nameBytes % sizeof(wchar_t) != 0 || nameBytes > size - offset - kNameOffset) return false;
+        std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
+        std::memcpy(&name[0], bytes + offset + kNameOffset, nameBytes);
+        if (name != kUnnamedData || ++streams > 1) return false;
+        if (header.NextEntryOffset == 0) return true;
+        if (header.NextEntryOffset > size - offset) return false;
+        offset += header.NextEntryOffset;
+    }
+}
+
+int DefaultCopyThreads() { return kDefaultCopyThreads; }
 
 std::wstring ExtendedLengthPath(const std::wstring& fullPath) {
     if (fullPath.compare(0, 4, L"\\\\?\\") == 0) return fullPath;
@@ -504,8 +614,12 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request) {
                              [&](std::size_t a, std::size_t b) { return files[a].size > files[b].size; });
             WorkPool<std::size_t> pool;
             for (auto i = order.rbegin(); i != order.rend(); ++i) pool.Add(*i);  // taken from the back
-            auto copyOne = [&](std::size_t index, int /*worker*/) {
-                CopyOneFile(source, target, request.source, request.target, files[index], flushEach, run);
+            std::vector<std::unique_ptr<BYTE[]>> buffers(static_cast<std::size_t>(CopyThreads(request.threads)));
+            for (auto& buffer : buffers) buffer.reset(new BYTE[kSmallFileLimit]);
+            const CopySettings settings{flushEach, NamedStreamsPossible(request.source)};
+            auto copyOne = [&](std::size_t index, int worker) {
+                CopyOneFile(source, target, request.source, request.target, files[index], settings,
+                            buffers[static_cast<std::size_t>(worker)].get(), run);
                 if (run.Stopping()) pool.Stop();
             };
             if (pool.Run(CopyThreads(request.threads), copyOne) == PoolOutcome::Failed && !run.failed()) {

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,7 +34,7 @@ struct TreeCopyRequest {
     // in the target from their recorded data. Only a reparse point is left out.
     std::vector<std::wstring> links;
     bool compareContents = false;      // every byte compared, not only size and time
-    int threads = 0;                   // 0: a few, by the processor count
+    int threads = 0;                   // 0: DefaultCopyThreads()
     // Set by any thread to stop the copy: it ends as soon as each file being copied
     // has noticed, with Cancelled.
     const std::atomic<bool>* cancel = nullptr;
@@ -76,6 +77,15 @@ TreeCopyOutcome CopyTree(const TreeCopyRequest& request);
 // never followed. Read-only files go too. Returns false, with the first entry that
 // stayed in `left`, when anything could not be removed.
 bool RemoveCopiedEntries(const std::wstring& folder, const std::vector<std::wstring>& names, std::wstring& left);
+
+// The threads a copy uses when the request leaves it open: enough that small files
+// overlap their opens and each one's wait on the disk.
+int DefaultCopyThreads();
+
+// True when `records`, FILE_STREAM_INFO records as the system returns them for a
+// file, name only its unnamed data stream ("::$DATA"). Anything else (a named
+// stream, no stream, a record that runs past `size`) is false.
+bool HoldsOnlyUnnamedStream(const void* records, std::size_t size);
 
 // "\\?\C:\x" or "\\?\UNC\server\share\x" for a full path, which then has no length
 // limit; a path already in that form stays as it is.

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <random>
@@ -312,3 +314,57 @@ TEST_F(TreeCopy, RemovingACopyRemovesALinkInItButNotWhatItPointsAt) {
 }
 
 }  // namespace
+
+namespace {
+
+// FILE_STREAM_INFO records as the system lays them out: each one 8-byte aligned,
+// NextEntryOffset 0 on the last.
+std::vector<BYTE> StreamRecords(const std::vector<std::wstring>& names) {
+    std::vector<BYTE> bytes;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t start = bytes.size();
+        const std::size_t nameBytes = names[i].size() * sizeof(wchar_t);
+        const std::size_t length = (offsetof(FILE_STREAM_INFO, StreamName) + nameBytes + 7) & ~std::size_t{7};
+        bytes.resize(start + length);
+        FILE_STREAM_INFO header = {};
+        header.NextEntryOffset = i + 1 < names.size() ? static_cast<DWORD>(length) : 0;
+        header.StreamNameLength = static_cast<DWORD>(nameBytes);
+        std::memcpy(&bytes[start], &header, offsetof(FILE_STREAM_INFO, StreamName));
+        std::memcpy(&bytes[start + offsetof(FILE_STREAM_INFO, StreamName)], names[i].data(), nameBytes);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// A file is copied by the quick way only when it holds nothing but its data: a
+// named stream (a download's zone mark, say) needs the system's copy, and a record
+// that does not add up is never read past.
+TEST(TreeCopyStreams, OnlyAFileWithJustItsDataStreamIsCopiedTheQuickWay) {
+    struct Case {
+        const char* name;
+        std::vector<BYTE> records;
+        bool onlyData;
+    };
+    std::vector<BYTE> overlong = StreamRecords({L"::$DATA"});
+    reinterpret_cast<FILE_STREAM_INFO*>(overlong.data())->StreamNameLength = 4096;
+    std::vector<BYTE> pointsPast = StreamRecords({L"::$DATA", L":Zone.Identifier:$DATA"});
+    reinterpret_cast<FILE_STREAM_INFO*>(pointsPast.data())->NextEntryOffset = 10000;
+    std::vector<BYTE> oddLength = StreamRecords({L"::$DATA"});
+    reinterpret_cast<FILE_STREAM_INFO*>(oddLength.data())->StreamNameLength = 13;
+    std::vector<BYTE> cutShort = StreamRecords({L"::$DATA"});
+    cutShort.resize(12);
+    const std::vector<Case> cases = {
+        {"the data stream alone", StreamRecords({L"::$DATA"}), true},
+        {"a zone mark beside it", StreamRecords({L"::$DATA", L":Zone.Identifier:$DATA"}), false},
+        {"a named stream first", StreamRecords({L":notes:$DATA", L"::$DATA"}), false},
+        {"no stream at all (a folder)", {}, false},
+        {"a name longer than the records", overlong, false},
+        {"a next record past the end", pointsPast, false},
+        {"a name of half a character", oddLength, false},
+        {"a header cut short", cutShort, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HoldsOnlyUnnamedStream(c.records.data(), c.records.size()), c.onlyData) << c.name;
+    }
+}
