@@ -287,6 +287,30 @@ int VisitHiddenJunctions(const reparse_platform::HiddenLinkFinder& finder, wchar
     return found;
 }
 
+// Under Wine, an entry of a folder listed through Linux, in `path`: a link is
+// read and reported, and a folder is polled for (`walkInto` then says to go into
+// it). False once the visitor stops the walk.
+bool VisitHostEntry(reparse_platform::HostEntryKind kind, const wchar_t* path,
+                    wchar_t (&target)[kJunctionPathCapacity], JunctionVisitor visitor, std::uintptr_t context,
+                    long& found, bool& walkInto) {
+    walkInto = false;
+    target[0] = 0;
+    DWORD tag = 0;
+    if (kind == reparse_platform::HostEntryKind::HiddenLink) {
+        if (!ReadHiddenJunction(path, target, tag)) return true;
+        ++found;
+        return visitor(context, path, target, tag);
+    }
+    const DWORD attributes = FILE_ATTRIBUTE_DIRECTORY |
+                             (kind == reparse_platform::HostEntryKind::FolderLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    if (ReadReparseFolder(path, attributes, target, tag)) {
+        ++found;
+        return visitor(context, path, target, tag);
+    }
+    walkInto = true;
+    return visitor(context, nullptr, nullptr, 0);
+}
+
 // Everything the walk needs that is not tied to one level. A level keeps only its
 // listing handle and the length of its own path in `path`: the path is grown for
 // a sub-folder and cut back when the walk returns, and the listing entry is used
@@ -305,11 +329,43 @@ struct WalkState {
 
 // Lists the folder held in state.path[0, length). Returns kStopped or the number
 // of Found calls made for its direct sub-folders.
+int WalkFolder(WalkState& state, std::size_t length);
+
+// The folder in state.path[0, length) as one Linux listing showed it (see
+// WalkFolder).
+int WalkListedFolder(WalkState& state, std::size_t length, const std::vector<reparse_platform::HostEntry>& entries) {
+    long found = 0;
+    for (const reparse_platform::HostEntry& entry : entries) {
+        const std::size_t childLength =
+            reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, entry.name.c_str());
+        if (childLength == 0) {
+            DebugLine(L"TRESSEL.Warning: Path too long, folder skipped.");
+            continue;
+        }
+        DebugLine(state.path);
+        bool walkInto = false;
+        if (!VisitHostEntry(entry.kind, state.path, state.target, state.visitor, state.context, found, walkInto)) {
+            return kStopped;
+        }
+        if (walkInto && state.recurse && WalkFolder(state, childLength) == kStopped) return kStopped;
+        state.path[length] = 0;
+    }
+    return static_cast<int>(found);
+}
+
 int WalkFolder(WalkState& state, std::size_t length) {
-    const std::size_t patternLength =
-        reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, L"*.*");
-    UniqueFindHandle listing;
-    if (patternLength != 0) listing.reset(::FindFirstFileW(state.path, &state.entry));
+    // A folder without room for its listing's pattern is not listed, whichever
+    // way it would be.
+    if (reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, L"*.*") == 0) return 0;
+    state.path[length] = 0;
+    // Under Wine one Linux listing shows the folders and every link, the ones
+    // Wine leaves out included; otherwise the folder is listed as on Windows.
+    {
+        std::vector<reparse_platform::HostEntry> entries;
+        if (state.finder->ListFoldersAndLinks(state.path, entries)) return WalkListedFolder(state, length, entries);
+    }
+    reparse::AppendPathComponent(state.path, length, kJunctionPathCapacity, L"*.*");
+    UniqueFindHandle listing(::FindFirstFileW(state.path, &state.entry));
     state.path[length] = 0;
     // A folder whose listing cannot be opened (no rights, a path too long) has
     // no entries to visit; the walk goes on with its siblings.
@@ -405,6 +461,7 @@ struct WorkerBuffers {
     wchar_t path[kJunctionPathCapacity];
     wchar_t target[kJunctionPathCapacity];
     WIN32_FIND_DATAW entry;
+    std::vector<reparse_platform::HostEntry> listed;
 };
 
 // Lists one folder per call, on any thread of the pool: reports its reparse-point
@@ -425,9 +482,17 @@ public:
         folder.copy(own.path, length);
         own.path[length] = 0;
 
-        const std::size_t patternLength = reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, L"*.*");
-        UniqueFindHandle listing;
-        if (patternLength != 0) listing.reset(::FindFirstFileW(own.path, &own.entry));
+        // A folder without room for its listing's pattern is not listed, whichever
+        // way it would be.
+        if (reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, L"*.*") == 0) return;
+        own.path[length] = 0;
+        // Under Wine one Linux listing shows the folders and every link.
+        if (finder_.ListFoldersAndLinks(own.path, own.listed)) {
+            WalkListed(own, length);
+            return;
+        }
+        reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, L"*.*");
+        UniqueFindHandle listing(::FindFirstFileW(own.path, &own.entry));
         own.path[length] = 0;
         // A folder whose listing cannot be opened has no entries to visit.
         if (!listing) return;
@@ -456,6 +521,28 @@ public:
     }
 
 private:
+    void WalkListed(WorkerBuffers& own, std::size_t length) {
+        long found = 0;
+        for (const reparse_platform::HostEntry& entry : own.listed) {
+            if (pool_.StopRequested()) break;
+            const std::size_t childLength =
+                reparse::AppendPathComponent(own.path, length, kJunctionPathCapacity, entry.name.c_str());
+            if (childLength == 0) {
+                DebugLine(L"TRESSEL.Warning: Path too long, folder skipped.");
+                continue;
+            }
+            DebugLine(own.path);
+            bool walkInto = false;
+            if (!VisitHostEntry(entry.kind, own.path, own.target, visitor_, context_, found, walkInto)) {
+                pool_.Stop();
+                break;
+            }
+            if (walkInto && recurse_) pool_.Add(std::wstring(own.path, childLength));
+            own.path[length] = 0;
+        }
+        found_ += found;
+    }
+
     // The sub-folder in own.path: false once the visitor stops the walk.
     bool VisitSubFolder(WorkerBuffers& own, std::size_t childLength) {
         DebugLine(own.path);

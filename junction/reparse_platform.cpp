@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 namespace reparse_platform {
 
@@ -226,32 +228,34 @@ HiddenLinkFinder::HiddenLinkFinder(const wchar_t* root) {
     usable_ = true;
 }
 
+bool HiddenLinkFinder::BuildUnixPath(const wchar_t* folder, char* unixFolder) const {
+    if (!usable_ || std::wcsncmp(folder, root_, rootLength_) != 0 ||
+        (folder[rootLength_] != 0 && folder[rootLength_] != L'\\')) {
+        return false;
+    }
+    // The rest of the path, as UTF-8 after the root's Linux path. A name that is
+    // not valid UTF-16 cannot be built.
+    std::memcpy(unixFolder, unixRoot_, unixRootLength_ + 1);
+    const wchar_t* rest = folder + rootLength_;
+    const int restLength = static_cast<int>(std::wcslen(rest));
+    if (restLength == 0) return true;
+    const int room = static_cast<int>(kUnixPathCapacity - unixRootLength_ - 1);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, rest, restLength,
+                                            unixFolder + unixRootLength_, room, nullptr, nullptr);
+    if (bytes <= 0) return false;
+    char* end = unixFolder + unixRootLength_ + bytes;
+    *end = 0;
+    // No byte of a multi-byte UTF-8 character is a backslash.
+    for (char* c = unixFolder + unixRootLength_; c != end; ++c) {
+        if (*c == '\\') *c = '/';
+    }
+    return true;
+}
+
 void HiddenLinkFinder::List(const wchar_t* folder, HiddenLinkVisitor visitor, void* context) const {
     if (!wine_host::RunningUnderWine()) return;
     UnixPath unixFolder;
-    bool built = usable_ && std::wcsncmp(folder, root_, rootLength_) == 0 &&
-                 (folder[rootLength_] == 0 || folder[rootLength_] == L'\\');
-    if (built) {
-        // The rest of the path, as UTF-8 after the root's Linux path. A name that
-        // is not valid UTF-16 cannot be built; Wine is asked for it below.
-        std::memcpy(unixFolder, unixRoot_, unixRootLength_ + 1);
-        const wchar_t* rest = folder + rootLength_;
-        const int restLength = static_cast<int>(std::wcslen(rest));
-        const int room = static_cast<int>(kUnixPathCapacity - unixRootLength_ - 1);
-        const int bytes = restLength == 0 ? 0
-                                          : ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, rest, restLength,
-                                                                  unixFolder + unixRootLength_, room, nullptr, nullptr);
-        built = restLength == 0 || bytes > 0;
-        if (built) {
-            char* end = unixFolder + unixRootLength_ + bytes;
-            *end = 0;
-            // No byte of a multi-byte UTF-8 character is a backslash.
-            for (char* c = unixFolder + unixRootLength_; c != end; ++c) {
-                if (*c == '\\') *c = '/';
-            }
-        }
-    }
-    if (built) {
+    if (BuildUnixPath(folder, unixFolder)) {
         const HiddenLinkListing listing{unixFolder, visitor, context};
         // A folder that is not where its name says (Wine matched it without
         // regard to case, say) is asked of Wine after all.
@@ -261,6 +265,78 @@ void HiddenLinkFinder::List(const wchar_t* folder, HiddenLinkVisitor visitor, vo
         }
     }
     ListHiddenLinks(folder, visitor, context);
+}
+
+namespace {
+
+struct HostListing {
+    const char* folder;
+    std::vector<HostEntry>* entries;
+    bool faithful;  // every entry that matters has the name Wine would show
+};
+
+// One entry of a folder listed through Linux: a folder, or a link as Wine would
+// show it (a folder that is a reparse point) or leave it out (see IsHiddenLink).
+bool CollectHostEntry(void* context, const char* name, unsigned char type) {
+    auto& listing = *static_cast<HostListing*>(context);
+    if (type != wine_host::kEntryDirectory && type != wine_host::kEntryLink && type != wine_host::kEntryUnknown) {
+        return true;  // a file, a device, a pipe: never a folder or a junction
+    }
+    UnixPath child = {};
+    if (!AppendText(child, kUnixPathCapacity, listing.folder) || !AppendText(child, kUnixPathCapacity, "/") ||
+        !AppendText(child, kUnixPathCapacity, name)) {
+        listing.faithful = false;
+        return false;
+    }
+    wine_host::UnixFileStatus status;
+    if (type == wine_host::kEntryUnknown) {
+        if (wine_host::LStat(child, status) != 0) return true;  // gone meanwhile
+        const std::uint32_t kind = status.mode & wine_host::kUnixTypeMask;
+        if (kind == wine_host::kUnixDirectory) {
+            type = wine_host::kEntryDirectory;
+        } else if (kind == wine_host::kUnixSymlink) {
+            type = wine_host::kEntryLink;
+        } else {
+            return true;
+        }
+    }
+    HostEntryKind kind = HostEntryKind::Folder;
+    if (type == wine_host::kEntryLink) {
+        const bool leadsToFolder = wine_host::Stat(child, status) == 0 &&
+                                   (status.mode & wine_host::kUnixTypeMask) == wine_host::kUnixDirectory;
+        if (leadsToFolder) {
+            kind = HostEntryKind::FolderLink;
+        } else if (wine_host::LGetXattr(child, kReparseDataAttribute, nullptr, 0) > 0) {
+            kind = HostEntryKind::HiddenLink;
+        } else {
+            return true;  // a Linux link to a file, or to nothing: no junction
+        }
+    }
+    wchar_t windowsName[MAX_PATH];
+    if (!WindowsName(name, windowsName)) {
+        // Wine shows this name otherwise: its own listing must be used.
+        listing.faithful = false;
+        return false;
+    }
+    try {
+        listing.entries->push_back({windowsName, kind});
+    } catch (...) {
+        listing.faithful = false;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool HiddenLinkFinder::ListFoldersAndLinks(const wchar_t* folder, std::vector<HostEntry>& entries) const {
+    entries.clear();
+    UnixPath unixFolder;
+    if (!wine_host::RunningUnderWine() || !BuildUnixPath(folder, unixFolder)) return false;
+    HostListing listing{unixFolder, &entries, true};
+    if (wine_host::ListEntries(unixFolder, CollectHostEntry, &listing) == 0 && listing.faithful) return true;
+    entries.clear();
+    return false;
 }
 
 bool ReadHiddenLinkData(const wchar_t* path, BYTE* block, DWORD blockSize, DWORD& returned) {

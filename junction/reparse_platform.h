@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace reparse_platform {
 
@@ -55,6 +57,17 @@ bool RemoveReparseFolder(const wchar_t* path);
 using HiddenLinkVisitor = void (*)(void* context, const wchar_t* name);
 void ListHiddenLinks(const wchar_t* folder, HiddenLinkVisitor visitor, void* context);
 
+// What a folder listed through Linux holds that a walk looks at.
+enum class HostEntryKind {
+    Folder,      // a plain folder
+    FolderLink,  // a link that Wine shows as a reparse folder
+    HiddenLink,  // a link with reparse data that Wine leaves out (see ListHiddenLinks)
+};
+struct HostEntry {
+    std::wstring name;
+    HostEntryKind kind;
+};
+
 // ListHiddenLinks for every folder of one walk: under Wine, each folder's Linux
 // path is built from the walk's start folder instead of being asked of Wine, which
 // costs a lookup of every component. A folder that is not found where its name
@@ -70,7 +83,19 @@ public:
     // `folder` is the root or a folder the walk reached under it.
     void List(const wchar_t* folder, HiddenLinkVisitor visitor, void* context) const;
 
+    // Under Wine: the sub-folders and links of `folder` (the root or a folder
+    // under it) from one Linux listing, which shows the links Wine leaves out as
+    // well, so the walk need not list the folder twice. False, with `entries`
+    // empty, when that listing cannot stand for Wine's: on Windows, for a folder
+    // not found where its name says, or with a name that Wine shows otherwise (a
+    // colon, a byte that is no UTF-8); the walk then lists as usual.
+    bool ListFoldersAndLinks(const wchar_t* folder, std::vector<HostEntry>& entries) const;
+
 private:
+    // The Linux path of `folder` built from the root's (kCapacity bytes); false
+    // when `folder` is not under the root or its name cannot be written in UTF-8.
+    bool BuildUnixPath(const wchar_t* folder, char* unixFolder) const;
+
     static constexpr std::size_t kCapacity = 4096;
     bool usable_ = false;
     std::size_t rootLength_ = 0;

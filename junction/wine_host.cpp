@@ -156,38 +156,61 @@ long FolderEntryCount(const char* path) {
     return count;
 }
 
-long ListSymbolicLinks(const char* path, SymbolicLinkVisitor visitor, void* context) {
+long ListEntries(const char* path, EntryVisitor visitor, void* context) {
     constexpr std::int64_t kOpenDirectory = 0200000;  // O_DIRECTORY
     constexpr std::int64_t kOpenNoFollow = 0400000;   // O_NOFOLLOW
     constexpr std::int64_t kOpenCloseExec = 02000000;
-    constexpr unsigned char kTypeLink = 10;     // DT_LNK
-    constexpr unsigned char kTypeUnknown = 0;   // DT_UNKNOWN: the file system did not say
     const long descriptor = Call(kSysOpen, Word(path), kOpenDirectory | kOpenNoFollow | kOpenCloseExec);
     if (descriptor < 0) return descriptor;
+    // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
     alignas(8) unsigned char records[4096];
     long result = 0;
-    for (;;) {
+    for (bool going = true; going;) {
         const long filled = Call(kSysGetdents64, descriptor, Word(records), sizeof records);
         if (filled <= 0) {
             if (filled < 0) result = filled;
             break;
         }
-        for (long at = 0; at + 19 < filled;) {
+        for (long at = 0; going && at + 19 < filled;) {
             std::uint16_t recordLength = 0;
             std::memcpy(&recordLength, records + at + 16, sizeof recordLength);
-            if (recordLength < 20 || at + recordLength > filled) break;
+            if (recordLength < 20 || at + recordLength > filled) {
+                going = false;
+                result = -kErrorInvalid;
+                break;
+            }
             const unsigned char type = records[at + 18];
             // The name ends with a NUL inside its record.
             const char* name = reinterpret_cast<const char*>(records + at + 19);
-            if (std::memchr(name, 0, static_cast<std::size_t>(recordLength - 19)) != nullptr &&
-                (type == kTypeLink || type == kTypeUnknown)) {
-                visitor(context, name);
+            const bool dot = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+            if (std::memchr(name, 0, static_cast<std::size_t>(recordLength - 19)) != nullptr && !dot) {
+                going = visitor(context, name, type);
             }
             at += recordLength;
         }
     }
     Call(kSysClose, descriptor);
     return result;
+}
+
+namespace {
+
+struct LinkListing {
+    SymbolicLinkVisitor visitor;
+    void* context;
+};
+
+bool VisitIfLink(void* context, const char* name, unsigned char type) {
+    const auto& listing = *static_cast<const LinkListing*>(context);
+    if (type == kEntryLink || type == kEntryUnknown) listing.visitor(listing.context, name);
+    return true;
+}
+
+}  // namespace
+
+long ListSymbolicLinks(const char* path, SymbolicLinkVisitor visitor, void* context) {
+    LinkListing listing{visitor, context};
+    return ListEntries(path, VisitIfLink, &listing);
 }
 
 long Stat(const char* path, UnixFileStatus& status) {

@@ -59,6 +59,21 @@ long LStat(const char* path, UnixFileStatus& status);
 // stat: the same of what `path` leads to (every link followed).
 long Stat(const char* path, UnixFileStatus& status);
 
+// The entry types a folder's listing gives (d_type); Unknown when the file
+// system does not say.
+constexpr unsigned char kEntryUnknown = 0;
+constexpr unsigned char kEntryDirectory = 4;
+constexpr unsigned char kEntryRegular = 8;
+constexpr unsigned char kEntryLink = 10;
+constexpr long kErrorInvalid = 22;  // EINVAL: a listing record that does not add up
+
+// Calls `visitor` with the name and type of every entry of the folder `path`
+// other than "." and "..", as one listing gives them (nothing is looked at
+// twice); `visitor` returns false to stop. 0, or minus an error number when the
+// folder cannot be listed to its end.
+using EntryVisitor = bool (*)(void* context, const char* name, unsigned char type);
+long ListEntries(const char* path, EntryVisitor visitor, void* context);
+
 // Calls `visitor` with the name of every entry of the folder `path` that the
 // listing shows as a symbolic link (or of unknown type). 0, or minus an error
 // number when the folder cannot be listed.

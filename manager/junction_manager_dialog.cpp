@@ -34,6 +34,13 @@ namespace {
 
 constexpr ULONGLONG kStopPollMs = 10;
 
+// When the running scan's abort event was last tested, by any of its threads.
+std::atomic<HANDLE> StopTestedEvent{nullptr};
+std::atomic<ULONGLONG> StopTestedAt{0};
+// Set by the test that found the event signalled, for the threads that do not
+// test it themselves.
+std::atomic<HANDLE> StopSeenEvent{nullptr};
+
 // Posted by the dialog to itself when the selection changed: the buttons follow it
 // once, however many rows changed at once (Ctrl+A on a long list).
 constexpr UINT WM_SELECTIONCHANGED = WM_APP + 1;
@@ -445,6 +452,11 @@ void BeginScan(HWND dialog, ManagerState& state, const std::wstring& folder) {
     request->found = std::make_shared<FoundRows>();
     std::shared_ptr<FoundRows> found = request->found;
 
+    // A new event may reuse a closed one's handle value: what was seen of the
+    // last scan's event is forgotten first (its worker has ended, or was
+    // abandoned with its event left open).
+    StopSeenEvent.store(nullptr);
+    StopTestedEvent.store(nullptr);
     ScanAbortEvent.store(abortEvent.get());
     HANDLE thread = ::CreateThread(nullptr, 0, JunctionScanThread, request.get(), 0, nullptr);
     if (thread == nullptr) {
@@ -997,18 +1009,21 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
 // meant to run at all; a failed wait counts as not signalled. Testing the event
 // is a call into the kernel (under Wine, a round trip to its server) that would
 // otherwise be made for every folder the walk enters and cost several per cent
-// of the walk: each thread tests it at most every kStopPollMs, so a stop is still
-// seen within a few tens of milliseconds.
+// of the walk: the scan's threads together test it at most about every
+// kStopPollMs, so a stop is still seen within a few tens of milliseconds. (Not
+// per thread: a thread_local here costs the runtime a lock that every new scan
+// thread takes at once.)
 bool ScanStopRequested() {
     HANDLE abortEvent = ScanAbortEvent.load();
     if (abortEvent == nullptr) return true;
-    thread_local HANDLE testedEvent = nullptr;
-    thread_local ULONGLONG testedAt = 0;
+    if (StopSeenEvent.load() == abortEvent) return true;
     const ULONGLONG now = ::GetTickCount64();
-    if (abortEvent == testedEvent && now - testedAt < kStopPollMs) return false;
-    testedEvent = abortEvent;
-    testedAt = now;
-    return ::WaitForSingleObject(abortEvent, 0) == WAIT_OBJECT_0;
+    if (StopTestedEvent.load() == abortEvent && now - StopTestedAt.load() < kStopPollMs) return false;
+    StopTestedAt.store(now);
+    StopTestedEvent.store(abortEvent);
+    if (::WaitForSingleObject(abortEvent, 0) != WAIT_OBJECT_0) return false;
+    StopSeenEvent.store(abortEvent);
+    return true;
 }
 
 }  // namespace
