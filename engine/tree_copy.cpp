@@ -300,7 +300,7 @@ enum class SmallCopy { Copied, Stopped, NeedsSystemCopy };
 // named stream (which only CopyFileExW carries) where the volume can hold one.
 bool OnlyDataToCopy(HANDLE file, bool namedStreamsPossible) {
     if (!namedStreamsPossible) return true;
-    alignas(8) BYTE records[1024];
+    alignas(8) BYTE records[1024] = {};  // the system returns no count: nothing past its records is left unset
     if (!::GetFileInformationByHandleEx(file, FileStreamInfo, records, sizeof records)) return false;
     return HoldsOnlyUnnamedStream(records, sizeof records);
 }
